@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+namespace quillon {
+
+class SerialLine;
+
+// Port number to device path, from the settings' [PORTS] COMn keys.
+using PortMap = std::map<int, std::string>;
+
+// The device that port number n names: the map's entry, else /dev/ttyS<n-1>;
+// empty for a number below 1.
+std::string DeviceForPort(int port, const PortMap& ports);
+
+// The system's only access to the serial line to the box.
+class SerialPort {
+public:
+    explicit SerialPort(PortMap ports = {});
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    virtual ~SerialPort();
+
+    // 1 when the device could be opened, else 0.
+    int Open(int port, int baud);
+    int Open(const std::string& device, int baud);
+    void Close();
+    int Read(void* buffer, int count);
+    int Write(const void* buffer, int count);
+    // The status reply's code byte, 0xFF for none in time.
+    std::uint8_t WaitStatus();
+    void Drain();
+    // 0 on failure, -1 when the file is complete, else the running offset.
+    int SendFilePiece(std::string fileName);
+
+    // The waits end early, as if nothing came, once a stop is requested.
+    void SetStopToken(std::stop_token token);
+    // true once the device has gone away (unplugged, hung up).
+    bool IsLineGone() const;
+    // Why the last Open failed, in the system's words.
+    const std::string& OpenError() const;
+    int Offset() const { return m_offset; }
+
+private:
+    std::unique_ptr<SerialLine> m_line;  // the port handle
+    std::int32_t m_offset = 0;           // running offset within the file in transit
+    PortMap m_ports;
+    std::stop_token m_stop;
+    std::string m_openError;
+};
+
+}  // namespace quillon

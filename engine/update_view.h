@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "engine/serial_port.h"
+
+namespace quillon {
+
+// Message box types of the window message box.
+constexpr unsigned MB_ICONHAND_OK = 0x10;         // stop icon
+constexpr unsigned MB_ICONEXCLAMATION_OK = 0x30;  // exclamation icon
+
+constexpr unsigned kBusyTimerId = 1;
+
+// What the update worker needs of its window. Every call has taken effect
+// when it returns; a call made on the worker's thread is carried out on the
+// window's own thread where the window needs that.
+class UpdateView {
+public:
+    virtual ~UpdateView() = default;
+
+    // Held by the worker for the whole update.
+    virtual std::timed_mutex& UpdateMutex() = 0;
+
+    virtual void EnableUpdateButton(bool enable) = 0;
+    virtual void StartBusy(unsigned timerId) = 0;
+    virtual void StopBusy(unsigned timerId) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void SetStatusBlink(bool on) = 0;
+    virtual void SetProgressRange(int low, int high) = 0;
+    virtual void SetProgressPos(int pos) = 0;
+
+    // OK, exclamation icon, the application's title as caption.
+    virtual void AppMessageBox(const std::string& text) = 0;
+    // OK, with an explicit caption; type is MB_ICONHAND_OK or MB_ICONEXCLAMATION_OK.
+    virtual void WindowMessageBox(const std::string& text, const std::string& caption,
+                                  unsigned type) = 0;
+
+    // The four working values, read when the worker needs them.
+    virtual std::string BootFolder() const = 0;
+    virtual std::uint32_t StartAddress() const = 0;
+    virtual int BaudRate() const = 0;
+    virtual int ComPort() const = 0;
+    // The device each port number names.
+    virtual PortMap Ports() const { return {}; }
+
+    // Bytes of the series gone down the line, for views that show a rate.
+    virtual void BytesSent(std::uint64_t sent, std::uint64_t total) {
+        (void)sent;
+        (void)total;
+    }
+    // Why the last failure happened, in the system's words, shown after the message.
+    virtual void FailureDetail(const std::string& detail) { (void)detail; }
+};
+
+}  // namespace quillon

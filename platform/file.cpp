@@ -1,0 +1,166 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillon {
+
+FileError::FileError(std::string path, int systemError, const std::string& action)
+    : std::runtime_error(action + " " + path + ": " + std::strerror(systemError)),
+      m_path(std::move(path)),
+      m_systemError(systemError) {}
+
+std::string FileError::Reason() const { return std::strerror(m_systemError); }
+
+File::~File() { Close(); }
+
+namespace {
+
+// Opening a FIFO read-only would wait for a writer, so every open is
+// non-blocking and anything but a regular file is refused.
+int OpenRegular(const std::string& path, File::Mode mode) {
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    if (mode == File::Mode::ReadExisting) {
+        flags |= O_RDONLY;
+    } else {
+        flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
+    }
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        return -errno;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -error;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+bool File::Open(const std::string& path, Mode mode) {
+    Close();
+    int fd = OpenRegular(path, mode);
+    if (fd < 0) {
+        m_openError = -fd;
+        return false;
+    }
+    m_fd = fd;
+    m_openError = 0;
+    m_path = path;
+    return true;
+}
+
+void File::Fail(const std::string& action) const { throw FileError(m_path, errno, action); }
+
+std::uint64_t File::Seek(std::int64_t offset, From from) {
+    off_t result = ::lseek(m_fd, offset, from == From::Start ? SEEK_SET : SEEK_END);
+    if (result < 0) {
+        Fail("cannot seek in");
+    }
+    return static_cast<std::uint64_t>(result);
+}
+
+std::uint64_t File::GetLength() {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        Fail("cannot read the length of");
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::size_t File::Read(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        ssize_t got = ::read(m_fd, bytes + total, count - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            Fail("cannot read");
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+void File::Write(const void* buffer, std::size_t count) {
+    const auto* bytes = static_cast<const char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        ssize_t put = ::write(m_fd, bytes + total, count - total);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put < 0) {
+            Fail("cannot write");
+        }
+        total += static_cast<std::size_t>(put);
+    }
+}
+
+void File::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void File::Remove(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) {
+        throw FileError(path, errno, "cannot remove");
+    }
+}
+
+bool TextFile::Refill() {
+    if (m_atEnd) {
+        return false;
+    }
+    char chunk[4096];
+    std::size_t got = Read(chunk, sizeof chunk);
+    if (got == 0) {
+        m_atEnd = true;
+        return false;
+    }
+    m_buffer.erase(0, m_pos);
+    m_pos = 0;
+    m_buffer.append(chunk, got);
+    return true;
+}
+
+bool TextFile::ReadLine(std::string& line) {
+    std::size_t searchFrom = m_pos;
+    for (;;) {
+        std::size_t lf = m_buffer.find('\n', searchFrom);
+        if (lf != std::string::npos) {
+            std::size_t end = (lf > m_pos && m_buffer[lf - 1] == '\r') ? lf - 1 : lf;
+            line.assign(m_buffer, m_pos, end - m_pos);
+            m_pos = lf + 1;
+            return true;
+        }
+        std::size_t scanned = m_buffer.size() - m_pos;
+        if (!Refill()) {
+            break;
+        }
+        searchFrom = m_pos + scanned;
+    }
+    if (m_pos >= m_buffer.size()) {
+        return false;
+    }
+    line.assign(m_buffer, m_pos, std::string::npos);
+    m_pos = m_buffer.size();
+    return true;
+}
+
+}  // namespace quillon

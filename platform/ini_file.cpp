@@ -1,0 +1,249 @@
+#include "platform/ini_file.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+
+#include "platform/file.h"
+
+namespace quillon {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const char* blanks = " \t\r\v\f";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return {};
+    }
+    std::size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string Unquote(std::string value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// One line of an INI file, classified.
+struct IniLine {
+    enum Kind { Other, Section, Key } kind = Other;
+    std::string name;   // section name or key
+    std::string value;  // key value, trimmed and unquoted
+};
+
+IniLine Classify(const std::string& raw) {
+    IniLine line;
+    std::string text = Trim(raw);
+    if (text.empty() || text[0] == ';') {
+        return line;
+    }
+    if (text[0] == '[') {
+        std::size_t close = text.find(']');
+        line.kind = IniLine::Section;
+        line.name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        return line;
+    }
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        return line;
+    }
+    line.kind = IniLine::Key;
+    line.name = Trim(text.substr(0, equals));
+    line.value = Unquote(Trim(text.substr(equals + 1)));
+    return line;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    TextFile file;
+    if (!file.Open(path, File::Mode::ReadExisting)) {
+        return lines;
+    }
+    try {
+        std::string line;
+        while (file.ReadLine(line)) {
+            lines.push_back(line);
+        }
+    } catch (const FileError&) {
+        // An unreadable file reads as what could be read: defaults for the rest.
+    }
+    return lines;
+}
+
+std::optional<std::string> FindValue(const std::string& path, const std::string& section,
+                                     const std::string& key) {
+    bool inSection = false;
+    for (const std::string& raw : ReadLines(path)) {
+        IniLine line = Classify(raw);
+        if (line.kind == IniLine::Section) {
+            inSection = SameName(line.name, section);
+        } else if (inSection && line.kind == IniLine::Key && SameName(line.name, key)) {
+            return line.value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint32_t ParseProfileInt(const std::string& text) {
+    std::size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    int base = 10;
+    if (text.size() > pos + 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X') &&
+        std::isxdigit(static_cast<unsigned char>(text[pos + 2]))) {
+        base = 16;
+        pos += 2;
+    }
+    std::uint32_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        int c = static_cast<unsigned char>(text[pos]);
+        int digit = std::isdigit(c) ? c - '0' : (base == 16 && std::isxdigit(c)) ? (std::tolower(c) - 'a' + 10) : -1;
+        if (digit < 0) {
+            break;
+        }
+        value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    }
+    return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+std::string IniGetString(const std::string& path, const std::string& section,
+                         const std::string& key, const std::string& fallback,
+                         std::size_t bufferSize) {
+    std::string value = FindValue(path, section, key).value_or(fallback);
+    std::size_t room = bufferSize > 0 ? bufferSize - 1 : 0;
+    if (value.size() > room) {
+        value.resize(room);
+    }
+    return value;
+}
+
+std::uint32_t IniGetInt(const std::string& path, const std::string& section,
+                        const std::string& key, std::uint32_t fallback) {
+    std::optional<std::string> value = FindValue(path, section, key);
+    return value ? ParseProfileInt(*value) : fallback;
+}
+
+std::vector<std::pair<std::string, std::string>> IniGetSection(const std::string& path,
+                                                                 const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    bool inSection = false;
+    for (const std::string& raw : ReadLines(path)) {
+        IniLine line = Classify(raw);
+        if (line.kind == IniLine::Section) {
+            inSection = SameName(line.name, section);
+            continue;
+        }
+        if (!inSection || line.kind != IniLine::Key) {
+            continue;
+        }
+        bool seen = false;
+        for (const auto& known : keys) {
+            seen = seen || SameName(known.first, line.name);
+        }
+        if (!seen) {
+            keys.emplace_back(line.name, line.value);
+        }
+    }
+    return keys;
+}
+
+namespace {
+
+// Where a key's line goes: the index of the line to replace, or of the
+// line to insert before, and whether the section must be added.
+struct Placement {
+    std::size_t index = 0;
+    bool replace = false;
+    bool addSection = true;
+};
+
+Placement PlaceKey(const std::vector<std::string>& lines, const std::string& section,
+                   const std::string& key) {
+    Placement place;
+    place.index = lines.size();
+    bool inSection = false;
+    bool sectionDone = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        IniLine line = Classify(lines[i]);
+        if (line.kind == IniLine::Section) {
+            if (inSection) {
+                sectionDone = true;  // only the first matching section counts
+            }
+            inSection = !sectionDone && SameName(line.name, section);
+            if (inSection) {
+                place.addSection = false;
+                place.index = i + 1;
+            }
+        } else if (inSection && line.kind == IniLine::Key) {
+            if (SameName(line.name, key)) {
+                place.index = i;
+                place.replace = true;
+                return place;
+            }
+            place.index = i + 1;
+        }
+    }
+    return place;
+}
+
+}  // namespace
+
+void IniWriteString(const std::string& path, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    std::vector<std::string> lines = ReadLines(path);
+    Placement place = PlaceKey(lines, section, key);
+    std::string entry = key + "=" + value;
+    if (place.replace) {
+        lines[place.index] = entry;
+    } else if (place.addSection) {
+        lines.push_back("[" + section + "]");
+        lines.push_back(entry);
+    } else {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.index), entry);
+    }
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    // Written beside the file and renamed over it, so that a full disk
+    // leaves the old settings whole.
+    std::string temporary = path + ".new";
+    {
+        File out;
+        if (!out.Open(temporary, File::Mode::CreateReadWrite)) {
+            throw FileError(temporary, out.LastOpenError(), "cannot create");
+        }
+        try {
+            out.Write(text.data(), text.size());
+        } catch (...) {
+            out.Close();
+            ::unlink(temporary.c_str());
+            throw;
+        }
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temporary.c_str());
+        throw FileError(path, error, "cannot replace");
+    }
+}
+
+}  // namespace quillon

@@ -1,0 +1,24 @@
+#include "platform/program_path.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace quillon {
+
+std::string ProgramPath() {
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return {};
+    }
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string ProgramFolder() {
+    std::string path = ProgramPath();
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace quillon

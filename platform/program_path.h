@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+// Full path of the running executable.
+std::string ProgramPath();
+
+// The folder of the running executable, with its trailing separator.
+std::string ProgramFolder();
+
+}  // namespace quillon
