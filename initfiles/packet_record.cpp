@@ -1,0 +1,63 @@
+#include "initfiles/packet_record.h"
+
+#include "initfiles/packet_file.h"
+
+namespace quillon {
+
+std::uint32_t RecordChecksum(const std::uint8_t* data, std::size_t n) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        sum += data[i];
+    }
+    return 0u - sum;
+}
+
+const char* CommandName(int code) {
+    switch (code) {
+        case CMD_CBUS:
+            return "CMD_CBUS";
+        case CMD_UPLOAD:
+            return "CMD_UPLOAD";
+        case CMD_EXEC_ADDRESS:
+            return "CMD_EXEC_ADDRESS";
+        case CMD_BLOCK_COUNT:
+            return "CMD_BLOCK_COUNT";
+        case CMD_BLOCK_DATA:
+            return "CMD_BLOCK_DATA";
+        case CMD_BLOCK_HEADER:
+            return "CMD_BLOCK_HEADER";
+        case CMD_END:
+            return "CMD_END";
+        case CMD_PARAMETERS:
+            return "CMD_PARAMETERS";
+        default:
+            return nullptr;
+    }
+}
+
+RecordCheck CheckRecord(const std::uint8_t* data, std::size_t size) {
+    RecordCheck check;
+    if (size >= 1) {
+        check.syncOk = data[0] == kRecordSync;
+    }
+    if (size >= 2) {
+        check.code = data[1];
+        check.codeKnown = CommandName(check.code) != nullptr;
+    }
+    if (size >= kRecordHeaderSize) {
+        check.lengthField = ReadWordBE(data + 2);
+    }
+    if (size < kMinRecordSize) {
+        return check;
+    }
+    check.complete = true;
+    std::size_t body = size - kRecordChecksumSize;
+    check.payloadSize = body - kRecordHeaderSize;
+    check.lengthOk = body <= 0xFFFF && check.lengthField == body;
+    check.storedChecksum = ReadDwordBE(data + body);
+    check.expectedChecksum = RecordChecksum(data, body);
+    check.checksumOk = check.storedChecksum == check.expectedChecksum;
+    return check;
+}
+
+}  // namespace quillon
