@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/serial_port.h"
+
+namespace quillon {
+
+// The program's settings, read from the INI file beside the window program.
+class AppSettings {
+public:
+    // The settings file beside the running program, named after the window program.
+    AppSettings();
+    // A settings file elsewhere; programFolder stands in for the program's own.
+    AppSettings(std::string settingsPath, std::string programFolder);
+
+    // Fills every field from the settings file, each missing key with its default.
+    void Load();
+    // Writes back the working values (boot folder, port, rate, start address) that
+    // differ from what the file yields now, key by key; creates the file only then.
+    // Throws FileError when the file cannot be written.
+    void Save() const;
+
+    const std::string& SettingsPath() const { return m_settingsPath; }
+    const std::string& ProgramFolder() const { return m_programFolder; }
+
+    std::string m_pathToFlashSec;
+    std::string m_pathToBootFiles;
+    std::string m_pathToFdd;
+    std::uint32_t m_lastExecAddr = 0x800001A0;
+    std::int32_t m_timerTime = 1024;
+    std::int32_t m_lastDevice = 1;
+    std::int32_t m_lastSpeed = 115200;
+    std::string m_lastForBuild;
+    std::string m_lastForCreate;
+    std::int32_t m_lastLptAddr = 378;
+    std::int32_t m_compMain = 1;
+    std::int32_t m_enabFddAddr = 1;
+    std::int32_t m_enabOnTop = 1;
+    std::string m_lptAddrStr;
+
+    // The [PORTS] COMn keys: which device each port number names.
+    PortMap m_ports;
+
+private:
+    void LoadFields();
+
+    std::string m_settingsPath;
+    std::string m_programFolder;
+};
+
+// The window program's name, after which the settings file is named.
+constexpr const char* kSettingsFileName = "quillon.INI";
+
+}  // namespace quillon
