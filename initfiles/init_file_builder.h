@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "initfiles/packet_file.h"
 #include "initfiles/project_file.h"
@@ -40,9 +41,21 @@ public:
     // empty after a success.
     const std::string& LastError() const { return m_lastError; }
 
+    // Leaves the packet files on disk when the builder is destroyed, for a
+    // caller that hands them on (`quillon-cli pack`).
+    void KeepFiles() { m_keepFiles = true; }
+
 private:
-    // ... implementation details
     std::string InputFolder() const;
+    std::string FileName(std::uint32_t number) const;
+    bool Fail(std::string reason);
+    // The common frame of every packet: name, create, header ... length, checksum, close.
+    bool BeginPacket(int code);
+    bool EndPacket();
+    bool WriteBusGroup(const std::vector<std::uint16_t>& values, const std::string& source);
+    bool WriteUpload(const std::string& source);
+    bool RequireFullBuild(const char* what);
+    bool RequirePositiveBlockSize(std::int32_t size);
 
     ProjectFile m_project;
     std::string m_folder;
@@ -51,6 +64,7 @@ private:
     std::uint32_t m_fileCount = 0;
     std::uint32_t m_execAddress = 0xFFFFFFFF;
     std::string m_lastError;
+    bool m_keepFiles = false;
 };
 
 }  // namespace quillon

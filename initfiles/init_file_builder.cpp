@@ -1,0 +1,302 @@
+#include "initfiles/init_file_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "initfiles/number_scan.h"
+#include "platform/file.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFF;
+constexpr std::uint32_t kMaxRecordLength = 0xFFFF;
+// c_bus.txt values are four hexadecimal digits, the address eight.
+constexpr int kBusValueWidth = 4;
+constexpr int kAddressWidth = 8;
+// Flash that the image does not cover stays erased.
+constexpr std::uint8_t kErasedByte = 0xFF;
+
+std::string OpenFailure(const std::string& verb, const std::string& path, int error) {
+    return verb + " " + path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+InitFileBuilder::~InitFileBuilder() {
+    if (!m_keepFiles) {
+        DeleteFiles();
+    }
+}
+
+void InitFileBuilder::SetFolder(const std::string& folder) {
+    m_folder = folder;
+    m_fileCount = 0;
+}
+
+void InitFileBuilder::SetProjectPaths(const std::string& projectPath,
+                                      const std::string& imagePath) {
+    m_project.SetPaths(projectPath, imagePath);
+}
+
+bool InitFileBuilder::Build() {
+    m_lastError.clear();
+    bool ok = WriteBusConfig() && WriteUploads() && WriteExecCommand();
+    if (!ok || !m_folder.empty()) {
+        return ok;
+    }
+    return WriteParameters() && WriteBlockCount() && WriteImageBlocks() && WriteEndCommand();
+}
+
+bool InitFileBuilder::WriteBusConfig() {
+    m_lastError.clear();
+    std::string path = InputFolder() + "c_bus.txt";
+    TextFile text;
+    if (!text.Open(path, File::Mode::ReadExisting)) {
+        return Fail(OpenFailure("cannot open", path, text.LastOpenError()));
+    }
+    // A group is gathered first so that one too long for a record is
+    // refused before its file exists.
+    std::vector<std::uint16_t> group;
+    std::string line;
+    while (text.ReadLine(line)) {
+        if (auto value = ScanHexField(line, kBusValueWidth)) {
+            group.push_back(static_cast<std::uint16_t>(*value));
+        } else if (line.empty() && !group.empty()) {
+            if (!WriteBusGroup(group, path)) {
+                return false;
+            }
+            group.clear();
+        }
+    }
+    return group.empty() || WriteBusGroup(group, path);
+}
+
+bool InitFileBuilder::WriteBusGroup(const std::vector<std::uint16_t>& values,
+                                    const std::string& source) {
+    std::size_t payload = values.size() * 2;
+    if (payload > kMaxPayload) {
+        return Fail("a group of " + std::to_string(values.size()) + " values in " + source +
+                    " is too long; a record holds at most " + std::to_string(kMaxPayload / 2));
+    }
+    if (!BeginPacket(CMD_CBUS)) {
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(payload);
+    for (std::uint16_t value : values) {
+        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    m_packet.Write(bytes.data(), bytes.size());
+    return EndPacket();
+}
+
+bool InitFileBuilder::WriteUploads() {
+    m_lastError.clear();
+    std::string folder = InputFolder();
+    std::string path = folder + "init_uploads.txt";
+    TextFile text;
+    if (!text.Open(path, File::Mode::ReadExisting)) {
+        return Fail(OpenFailure("cannot open", path, text.LastOpenError()));
+    }
+    std::string line;
+    if (!text.ReadLine(line)) {
+        return true;
+    }
+    if (auto address = ScanHexField(line, kAddressWidth)) {
+        m_execAddress = *address;
+    }
+    while (text.ReadLine(line)) {
+        if (!WriteUpload(folder + line)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool InitFileBuilder::WriteUpload(const std::string& source) {
+    // A name that does not open as a regular file (missing, a folder, a
+    // FIFO, a device) gives an empty payload, so only a real file is measured.
+    std::uint64_t size = 0;
+    File probe;
+    if (probe.Open(source, File::Mode::ReadExisting)) {
+        size = probe.GetLength();
+        probe.Close();
+    }
+    if (size > kMaxPayload) {
+        return Fail("upload file " + source + " is " + std::to_string(size) +
+                    " bytes; a record holds at most " + std::to_string(kMaxPayload));
+    }
+    if (!BeginPacket(CMD_UPLOAD)) {
+        return false;
+    }
+    m_packet.AppendFile(source);
+    return EndPacket();
+}
+
+bool InitFileBuilder::WriteExecCommand() {
+    m_lastError.clear();
+    if (m_execAddress == kNoAddress) {
+        if (!m_folder.empty()) {
+            return true;
+        }
+        return Fail("no execution address: the first line of " + InputFolder() +
+                    "init_uploads.txt holds none");
+    }
+    if (!BeginPacket(CMD_EXEC_ADDRESS)) {
+        return false;
+    }
+    m_packet.WriteDwordBE(m_execAddress);
+    return EndPacket();
+}
+
+bool InitFileBuilder::WriteParameters() {
+    if (!RequireFullBuild("CMD_PARAMETERS") || !BeginPacket(CMD_PARAMETERS)) {
+        return false;
+    }
+    m_packet.WriteDwordBE(m_project.MrfId());
+    m_packet.WriteDwordBE(m_project.ChipId());
+    for (int n = 0; n < 4; ++n) {
+        m_packet.WriteDwordBE(static_cast<std::uint32_t>(m_project.Gpar(n)));
+    }
+    return EndPacket();
+}
+
+bool InitFileBuilder::WriteBlockCount() {
+    if (!RequireFullBuild("CMD_BLOCK_COUNT") || !RequirePositiveBlockSize(m_project.BlockSize()) ||
+        !BeginPacket(CMD_BLOCK_COUNT)) {
+        return false;
+    }
+    m_packet.WriteWordBE(static_cast<std::uint16_t>(m_project.BlockCount()));
+    return EndPacket();
+}
+
+bool InitFileBuilder::WriteImageBlocks() {
+    if (!RequireFullBuild("CMD_BLOCK_DATA")) {
+        return false;
+    }
+    std::int32_t size = m_project.BlockSize();
+    if (!RequirePositiveBlockSize(size)) {
+        return false;
+    }
+    if (static_cast<std::uint32_t>(size) > kMaxPayload) {
+        return Fail("block size " + std::to_string(size) + " of " + m_project.ProjectPath() +
+                    " is too large; a record holds at most " + std::to_string(kMaxPayload));
+    }
+    std::uint32_t count = m_project.BlockCount();
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+    std::uint32_t offset = 0;
+    for (std::uint32_t i = 0;;) {
+        if (!BeginPacket(CMD_BLOCK_HEADER)) {
+            return false;
+        }
+        m_packet.WriteWordBE(static_cast<std::uint16_t>(i));
+        m_packet.WriteWordBE(1);
+        if (!EndPacket() || !BeginPacket(CMD_BLOCK_DATA)) {
+            return false;
+        }
+        std::fill(buffer.begin(), buffer.end(), kErasedByte);
+        m_project.ReadImage(static_cast<std::int32_t>(offset), buffer.data(),
+                            static_cast<std::uint32_t>(size));
+        m_packet.Write(buffer.data(), buffer.size());
+        if (!EndPacket()) {
+            return false;
+        }
+        ++i;
+        offset += static_cast<std::uint32_t>(size);
+        if (i >= count) {
+            return true;
+        }
+    }
+}
+
+bool InitFileBuilder::WriteEndCommand() {
+    if (!RequireFullBuild("CMD_END") || !BeginPacket(CMD_END)) {
+        return false;
+    }
+    return EndPacket();
+}
+
+std::string InitFileBuilder::NextFileName() {
+    ++m_fileCount;
+    m_lastName = FileName(m_fileCount);
+    return m_lastName;
+}
+
+std::string InitFileBuilder::OutputFolder() const {
+    return m_folder.empty() ? m_project.ProjectFolder() : m_folder;
+}
+
+void InitFileBuilder::DeleteFiles() {
+    for (std::uint32_t n = m_fileCount; n >= 1; --n) {
+        try {
+            File::Remove(FileName(n));
+        } catch (const FileError&) {
+            // Gone already, or not ours to remove: the rest still go.
+        }
+    }
+}
+
+std::string InitFileBuilder::InputFolder() const {
+    return m_folder.empty() ? m_project.PersonalFolder() : m_folder;
+}
+
+std::string InitFileBuilder::FileName(std::uint32_t number) const {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04d", static_cast<int>(number));
+    return OutputFolder() + digits;
+}
+
+bool InitFileBuilder::Fail(std::string reason) {
+    m_lastError = std::move(reason);
+    return false;
+}
+
+bool InitFileBuilder::BeginPacket(int code) {
+    std::string name = NextFileName();
+    if (!m_packet.Open(name, File::Mode::CreateReadWrite)) {
+        return Fail(OpenFailure("cannot create", name, m_packet.LastOpenError()));
+    }
+    m_packet.WriteHeader(code);
+    return true;
+}
+
+bool InitFileBuilder::EndPacket() {
+    // Sizes are checked before a packet starts; this catches a source that
+    // grew meanwhile, so no record with a false length field is left behind.
+    std::uint64_t length = m_packet.GetLength();
+    if (length > kMaxRecordLength) {
+        std::string name = m_packet.Path();
+        m_packet.Close();
+        File::Remove(name);
+        return Fail("record " + name + " would be " + std::to_string(length) +
+                    " bytes long; the length field holds at most " +
+                    std::to_string(kMaxRecordLength));
+    }
+    m_packet.PatchLength();
+    m_packet.AppendChecksum();
+    m_packet.Close();
+    return true;
+}
+
+bool InitFileBuilder::RequireFullBuild(const char* what) {
+    m_lastError.clear();
+    if (m_folder.empty()) {
+        return true;
+    }
+    return Fail(std::string("only the full build writes ") + what);
+}
+
+bool InitFileBuilder::RequirePositiveBlockSize(std::int32_t size) {
+    if (size > 0) {
+        return true;
+    }
+    return Fail("block size " + std::to_string(size) + " (\"GPAR 0\" of " +
+                m_project.ProjectPath() + ") is not positive");
+}
+
+}  // namespace quillon

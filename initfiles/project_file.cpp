@@ -1,0 +1,93 @@
+#include "initfiles/project_file.h"
+
+#include <utility>
+
+#include "initfiles/number_scan.h"
+#include "platform/file.h"
+#include "platform/ini_file.h"
+#include "platform/program_path.h"
+
+namespace quillon {
+
+namespace {
+
+// Text keys are read into a buffer of this size, so values keep 255 characters.
+constexpr std::size_t kValueBuffer = 256;
+constexpr std::size_t kPathBuffer = 260;
+
+}  // namespace
+
+void ProjectFile::SetPaths(std::string projectPath, std::string imagePath) {
+    m_projectPath = std::move(projectPath);
+    m_imagePath = std::move(imagePath);
+}
+
+std::string ProjectFile::FolderOf(const std::string& path) {
+    std::string kept = path.substr(0, kPathBuffer);
+    std::size_t last = kept.find_last_of("/\\");
+    return last == std::string::npos ? std::string() : kept.substr(0, last + 1);
+}
+
+std::string ProjectFile::ProjectFolder() const {
+    return FolderOf(m_projectPath);
+}
+
+std::string ProjectFile::NvmType() const {
+    return IniGetString(m_projectPath, "General parameters", "NVMType", "", kValueBuffer);
+}
+
+namespace {
+
+std::string ParameterKey(const std::string& projectPath, const std::string& nvmType,
+                         const std::string& key) {
+    return IniGetString(projectPath, nvmType + " parameters", key, "", kValueBuffer);
+}
+
+}  // namespace
+
+std::uint32_t ProjectFile::MrfId() const {
+    return ScanPrefixedHex(ParameterKey(m_projectPath, NvmType(), "MRF.ID"));
+}
+
+std::uint32_t ProjectFile::ChipId() const {
+    return ScanPrefixedHex(ParameterKey(m_projectPath, NvmType(), "ChipID"));
+}
+
+std::int32_t ProjectFile::Gpar(int n) const {
+    return ScanDecimal(ParameterKey(m_projectPath, NvmType(), "GPAR " + std::to_string(n)));
+}
+
+std::string ProjectFile::PersonalFolder() const {
+    return ProgramFolder() + ParameterKey(m_projectPath, NvmType(), "PersonalFolder") + "/";
+}
+
+std::uint32_t ProjectFile::ImageSize() const {
+    File image;
+    if (!image.Open(m_imagePath, File::Mode::ReadExisting)) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(image.GetLength());
+}
+
+std::uint32_t ProjectFile::ReadImage(std::int32_t offset, void* buffer, std::uint32_t count) const {
+    File image;
+    if (!image.Open(m_imagePath, File::Mode::ReadExisting)) {
+        return 0;
+    }
+    image.Seek(offset, File::From::Start);
+    return static_cast<std::uint32_t>(image.Read(buffer, count));
+}
+
+std::int32_t ProjectFile::BlockSize() const {
+    return Gpar(0);
+}
+
+std::uint32_t ProjectFile::BlockCount() const {
+    std::int32_t size = BlockSize();
+    if (size <= 0) {
+        return 0;
+    }
+    return ImageSize() / static_cast<std::uint32_t>(size);
+}
+
+}  // namespace quillon
