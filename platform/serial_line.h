@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace quillon {
+
+// A serial device opened by path: raw 8N1, no flow control, ours alone
+// while open, its former settings restored on close. Reads never block;
+// waiting is done with WaitReadable, which a stop request or a hang-up
+// ends at once.
+class SerialLine {
+public:
+    enum class Wait { Readable, TimedOut, Stopped, Gone };
+
+    SerialLine();
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
+    ~SerialLine();
+
+    // false when the device cannot be opened or is held by another program;
+    // LastError() then says why in the system's words.
+    bool Open(const std::string& device, int baud);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& LastError() const { return m_error; }
+    // The rate the driver reports after setting it; the asked rate when it
+    // reports none.
+    int Baud() const { return m_baud; }
+
+    // Whatever has arrived, up to count bytes; 0 when nothing has.
+    std::size_t Read(void* buffer, std::size_t count);
+    // Gives up after timeout in all; the count that got out.
+    std::size_t Write(const void* buffer, std::size_t count, std::chrono::milliseconds timeout);
+    Wait WaitReadable(std::chrono::milliseconds timeout);
+    // Bytes written but not yet sent, as far as the driver tells (0 on ptys).
+    int OutputQueued() const;
+
+    // true once the device hung up or went away.
+    bool IsGone() const { return m_gone; }
+    void SetStopToken(std::stop_token token);
+    int Fd() const { return m_fd; }
+
+private:
+    struct Saved;
+    struct Waker {
+        int fd;
+        void operator()() const noexcept;
+    };
+
+    bool Fail(const std::string& reason);
+    bool Configure();
+    bool Stopped() const { return m_stop.stop_requested(); }
+    void NoteError(int error);
+
+    int m_fd = -1;
+    int m_wakeFd = -1;  // signalled for good once a stop is requested
+    int m_baud = 0;
+    bool m_gone = false;
+    std::string m_error;
+    std::unique_ptr<Saved> m_saved;
+    std::stop_token m_stop;
+    std::optional<std::stop_callback<Waker>> m_stopCallback;
+};
+
+}  // namespace quillon
