@@ -1,10 +1,104 @@
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "initfiles/boot_folder.h"
+#include "initfiles/init_file_builder.h"
+#include "initfiles/packet_record.h"
+#include "platform/file.h"
 
 namespace quillon::cli {
 
+namespace {
+
+enum PackExit {
+    kPacked = 0,
+    kBusConfigFailed = 1,
+    kBuildFailed = 2,
+    kFileError = 3,
+};
+
+struct PackOptions {
+    std::string bootFolder;
+    std::string projectPath;
+    std::string imagePath;
+};
+
+// One line per packet file: name, command, length field, checksum verdict.
+void ListSeries(InitFileBuilder& builder) {
+    for (std::uint32_t n = 1; n <= builder.FileCount(); ++n) {
+        std::string name = builder.FileName(n);
+        std::vector<std::uint8_t> bytes;
+        int openError = 0;
+        if (!LoadRecordFile(name, bytes, openError)) {
+            std::cout << name << "  (not written: " << std::strerror(openError) << ")\n";
+            continue;
+        }
+        RecordCheck check = CheckRecord(bytes.data(), bytes.size());
+        const char* command = CommandName(check.code);
+        std::cout << name << "  " << (command ? command : "unknown") << "  length "
+                  << check.lengthField << "  checksum " << (check.checksumOk ? "ok" : "BAD")
+                  << '\n';
+    }
+}
+
+int Pack(const PackOptions& options) {
+    InitFileBuilder builder;
+    // The files are the point of packing; they stay whatever the outcome.
+    builder.KeepFiles();
+    builder.SetFolder(NormalizeBootFolder(options.bootFolder));
+    builder.SetProjectPaths(options.projectPath, options.imagePath);
+    try {
+        // As an update does: the bus step alone first, then the whole
+        // build numbered on after it.
+        if (!builder.WriteBusConfig()) {
+            ListSeries(builder);
+            std::cerr << "Invalid CBUS file (BOOT)!\n" << builder.LastError() << '\n';
+            return kBusConfigFailed;
+        }
+        bool built = builder.Build();
+        ListSeries(builder);
+        if (!built) {
+            std::cerr << "Invalid input file (BOOT)!\n" << builder.LastError() << '\n';
+            return kBuildFailed;
+        }
+    } catch (const FileError& error) {
+        std::cerr << error.what() << '\n';
+        return kFileError;
+    }
+    return kPacked;
+}
+
+}  // namespace
+
 void AddPackCommand(CLI::App& app, int& exitCode) {
-    auto* command = app.add_subcommand("pack", "(not built yet)");
-    command->callback([&exitCode] { exitCode = 1; });
+    auto options = std::make_shared<PackOptions>();
+    auto* command = app.add_subcommand(
+        "pack", "Write the packet series that an update sends before its execute command");
+    command
+        ->add_option("--boot-folder", options->bootFolder,
+                     "Folder with c_bus.txt and init_uploads.txt; the packet files are written "
+                     "into it. \"\" selects the full build, with folders from the project file")
+        ->required();
+    auto* project = command->add_option("--project", options->projectPath,
+                                        "Project description of the full build (INI)");
+    auto* image =
+        command->add_option("--image", options->imagePath, "Flash image of the full build");
+    project->needs(image);
+    image->needs(project);
+    command->footer(
+        "Every packet file is listed as: name, command, record length field, checksum.\n"
+        "The files are kept, also after a failure.\n"
+        "Exit codes:\n"
+        "  0  the series was written\n"
+        "  1  the bus step failed (\"Invalid CBUS file (BOOT)!\")\n"
+        "  2  the build failed (\"Invalid input file (BOOT)!\")\n"
+        "  3  a file could not be read or written\n"
+        "  other  the command line was not understood (CLI11's codes)");
+    command->callback([options, &exitCode] { exitCode = Pack(*options); });
 }
 
 }  // namespace quillon::cli

@@ -34,6 +34,8 @@ public:
     bool WriteEndCommand();
 
     std::string NextFileName();
+    // The name of packet file number n ("%s%04d" with the output folder).
+    std::string FileName(std::uint32_t number) const;
     std::string OutputFolder() const;
     void DeleteFiles();
 
@@ -47,7 +49,6 @@ public:
 
 private:
     std::string InputFolder() const;
-    std::string FileName(std::uint32_t number) const;
     bool Fail(std::string reason);
     // The common frame of every packet: name, create, header ... length, checksum, close.
     bool BeginPacket(int code);

@@ -1,6 +1,7 @@
 #include "initfiles/packet_record.h"
 
 #include "initfiles/packet_file.h"
+#include "platform/file.h"
 
 namespace quillon {
 
@@ -58,6 +59,18 @@ RecordCheck CheckRecord(const std::uint8_t* data, std::size_t size) {
     check.expectedChecksum = RecordChecksum(data, body);
     check.checksumOk = check.storedChecksum == check.expectedChecksum;
     return check;
+}
+
+bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& openError) {
+    File file;
+    if (!file.Open(path, File::Mode::ReadExisting)) {
+        openError = file.LastOpenError();
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(file.GetLength()));
+    bytes.resize(file.Read(bytes.data(), bytes.size()));
+    openError = 0;
+    return true;
 }
 
 }  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -56,5 +58,9 @@ struct RecordCheck {
 
 // Decides whether size bytes are exactly one well-formed record.
 RecordCheck CheckRecord(const std::uint8_t* data, std::size_t size);
+
+// Reads a whole packet file into bytes. false when it does not open as a
+// regular file (the reason is then in openError); a failed read raises FileError.
+bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& openError);
 
 }  // namespace quillon
