@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -44,13 +45,26 @@ public:
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
     int Offset() const { return m_offset; }
+    // Reads and pauses made so far, for those who check the waits' counts.
+    int ReadCount() const { return m_reads; }
+    int PauseCount() const { return m_pauses; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    bool ReadWithWait(std::uint8_t& byte);
+    void Pause(Clock::duration longest);
+    bool WaitEnded() const;
+    Clock::duration LineTime(std::size_t bytes) const;
+
     std::unique_ptr<SerialLine> m_line;  // the port handle
     std::int32_t m_offset = 0;           // running offset within the file in transit
     PortMap m_ports;
     std::stop_token m_stop;
     std::string m_openError;
+    Clock::time_point m_lineIdle{};  // when the bytes written so far have reached the box
+    int m_reads = 0;
+    int m_pauses = 0;
 };
 
 }  // namespace quillon

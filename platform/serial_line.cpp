@@ -126,11 +126,13 @@ void SerialLine::Close() {
     if (m_fd < 0) {
         return;
     }
+    // The rate first: the C library's settings then put back the flags
+    // exactly as they were, and a non-standard rate keeps its speed fields.
     if (m_saved && !m_gone) {
-        ::tcsetattr(m_fd, TCSANOW, &m_saved->settings);
         if (m_saved->rate > 0) {
             detail::SetLineRate(m_fd, m_saved->rate);
         }
+        ::tcsetattr(m_fd, TCSANOW, &m_saved->settings);
     }
     ::flock(m_fd, LOCK_UN);
     ::close(m_fd);

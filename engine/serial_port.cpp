@@ -1,0 +1,214 @@
+#include "engine/serial_port.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/file.h"
+#include "platform/serial_line.h"
+
+namespace quillon {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kPieceSize = 1024;
+constexpr auto kPause = 10ms;
+constexpr int kMaxPausesBefore = 100;  // the 102nd empty read gives up
+constexpr auto kWriteTimeout = 1000ms;
+constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+}  // namespace
+
+std::string DeviceForPort(int port, const PortMap& ports) {
+    if (port < 1) {
+        return {};
+    }
+    auto found = ports.find(port);
+    if (found != ports.end()) {
+        return found->second;
+    }
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+SerialPort::SerialPort(PortMap ports) : m_ports(std::move(ports)) {}
+
+SerialPort::~SerialPort() {
+    Close();
+}
+
+int SerialPort::Open(int port, int baud) {
+    std::string device = DeviceForPort(port, m_ports);
+    if (device.empty()) {
+        Close();
+        m_openError = "No such file or directory";
+        return 0;
+    }
+    return Open(device, baud);
+}
+
+int SerialPort::Open(const std::string& device, int baud) {
+    Close();
+    auto line = std::make_unique<SerialLine>();
+    line->SetStopToken(m_stop);
+    if (!line->Open(device, baud)) {
+        m_openError = line->LastError();
+        return 0;
+    }
+    m_openError.clear();
+    m_line = std::move(line);
+    m_lineIdle = Clock::now();
+    return 1;
+}
+
+void SerialPort::Close() {
+    m_line.reset();
+}
+
+void SerialPort::SetStopToken(std::stop_token token) {
+    m_stop = token;
+    if (m_line) {
+        m_line->SetStopToken(std::move(token));
+    }
+}
+
+bool SerialPort::IsLineGone() const {
+    return m_line && m_line->IsGone();
+}
+
+const std::string& SerialPort::OpenError() const {
+    return m_openError;
+}
+
+int SerialPort::Read(void* buffer, int count) {
+    ++m_reads;
+    if (!m_line || count <= 0) {
+        return 0;
+    }
+    return static_cast<int>(m_line->Read(buffer, static_cast<std::size_t>(count)));
+}
+
+SerialPort::Clock::duration SerialPort::LineTime(std::size_t bytes) const {
+    int baud = m_line ? m_line->Baud() : 0;
+    if (baud <= 0) {
+        return Clock::duration::zero();
+    }
+    auto nanos = static_cast<long double>(bytes) * kBitsPerByte * 1e9L / baud;
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(static_cast<std::int64_t>(std::min<long double>(nanos, 1e15L))));
+}
+
+// The fixed time-out only starts once the line could have carried these
+// bytes after everything written before them.
+int SerialPort::Write(const void* buffer, int count) {
+    if (!m_line || count <= 0 || m_stop.stop_requested()) {
+        return 0;
+    }
+    auto now = Clock::now();
+    m_lineIdle = std::max(m_lineIdle, now + LineTime(m_line->OutputQueued()));
+    auto start = std::max(m_lineIdle, now);
+    auto size = static_cast<std::size_t>(count);
+    auto timeout =
+        kWriteTimeout + std::chrono::ceil<std::chrono::milliseconds>(start - now + LineTime(size));
+    std::size_t put = m_line->Write(buffer, size, timeout);
+    m_lineIdle = start + LineTime(put);
+    return static_cast<int>(put);
+}
+
+bool SerialPort::WaitEnded() const {
+    return !m_line || m_line->IsGone() || m_stop.stop_requested();
+}
+
+// A pause that ends as soon as input arrives: the counts stay, the
+// turnaround does not wait out the rest of the pause.
+void SerialPort::Pause(Clock::duration longest) {
+    auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(longest), 1ms, kPause);
+    if (m_line) {
+        m_line->WaitReadable(wait);
+    }
+}
+
+// Up to 102 reads with a pause after each empty one. The box cannot answer
+// before our last byte has reached it, so time until then is not counted.
+bool SerialPort::ReadWithWait(std::uint8_t& byte) {
+    int pauses = 0;
+    while (true) {
+        if (Read(&byte, 1) == 1) {
+            return true;
+        }
+        if (WaitEnded()) {
+            return false;
+        }
+        auto now = Clock::now();
+        if (now < m_lineIdle) {
+            Pause(m_lineIdle - now);
+            continue;
+        }
+        ++m_pauses;
+        Pause(kPause);
+        if (pauses++ > kMaxPausesBefore) {
+            return false;
+        }
+    }
+}
+
+std::uint8_t SerialPort::WaitStatus() {
+    std::uint8_t byte = 0;
+    if (!ReadWithWait(byte)) {
+        return 0xFF;
+    }
+    while (byte != 0xAA) {
+        if (Read(&byte, 1) != 1) {
+            return 0xFF;
+        }
+    }
+    std::uint8_t code = 0;
+    if (!ReadWithWait(code)) {
+        return 0xFF;
+    }
+    Drain();
+    return code;
+}
+
+void SerialPort::Drain() {
+    unsigned char buffer[kPieceSize];
+    while (Read(buffer, kPieceSize) > 0) {
+    }
+}
+
+// A packet file that fails to seek or read after it opened is a failed
+// piece like a short write: 0, and the next attempt starts the file over.
+int SerialPort::SendFilePiece(std::string fileName) {
+    File file;
+    if (!file.Open(fileName, File::Mode::ReadExisting)) {
+        m_offset = 0;
+        return 0;
+    }
+    unsigned char buffer[kPieceSize];
+    std::size_t got = 0;
+    try {
+        file.Seek(m_offset, File::From::Start);
+        got = file.Read(buffer, sizeof buffer);
+    } catch (const FileError&) {
+        m_offset = 0;
+        return 0;
+    }
+    file.Close();
+    if (got == 0) {
+        m_offset = 0;
+        return -1;
+    }
+    // The offset is 32-bit; a file beyond it cannot be sent whole.
+    if (m_offset > std::numeric_limits<std::int32_t>::max() - kPieceSize) {
+        m_offset = 0;
+        return 0;
+    }
+    m_offset += static_cast<std::int32_t>(got);
+    if (Write(buffer, static_cast<int>(got)) < static_cast<int>(got)) {
+        m_offset = 0;
+        return 0;
+    }
+    return m_offset;
+}
+
+}  // namespace quillon
