@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "engine/serial_port.h"
@@ -45,6 +47,11 @@ public:
     virtual int ComPort() const = 0;
     // The device each port number names.
     virtual PortMap Ports() const { return {}; }
+    // The full build's project description and image, when the caller names them.
+    virtual std::string ProjectPath() const { return {}; }
+    virtual std::string ImagePath() const { return {}; }
+    // How long to wait for the boot loader; none (the default) waits for ever.
+    virtual std::optional<std::chrono::milliseconds> BootWaitLimit() const { return std::nullopt; }
 
     // Bytes of the series gone down the line, for views that show a rate.
     virtual void BytesSent(std::uint64_t sent, std::uint64_t total) {

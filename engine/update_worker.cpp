@@ -1,0 +1,399 @@
+#include "engine/update_worker.h"
+
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "initfiles/init_file_builder.h"
+#include "platform/file.h"
+
+namespace quillon {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const char* const kCheckConnection = "Please check your serial connection";
+
+constexpr std::uint8_t kReady = 0x01;
+constexpr std::uint8_t kNoVerdict = 0x00;
+constexpr std::uint8_t kRejected = 0x11;
+constexpr std::uint8_t kNoReply = 0xFF;
+constexpr std::uint8_t kReportMarker = 0x0F;
+constexpr int kMaxEmptyPolls = 200;
+// Bytes that keep coming without a report are bounded like silence: the
+// time that 201 empty polls of 10 ms take.
+constexpr auto kNoiseBudget = 2010ms;
+
+std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// Position in a band of the bar: trunc(done / total * width) + offset, in
+// double; a total of 0 leaves the bar at the start of its band.
+int BandPosition(int offset, int width, double done, double total) {
+    if (total == 0) {
+        return offset;
+    }
+    return offset + static_cast<int>(done / total * width);
+}
+
+std::uint32_t BigEndian(const std::uint8_t* bytes, int count) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) {
+        value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
+// Thrown once an end has been taken, to leave the steps.
+struct Ended {
+    UpdateOutcome outcome;
+};
+
+class UpdateSession {
+public:
+    UpdateSession(UpdateView& view, std::stop_token stop, std::unique_lock<std::timed_mutex>& lock)
+        : m_view(view), m_stop(std::move(stop)), m_lock(lock), m_port(view.Ports()) {}
+
+    UpdateOutcome Execute() {
+        try {
+            Start();
+            OpenPort();
+            WaitForBootLoader();
+            SendHandshakeFile();
+            BuildSeries();
+            Download();
+            SendExecCommand();
+            EraseAndBurn();
+        } catch (const Ended& end) {
+            return end.outcome;
+        }
+        return UpdateOutcome::Success;
+    }
+
+private:
+    void Start() {
+        while (!m_lock.try_lock_for(50ms)) {
+            CheckStop();
+        }
+        m_view.EnableUpdateButton(false);
+        m_view.StartBusy(kBusyTimerId);
+        m_main.SetFolder(m_view.BootFolder());
+        std::string project = m_view.ProjectPath();
+        if (!project.empty()) {
+            m_main.SetProjectPaths(project, m_view.ImagePath());
+        }
+        m_port.SetStopToken(m_stop);
+    }
+
+    void OpenPort() {
+        if (!m_port.Open(m_view.ComPort(), m_view.BaudRate())) {
+            m_view.FailureDetail(m_port.OpenError());
+            FailApp(UpdateOutcome::PortOpenFailed, "Failed to open serial port!");
+        }
+    }
+
+    void WaitForBootLoader() {
+        m_view.SetStatusText("Waiting connection,Press reset button...");
+        m_view.SetStatusBlink(true);
+        auto limit = m_view.BootWaitLimit();
+        Clock::time_point deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
+        while (m_port.WaitStatus() != kReady) {
+            CheckStop();
+            if (m_port.IsLineGone() || Clock::now() >= deadline) {
+                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
+            }
+            Pause(5ms);
+        }
+    }
+
+    void SendHandshakeFile() {
+        m_view.SetStatusText("Now preparing...");
+        const char* invalid = "Invalid CBUS file (BOOT)!";
+        if (!Guarded(invalid, [this] { return m_main.WriteBusConfig(); })) {
+            m_view.FailureDetail(m_main.LastError());
+            FailApp(UpdateOutcome::BadInput, invalid);
+        }
+        if (!SendWholeFile(PacketName(m_view.BootFolder(), 1))) {
+            FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
+        }
+        std::uint8_t code = kNoVerdict;
+        while ((code = m_port.WaitStatus()) == kNoVerdict) {
+            CheckStop();
+        }
+        CheckStop();
+        if (code == kRejected || m_port.IsLineGone()) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
+        }
+    }
+
+    void BuildSeries() {
+        const char* invalid = "Invalid input file (BOOT)!";
+        if (!Guarded(invalid, [this] { return m_main.Build(); })) {
+            m_view.FailureDetail(m_main.LastError());
+            FailApp(UpdateOutcome::BadInput, invalid);
+        }
+        m_fileCount = m_main.FileCount();
+    }
+
+    void Download() {
+        const int count = static_cast<int>(m_fileCount);
+        m_view.SetStatusBlink(false);
+        m_view.SetStatusText(Format("Downloading %04d/%04d", 1, count));
+        m_view.SetProgressRange(0, 100);
+        m_view.SetProgressPos(0);
+        m_bytesTotal = SeriesSize(2, count);
+        for (int i = 2; i <= count; ++i) {
+            DownloadFile(i, count);
+        }
+    }
+
+    void DownloadFile(int i, int count) {
+        std::string name = PacketName(m_view.BootFolder(), i);
+        for (;;) {
+            m_view.SetStatusText(Format("(step 1/3) Downloading %04d/%04d", i, count));
+            m_view.SetProgressPos(BandPosition(0, 50, i, count));
+            int result = m_port.SendFilePiece(name);
+            CheckStop();
+            if (result == 0) {
+                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ");
+            }
+            if (result < 0) {
+                break;
+            }
+            m_view.BytesSent(m_bytesSent + static_cast<std::uint64_t>(result), m_bytesTotal);
+        }
+        m_bytesSent += FileSize(name);
+        std::uint8_t code = m_port.WaitStatus();
+        CheckStop();
+        if (code == kRejected || code == kNoReply) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
+                     "Download Failed CheckSum/Timeout");
+        }
+    }
+
+    void SendExecCommand() {
+        m_exec = std::make_unique<InitFileBuilder>();
+        m_exec->SetFolder(Format("%s/", m_view.BootFolder().c_str()));
+        m_exec->SetExecAddress(m_view.StartAddress());
+        const char* invalid = "Failed to make init file ";
+        if (!Guarded(
+                invalid, [this] { return m_exec->WriteExecCommand(); }, "failed")) {
+            m_view.FailureDetail(m_exec->LastError());
+            FailStop(UpdateOutcome::BadInput, invalid, "failed");
+        }
+        if (!SendWholeFile(PacketName(m_exec->OutputFolder(), 1))) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
+        }
+        m_exec.reset();
+        m_view.SetStatusText("Download finish. now preparing burning !");
+    }
+
+    // Follows the box's progress reports until it reports its outcome.
+    void EraseAndBurn() {
+        int idle = 0;
+        std::uint32_t done = 0;
+        std::int32_t total = 0;
+        Clock::time_point lastReport = Clock::now();
+        for (;;) {
+            if (idle > kMaxEmptyPolls || Clock::now() - lastReport > kNoiseBudget) {
+                FailStop(UpdateOutcome::BurnTimedOut, kCheckConnection, "Burn Failed");
+            }
+            std::uint8_t byte = 0;
+            if (m_port.Read(&byte, 1) != 1) {
+                CheckStop();
+                if (m_port.IsLineGone()) {
+                    FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Burn Failed");
+                }
+                Pause(10ms);
+                ++idle;
+                continue;
+            }
+            if (byte != kReportMarker) {
+                continue;
+            }
+            idle = 0;
+            lastReport = Clock::now();
+            std::uint8_t code = 0;
+            if (m_port.Read(&code, 1) != 1) {
+                code = 0x00;
+            }
+            if (!OnReport(code, done, total)) {
+                return;
+            }
+        }
+    }
+
+    // Acts on one progress report; false once the box has reported its outcome.
+    bool OnReport(std::uint8_t code, std::uint32_t& done, std::int32_t& total) {
+        std::uint8_t data[4];
+        if ((code == 0x0A || code == 0x0C || code == 0x0E) && m_port.Read(data, 4) != 4) {
+            return true;  // the report is dropped
+        }
+        switch (code) {
+            case 0x01:
+                m_view.SetStatusText("Erasing...");
+                break;
+            case 0x0A:
+                done = BigEndian(data, 2);
+                total = static_cast<std::int32_t>(BigEndian(data + 2, 2));
+                m_view.SetStatusText(Format("(step 2/3) Erasing : %d/%dsectors completed",
+                                            static_cast<int>(done), total));
+                m_view.SetProgressPos(BandPosition(50, 25, done, total));
+                break;
+            case 0x0C:
+                done = BigEndian(data, 4) & 0x0FFFFFFF;
+                m_view.SetStatusText(Format("(step 3/3) Burning : %d/%d bytes completed",
+                                            static_cast<int>(done), total));
+                m_view.SetProgressPos(BandPosition(75, 25, done, total));
+                break;
+            case 0x0E:
+                total = static_cast<std::int32_t>(BigEndian(data, 4));
+                break;
+            case 0x0D:
+                FinishBurn("Successful to update flash! STB has restarted ", "Success",
+                           MB_ICONEXCLAMATION_OK);
+                return false;
+            case 0x0F:
+                FinishBurn("Failed to update flash! Please check your setting ", "Failed",
+                           MB_ICONHAND_OK);
+                throw Ended{UpdateOutcome::BoxReportedFailure};
+            default:
+                break;
+        }
+        return true;
+    }
+
+    void FinishBurn(const char* text, const char* caption, unsigned type) {
+        m_view.SetProgressPos(0);
+        m_view.SetStatusBlink(false);
+        m_view.StopBusy(kBusyTimerId);
+        m_view.SetStatusText("Burning finished!");
+        m_view.WindowMessageBox(text, caption, type);
+        m_view.EnableUpdateButton(true);
+        m_lock.unlock();
+    }
+
+    // Sends one packet file piece by piece; false when a piece could not go out.
+    bool SendWholeFile(const std::string& name) {
+        for (;;) {
+            int result = m_port.SendFilePiece(name);
+            CheckStop();
+            if (result == 0) {
+                return false;
+            }
+            if (result < 0) {
+                return true;
+            }
+        }
+    }
+
+    // Runs a build step; a file error ends the update with the step's message
+    // and the system's reason.
+    template <typename Step>
+    bool Guarded(const char* message, Step step, const char* stopCaption = nullptr) {
+        try {
+            return step();
+        } catch (const FileError& error) {
+            std::string text = std::string(message) + "\n" + error.what();
+            if (stopCaption != nullptr) {
+                FailStop(UpdateOutcome::BadInput, text, stopCaption);
+            }
+            FailApp(UpdateOutcome::BadInput, text);
+        }
+    }
+
+    [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text) {
+        m_view.SetStatusBlink(false);
+        m_view.AppMessageBox(text);
+        EndFailure(outcome);
+    }
+
+    [[noreturn]] void FailStop(UpdateOutcome outcome, const std::string& text,
+                               const std::string& caption) {
+        m_view.SetStatusBlink(false);
+        m_view.WindowMessageBox(text, caption, MB_ICONHAND_OK);
+        EndFailure(outcome);
+    }
+
+    [[noreturn]] void EndFailure(UpdateOutcome outcome) {
+        m_lock.unlock();
+        m_view.EnableUpdateButton(true);
+        m_view.StopBusy(kBusyTimerId);
+        throw Ended{outcome};
+    }
+
+    // A stop request ends the update at once, with no message: the window or
+    // terminal that asked for it is going away.
+    void CheckStop() const {
+        if (m_stop.stop_requested()) {
+            throw Ended{UpdateOutcome::Cancelled};
+        }
+    }
+
+    void Pause(std::chrono::milliseconds length) {
+        std::unique_lock<std::mutex> guard(m_pauseMutex);
+        m_pauseWake.wait_for(guard, m_stop, length, [] { return false; });
+        CheckStop();
+    }
+
+    static std::string PacketName(const std::string& folder, int number) {
+        return Format("%s%04d", folder.c_str(), number);
+    }
+
+    static std::uint64_t FileSize(const std::string& path) {
+        std::error_code error;
+        std::uintmax_t size = std::filesystem::file_size(path, error);
+        return error ? 0 : size;
+    }
+
+    std::uint64_t SeriesSize(int first, int last) const {
+        std::uint64_t size = 0;
+        for (int i = first; i <= last; ++i) {
+            size += FileSize(PacketName(m_view.BootFolder(), i));
+        }
+        return size;
+    }
+
+    UpdateView& m_view;
+    std::stop_token m_stop;
+    std::unique_lock<std::timed_mutex>& m_lock;
+    // Declared in this order so that discarding runs exec builder, main
+    // builder, then the port.
+    SerialPort m_port;
+    InitFileBuilder m_main;
+    std::unique_ptr<InitFileBuilder> m_exec;
+    std::uint32_t m_fileCount = 0;
+    std::uint64_t m_bytesSent = 0;
+    std::uint64_t m_bytesTotal = 0;
+    std::mutex m_pauseMutex;
+    std::condition_variable_any m_pauseWake;
+};
+
+}  // namespace
+
+unsigned UpdateWorker::Run(UpdateView& view, std::stop_token stop) {
+    std::unique_lock<std::timed_mutex> lock(view.UpdateMutex(), std::defer_lock);
+    UpdateOutcome outcome;
+    {
+        UpdateSession session(view, std::move(stop), lock);
+        outcome = session.Execute();
+    }
+    // A cancelled update releases the lock only once its files are gone
+    // and its port is closed.
+    if (lock.owns_lock()) {
+        lock.unlock();
+    }
+    return static_cast<unsigned>(outcome);
+}
+
+}  // namespace quillon
