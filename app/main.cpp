@@ -1,0 +1,11 @@
+#include "app/updater_app.h"
+
+int main(int argc, char** argv) {
+    // The window program takes no options: Qt sees only the program's name,
+    // so not even its own options (-style, -platform, ...) are read.
+    (void)argc;
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    quillon::UpdaterApp app(qtArgc, qtArgv);
+    return app.InitInstance();
+}

@@ -1,0 +1,138 @@
+#include "app/settings_dialog.h"
+
+#include <QFileDialog>
+
+#include "ui_settings_dialog.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr int kPortCount = 8;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool ParseHexAddress(const std::string& text, std::uint32_t& value) {
+    std::size_t at = text.find_first_not_of(" \t\r\n\v\f");
+    if (at == std::string::npos) {
+        return false;
+    }
+    if (text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0) {
+        if (at + 2 < text.size() && HexDigit(text[at + 2]) >= 0) {
+            at += 2;
+        }
+    }
+    std::uint32_t parsed = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && HexDigit(text[at]) >= 0; ++at, ++digits) {
+        parsed = parsed << 4 | static_cast<std::uint32_t>(HexDigit(text[at]));
+    }
+    if (digits == 0) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+SettingsDialog::SettingsDialog(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::SettingsDialog>()) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    connect(m_ui->okButton, &QPushButton::clicked, this, &SettingsDialog::accept);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
+    connect(m_ui->browseButton, &QPushButton::clicked, this, &SettingsDialog::OnBrowse);
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+int SettingsDialog::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void SettingsDialog::OnInitDialog() {
+    UpdateData(false);
+    FillRateList();
+    FillPortList();
+    m_startAddressText = QString::number(m_startAddress, 16).toStdString();
+    UpdateData(false);
+}
+
+void SettingsDialog::FillRateList() {
+    // Appended in table order, never sorted: an item's position is its index.
+    m_ui->rateList->clear();
+    for (int rate : kBaudRates) {
+        m_ui->rateList->addItem(QString::number(rate));
+    }
+    int selected = -1;
+    for (std::size_t i = 0; i < kBaudRates.size() && selected < 0; ++i) {
+        if (kBaudRates[i] == m_baudRate) {
+            selected = static_cast<int>(i);
+        }
+    }
+    m_ui->rateList->setCurrentIndex(selected);
+}
+
+void SettingsDialog::FillPortList() {
+    m_ui->portList->clear();
+    for (int n = 1; n <= kPortCount; ++n) {
+        m_ui->portList->addItem(QString::asprintf("COM%1d", n));
+        m_ui->portList->setItemData(n - 1, QString::fromStdString(DeviceForPort(n, m_ports)),
+                                    Qt::ToolTipRole);
+    }
+    const bool known = m_comPort >= 1 && m_comPort <= kPortCount;
+    m_ui->portList->setCurrentIndex(known ? m_comPort - 1 : -1);
+}
+
+void SettingsDialog::UpdateData(bool save) {
+    if (save) {
+        m_bootFolder = m_ui->bootFolderEdit->text().toStdString();
+        m_startAddressText = m_ui->startAddressEdit->text().toStdString();
+    } else {
+        m_ui->bootFolderEdit->setText(QString::fromStdString(m_bootFolder));
+        m_ui->startAddressEdit->setText(QString::fromStdString(m_startAddressText));
+    }
+}
+
+void SettingsDialog::accept() {
+    UpdateData(true);
+    // A rate that is none of the nine leaves the list without a selection;
+    // the incoming rate then stands.
+    const int rate = m_ui->rateList->currentIndex();
+    if (rate >= 0 && rate < static_cast<int>(kBaudRates.size())) {
+        m_baudRate = kBaudRates[rate];
+    }
+    m_comPort = m_ui->portList->currentIndex() + 1;
+    ParseHexAddress(m_startAddressText, m_startAddress);
+    QDialog::accept();
+}
+
+void SettingsDialog::OnBrowse() {
+    const QString folder = QFileDialog::getExistingDirectory(
+        nullptr, QStringLiteral("Choose directory :"), QString(), QFileDialog::ShowDirsOnly);
+    // Cancel, or a place with no file-system path: the boot folder stays.
+    if (folder.isEmpty()) {
+        return;
+    }
+    m_bootFolder = folder.toStdString();
+    if (m_bootFolder.back() != '/') {
+        m_bootFolder += '/';
+    }
+    UpdateData(false);
+}
+
+}  // namespace quillon

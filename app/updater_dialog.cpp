@@ -1,0 +1,336 @@
+#include "app/updater_dialog.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMessageBox>
+#include <QThread>
+#include <QVBoxLayout>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "app/about_dialog.h"
+#include "app/settings_dialog.h"
+#include "app/updater_app.h"
+#include "engine/update_worker.h"
+#include "platform/file.h"
+#include "ui_updater_dialog.h"
+
+// The icons live in a static library; nothing references its resource
+// initialiser, so it is called by hand.
+static void InitQuillonResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace quillon {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kLampIcons[] = {135, 136, 137};  // by m_lampState
+constexpr int kLampIdle = 2;
+
+const char* const kInterruptQuestion =
+    "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
+
+QMessageBox::Icon IconForType(unsigned type) {
+    switch (type & 0xF0) {
+        case MB_ICONHAND_OK:
+            return QMessageBox::Critical;
+        case MB_ICONEXCLAMATION_OK:
+            return QMessageBox::Warning;
+        case 0x40:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+UpdaterDialog::UpdaterDialog(QWidget* parent) : UpdaterDialog(AppSettings(), parent) {}
+
+UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::UpdaterDialog>()),
+      m_exitStep([](int code) { std::exit(code); }) {
+    InitQuillonResources();
+    m_ui->setupUi(this);
+    // A dialog has no menu bar of its own: the layout puts the form's bar
+    // above the client area, which keeps the template's fixed size.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_ui->menuBar);
+    layout->addWidget(m_ui->clientArea);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/132.svg")));
+    ShowLampIcon();
+    ConnectCommands();
+    OnInitDialog(std::move(settings));
+}
+
+UpdaterDialog::~UpdaterDialog() {
+    FinishWorker();
+}
+
+void UpdaterDialog::SetExitStep(std::function<void(int)> exitStep) {
+    m_exitStep = std::move(exitStep);
+}
+
+void UpdaterDialog::ConnectCommands() {
+    connect(m_ui->updateButton, &QPushButton::clicked, this, &UpdaterDialog::OnUpdate);
+    connect(m_ui->exitButton, &QPushButton::clicked, this, &UpdaterDialog::OnOK);
+    connect(m_ui->actionSystemSetting, &QAction::triggered, this, &UpdaterDialog::OnSystemSetting);
+    connect(m_ui->actionExit, &QAction::triggered, this, &UpdaterDialog::OnMenuExit);
+    connect(m_ui->actionAbout, &QAction::triggered, this, &UpdaterDialog::OnAbout);
+    connect(&m_lampTimer, &QTimer::timeout, this, [this] { OnTimer(m_busyTimerId); });
+}
+
+void UpdaterDialog::OnInitDialog(AppSettings settings) {
+    settings.Load();
+    m_bootFolder = settings.m_pathToBootFiles;
+    m_baudRate = settings.m_lastSpeed;
+    m_comPort = settings.m_lastDevice;
+    m_startAddress = settings.m_lastExecAddr;
+    m_ports = settings.m_ports;
+    m_settingsPath = settings.SettingsPath();
+    m_programFolder = settings.ProgramFolder();
+    UpdateSerialLabel();
+}
+
+// --- what the worker drives ---
+
+void UpdaterDialog::OnGuiThread(const std::function<void()>& f) {
+    if (QThread::currentThread() == thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [&f] { f(); }, Qt::BlockingQueuedConnection);
+}
+
+void UpdaterDialog::EnableUpdateButton(bool enable) {
+    OnGuiThread([&] { m_ui->updateButton->setEnabled(enable); });
+}
+
+void UpdaterDialog::StartBusy(unsigned timerId) {
+    OnGuiThread([&] {
+        m_lampState = 0;
+        ShowLampIcon();
+        m_busyTimerId = timerId;
+        m_lampTimer.start(1000);
+    });
+}
+
+void UpdaterDialog::StopBusy(unsigned timerId) {
+    (void)timerId;  // one lamp timer: whichever id started it, this stops it
+    OnGuiThread([&] {
+        m_lampState = kLampIdle;
+        ShowLampIcon();
+        m_lampTimer.stop();
+    });
+}
+
+void UpdaterDialog::SetStatusText(const std::string& text) {
+    OnGuiThread([&] { m_ui->statusText->setText(QString::fromStdString(text)); });
+}
+
+void UpdaterDialog::SetStatusBlink(bool on) {
+    OnGuiThread([&] {
+        m_statusBlink = on;
+        if (!on) {
+            m_ui->statusText->setVisible(true);
+        }
+    });
+}
+
+void UpdaterDialog::SetProgressRange(int low, int high) {
+    OnGuiThread([&] { m_ui->progress->setRange(low, high); });
+}
+
+void UpdaterDialog::SetProgressPos(int pos) {
+    OnGuiThread([&] { m_ui->progress->setValue(pos); });
+}
+
+void UpdaterDialog::AppMessageBox(const std::string& text) {
+    OnGuiThread([&] {
+        ShowMessageBox(QString::fromStdString(text), UpdaterApp::Title(), QMessageBox::Warning,
+                       QMessageBox::Ok);
+    });
+}
+
+void UpdaterDialog::WindowMessageBox(const std::string& text, const std::string& caption,
+                                     unsigned type) {
+    OnGuiThread([&] {
+        ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption),
+                       IconForType(type), QMessageBox::Ok);
+    });
+}
+
+int UpdaterDialog::ShowMessageBox(const QString& text, const QString& caption, int icon,
+                                  int buttons) {
+    if (m_closing) {
+        return QMessageBox::NoButton;
+    }
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), caption, text,
+                    static_cast<QMessageBox::StandardButtons>(buttons), this);
+    return box.exec();
+}
+
+// --- lamp and status line ---
+
+void UpdaterDialog::ShowLampIcon() {
+    const int icon = kLampIcons[m_lampState];
+    m_ui->stateLamp->setPixmap(
+        QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)).pixmap(QSize(32, 32)));
+    m_ui->stateLamp->setProperty("iconId", icon);
+}
+
+void UpdaterDialog::OnTimer(unsigned timerId) {
+    if (timerId != kBusyTimerId) {
+        return;
+    }
+    m_lampState = m_lampState == 0 ? 1 : 0;
+    ShowLampIcon();
+    if (m_statusBlink) {
+        m_statusVisible = !m_statusVisible;
+        m_ui->statusText->setVisible(m_statusVisible);
+    }
+}
+
+void UpdaterDialog::UpdateSerialLabel() {
+    m_ui->serialLabel->setText(QString::asprintf("Serial setting : COM%1d", m_comPort));
+}
+
+// --- commands ---
+
+void UpdaterDialog::OnUpdate() {
+    // One update at a time: a second click before the worker has disabled the
+    // button would otherwise queue a whole second update behind the lock.
+    if (m_closing || m_updateRunning.exchange(true)) {
+        return;
+    }
+    if (m_worker.joinable()) {
+        m_worker.join();  // the last update's thread, already past its end
+    }
+    // The worker reads the working values without a lock.
+    m_ui->actionSystemSetting->setEnabled(false);
+    m_worker = std::jthread([this](std::stop_token stop) {
+        UpdateWorker::Run(*this, stop);
+        QMetaObject::invokeMethod(
+            this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+        m_updateRunning = false;
+    });
+}
+
+void UpdaterDialog::OnWorkerEnded() {
+    m_ui->actionSystemSetting->setEnabled(!m_updateRunning);
+}
+
+void UpdaterDialog::OnSystemSetting() {
+    if (m_updateRunning) {
+        return;
+    }
+    SettingsDialog settings(this);
+    settings.m_baudRate = m_baudRate;
+    settings.m_comPort = m_comPort;
+    settings.m_bootFolder = m_bootFolder;
+    settings.m_startAddress = m_startAddress;
+    settings.SetPorts(m_ports);
+    if (settings.DoModal() != QDialog::Accepted) {
+        return;
+    }
+    m_baudRate = settings.m_baudRate;
+    m_comPort = settings.m_comPort;
+    m_bootFolder = settings.m_bootFolder;
+    m_startAddress = settings.m_startAddress;
+    UpdateSerialLabel();
+}
+
+void UpdaterDialog::OnAbout() {
+    AboutDialog about(this);
+    about.exec();
+}
+
+// --- closing ---
+
+void UpdaterDialog::OnClose() {
+    if (m_updateMutex.try_lock_for(50ms)) {
+        // Free: no update runs. The test only looks, so the lock goes back.
+        m_updateMutex.unlock();
+    } else if (!AskInterrupt()) {
+        return;
+    }
+    FinishWorker();
+    m_exitStep(0);
+}
+
+void UpdaterDialog::OnMenuExit() {
+    OnClose();
+}
+
+void UpdaterDialog::OnOK() {
+    SaveWorkingValues();
+    OnClose();
+}
+
+void UpdaterDialog::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    OnClose();
+}
+
+void UpdaterDialog::reject() {
+    OnClose();
+}
+
+void UpdaterDialog::accept() {
+    OnOK();
+}
+
+bool UpdaterDialog::AskInterrupt() {
+    return ShowMessageBox(QString::fromLatin1(kInterruptQuestion), QStringLiteral("Warning"),
+                          QMessageBox::Critical,
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void UpdaterDialog::SaveWorkingValues() {
+    AppSettings record(m_settingsPath, m_programFolder);
+    record.m_pathToBootFiles = m_bootFolder;
+    record.m_lastDevice = m_comPort;
+    record.m_lastSpeed = m_baudRate;
+    record.m_lastExecAddr = m_startAddress;
+    try {
+        record.Save();
+    } catch (const FileError& error) {
+        // Leaving still works; the user learns that the choices were not kept.
+        ShowMessageBox(
+            QStringLiteral("Failed to save the settings to %1: %2")
+                .arg(QString::fromStdString(error.Path()), QString::fromStdString(error.Reason())),
+            UpdaterApp::Title(), QMessageBox::Warning, QMessageBox::Ok);
+    }
+}
+
+void UpdaterDialog::FinishWorker() {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    m_closing = true;
+    m_worker.request_stop();
+    // The worker may be waiting for this thread to carry out one of its calls;
+    // those are served here until it has returned.
+    while (m_updateRunning) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        std::this_thread::sleep_for(2ms);
+    }
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_closing = false;
+}
+
+}  // namespace quillon

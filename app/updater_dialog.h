@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/app_settings.h"
+#include "engine/update_view.h"
+
+class QCloseEvent;
+
+namespace Ui {
+class UpdaterDialog;
+}
+
+namespace quillon {
+
+// The main window: shows the state of an update and starts one on "Update".
+// The worker drives it through UpdateView from its own thread; every such
+// call is carried out on the window's thread before it returns.
+class UpdaterDialog : public QDialog, public UpdateView {
+    Q_OBJECT
+
+public:
+    // Reads its working values from the settings file beside the program.
+    explicit UpdaterDialog(QWidget* parent = nullptr);
+    // Reads them from the given settings (a file elsewhere, for tests).
+    explicit UpdaterDialog(AppSettings settings, QWidget* parent = nullptr);
+    ~UpdaterDialog() override;
+
+    // What ends the program once the close test lets it; std::exit by default.
+    void SetExitStep(std::function<void(int)> exitStep);
+
+    // UpdateView
+    std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
+    void EnableUpdateButton(bool enable) override;
+    void StartBusy(unsigned timerId) override;
+    void StopBusy(unsigned timerId) override;
+    void SetStatusText(const std::string& text) override;
+    void SetStatusBlink(bool on) override;
+    void SetProgressRange(int low, int high) override;
+    void SetProgressPos(int pos) override;
+    void AppMessageBox(const std::string& text) override;
+    void WindowMessageBox(const std::string& text, const std::string& caption,
+                          unsigned type) override;
+    std::string BootFolder() const override { return m_bootFolder; }
+    std::uint32_t StartAddress() const override { return m_startAddress; }
+    int BaudRate() const override { return m_baudRate; }
+    int ComPort() const override { return m_comPort; }
+    PortMap Ports() const override { return m_ports; }
+
+    // True from "Update" until the worker has returned.
+    bool IsUpdateRunning() const { return m_updateRunning; }
+
+public slots:
+    void OnUpdate();
+    void OnSystemSetting();
+    void OnAbout();
+    void OnTimer(unsigned timerId);
+    void OnClose();
+    void OnMenuExit();
+    void OnOK();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // Enter reaches OnOK through the default "Exit" button; Escape lands here.
+    void reject() override;
+    void accept() override;
+
+private:
+    void OnInitDialog(AppSettings settings);
+    void ConnectCommands();
+    void ShowLampIcon();
+    void UpdateSerialLabel();
+    void SaveWorkingValues();
+    bool AskInterrupt();
+    void FinishWorker();
+    void OnWorkerEnded();
+    int ShowMessageBox(const QString& text, const QString& caption, int icon, int buttons);
+    // Runs f on the window's thread and returns once it has run.
+    void OnGuiThread(const std::function<void()>& f);
+
+    std::unique_ptr<Ui::UpdaterDialog> m_ui;
+    std::timed_mutex m_updateMutex;
+    std::string m_bootFolder;
+    std::uint32_t m_startAddress = 0;
+    int m_baudRate = 0;
+    int m_comPort = 0;
+    int m_lampState = 2;
+    bool m_statusVisible = true;
+    bool m_statusBlink = false;
+
+    PortMap m_ports;
+    std::string m_settingsPath;
+    std::string m_programFolder;
+    QTimer m_lampTimer;
+    unsigned m_busyTimerId = kBusyTimerId;
+    std::function<void(int)> m_exitStep;
+    std::atomic<bool> m_updateRunning{false};
+    // Set once the window is going away: the worker's boxes are then not shown,
+    // since nobody is left to answer them.
+    std::atomic<bool> m_closing{false};
+    std::jthread m_worker;
+};
+
+}  // namespace quillon
