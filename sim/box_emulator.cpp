@@ -1,0 +1,192 @@
+#include "sim/box_emulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "platform/serial_line.h"
+#include "sim/box_link.h"
+#include "sim/box_session.h"
+
+namespace quillon::sim {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kDeviceBaud = 115200;  // a real port needs some rate when none is asked
+constexpr auto kToolSettle = 20ms;   // the tool sets its line up right after opening
+constexpr auto kRestQuiet = 1000ms;
+
+bool SetError(std::string* error, const std::string& text) {
+    if (error) {
+        *error = text;
+    }
+    return false;
+}
+
+// Raw before anyone opens it, so that nothing the box sends is echoed back.
+void MakeSlaveRaw(const std::string& path) {
+    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        return;
+    }
+    termios settings{};
+    if (::tcgetattr(slave, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+    }
+    ::close(slave);
+}
+
+}  // namespace
+
+BoxEmulator::BoxEmulator(BoxOptions options) : m_options(std::move(options)) {}
+
+BoxEmulator::~BoxEmulator() {
+    Stop();
+}
+
+bool BoxEmulator::OpenPty(std::string* error) {
+    CloseLink();
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char name[128] = {};
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
+        std::string reason = strerror(errno);
+        if (master >= 0) {
+            ::close(master);
+        }
+        return SetError(error, reason);
+    }
+    m_fd = master;
+    m_isPty = true;
+    m_path = name;
+    MakeSlaveRaw(m_path);
+    return true;
+}
+
+bool BoxEmulator::OpenDevice(const std::string& path, std::string* error) {
+    CloseLink();
+    auto device = std::make_unique<SerialLine>();
+    if (!device->Open(path, m_options.baud > 0 ? m_options.baud : kDeviceBaud)) {
+        return SetError(error, path + ": " + device->LastError());
+    }
+    m_device = std::move(device);
+    m_fd = m_device->Fd();
+    m_isPty = false;
+    m_path = path;
+    return true;
+}
+
+void BoxEmulator::CloseLink() {
+    if (m_isPty && m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_device.reset();
+    m_fd = -1;
+}
+
+void BoxEmulator::Start() {
+    if (m_fd >= 0 && !m_thread.joinable()) {
+        m_thread = std::jthread([this](std::stop_token stop) { Serve(stop); });
+    }
+}
+
+void BoxEmulator::Stop() {
+    if (m_thread.joinable()) {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+    CloseLink();
+}
+
+void BoxEmulator::Serve(std::stop_token stop) {
+    bool readyAgain = false;  // the tool may still hold the line: no need to wait for it
+    while (!stop.stop_requested() && (std::exchange(readyAgain, false) || WaitForTool(stop))) {
+        BoxLink link(m_fd, m_options.baud, stop);
+        BoxSession session(link, m_options, m_dumpCount);
+        BoxSession::End end = session.Run();
+        if (end == BoxSession::End::Stopped) {
+            return;
+        }
+        BoxSummary counts = session.Counts();
+        counts.finished = end == BoxSession::End::Verdict;
+        counts.hungUp = end == BoxSession::End::HangUp;
+        if (counts.hungUp) {
+            CloseLink();
+        }
+        EndSession(counts);
+        if (counts.hungUp) {
+            return;
+        }
+        if (WaitUntilToolLeaves(stop)) {
+            continue;
+        }
+        readyAgain = true;
+    }
+}
+
+// A pty master sees POLLHUP while no one holds the other end.
+bool BoxEmulator::WaitForTool(std::stop_token stop) {
+    if (!m_isPty) {
+        return true;
+    }
+    while (!stop.stop_requested()) {
+        pollfd fd{m_fd, POLLIN, 0};
+        int ready = ::poll(&fd, 1, 10);
+        if (ready < 0 || (fd.revents & POLLNVAL)) {
+            return false;
+        }
+        if (fd.revents & POLLHUP) {
+            std::this_thread::sleep_for(5ms);
+            continue;
+        }
+        std::this_thread::sleep_for(kToolSettle);
+        return true;
+    }
+    return false;
+}
+
+// A pty tells when the tool closes, but a tool that closes and opens again
+// at once can slip between two polls; a real port only falls quiet. So a
+// quiet line also starts the next session.
+bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
+    BoxLink link(m_fd, 0, stop);
+    return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;
+}
+
+void BoxEmulator::EndSession(const BoxSummary& session) {
+    std::lock_guard lock(m_mutex);
+    ++m_summary.sessions;
+    m_summary.records += session.records;
+    m_summary.rejected += session.rejected;
+    m_summary.bytes += session.bytes;
+    m_summary.finished = session.finished;
+    m_summary.hungUp = m_summary.hungUp || session.hungUp;
+    if (!session.lastError.empty()) {
+        m_summary.lastError = session.lastError;
+    }
+    m_ended.notify_all();
+}
+
+bool BoxEmulator::WaitFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    if (!m_ended.wait_for(lock, timeout, [this] { return m_summary.sessions > m_sessionsSeen; })) {
+        return false;
+    }
+    ++m_sessionsSeen;
+    return true;
+}
+
+BoxSummary BoxEmulator::Summary() const {
+    std::lock_guard lock(m_mutex);
+    return m_summary;
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,136 @@
+#include "sim/box_link.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace quillon::sim {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Waits are cut into slices this long so that a stop is seen quickly.
+constexpr auto kSlice = 10ms;
+constexpr auto kChunkTime = 5ms;  // bytes taken at once when paced
+
+}  // namespace
+
+BoxLink::BoxLink(int fd, int baud, std::stop_token stop)
+    : m_fd(fd), m_baud(baud), m_stop(std::move(stop)) {}
+
+BoxLink::Clock::duration BoxLink::ByteTime() const {
+    if (m_baud <= 0) {
+        return Clock::duration::zero();
+    }
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL) /
+                                                       m_baud);
+}
+
+std::size_t BoxLink::Available() const {
+    int count = 0;
+    return ::ioctl(m_fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+bool BoxLink::Sleep(Clock::duration length) {
+    auto until = Clock::now() + length;
+    while (!Stopped()) {
+        auto now = Clock::now();
+        if (now >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kSlice));
+    }
+    return false;
+}
+
+BoxLink::Wait BoxLink::WaitInput(std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    while (!Stopped()) {
+        if (Available() > 0) {
+            return Wait::Data;
+        }
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= 0ms) {
+            return Wait::Quiet;
+        }
+        pollfd fd{m_fd, POLLIN, 0};
+        int ready = ::poll(
+            &fd, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, kSlice).count()));
+        if (ready > 0 && !(fd.revents & POLLIN) && (fd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            return Wait::Closed;
+        }
+    }
+    return Wait::Stopped;
+}
+
+BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t& got,
+                            std::chrono::milliseconds timeout) {
+    got = 0;
+    Wait wait = WaitInput(timeout);
+    if (wait != Wait::Data) {
+        return wait;
+    }
+    std::size_t take = std::min(count, Available());
+    if (m_baud > 0) {
+        auto perChunk = static_cast<std::size_t>(std::max<long long>(1, kChunkTime / ByteTime()));
+        take = std::min(take, perChunk);
+        auto start = std::max(m_lineFree, Clock::now());
+        if (!Sleep(start + ByteTime() * static_cast<long long>(take) - Clock::now())) {
+            return Wait::Stopped;
+        }
+        m_lineFree = start + ByteTime() * static_cast<long long>(take);
+    }
+    ssize_t read = ::read(m_fd, buffer, std::max<std::size_t>(take, 1));
+    if (read > 0) {
+        got = static_cast<std::size_t>(read);
+        return Wait::Data;
+    }
+    return read < 0 && errno == EAGAIN ? Wait::Quiet : Wait::Closed;
+}
+
+BoxLink::Wait BoxLink::ReadExact(std::uint8_t* buffer, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t got = 0;
+        Wait wait = Read(buffer + done, count - done, got, 1000ms);
+        if (wait == Wait::Closed || wait == Wait::Stopped) {
+            return wait;
+        }
+        done += got;
+    }
+    return Wait::Data;
+}
+
+BoxLink::Wait BoxLink::DrainUntilQuiet(std::chrono::milliseconds quiet) {
+    std::uint8_t buffer[256];
+    while (true) {
+        std::size_t got = 0;
+        Wait wait = Read(buffer, sizeof buffer, got, quiet);
+        if (wait != Wait::Data) {
+            return wait == Wait::Quiet ? Wait::Data : wait;
+        }
+    }
+}
+
+bool BoxLink::Send(const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size() && !Stopped()) {
+        ssize_t put = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+        } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else {
+            pollfd fd{m_fd, POLLOUT, 0};
+            ::poll(&fd, 1, static_cast<int>(kSlice.count()));
+        }
+    }
+    return done == bytes.size();
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stop_token>
+#include <vector>
+
+namespace quillon::sim {
+
+// The box's end of the line: a pty master or an open device. Reads are
+// paced to the baud rate, at 10 bits a byte on an absolute schedule, so the
+// box never takes bytes faster than a real line would bring them.
+class BoxLink {
+public:
+    enum class Wait { Data, Quiet, Closed, Stopped };
+
+    BoxLink(int fd, int baud, std::stop_token stop);
+
+    Wait WaitInput(std::chrono::milliseconds timeout);
+    // Up to count bytes (at least one unless the wait failed); bytes already
+    // waiting are not taken before their time on the line.
+    Wait Read(std::uint8_t* buffer, std::size_t count, std::size_t& got,
+              std::chrono::milliseconds timeout);
+    Wait ReadExact(std::uint8_t* buffer, std::size_t count);
+    // Throws input away until the line has been quiet for quiet.
+    Wait DrainUntilQuiet(std::chrono::milliseconds quiet);
+    bool Send(const std::vector<std::uint8_t>& bytes);
+    // false when a stop came first.
+    bool Sleep(std::chrono::steady_clock::duration length);
+    void RestartSchedule() { m_lineFree = {}; }
+    bool Stopped() const { return m_stop.stop_requested(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    std::size_t Available() const;
+    Clock::duration ByteTime() const;
+
+    int m_fd;
+    int m_baud;
+    std::stop_token m_stop;
+    Clock::time_point m_lineFree{};  // when the last byte taken had fully arrived
+};
+
+}  // namespace quillon::sim
