@@ -17,6 +17,7 @@ namespace {
 // Waits are cut into slices this long so that a stop is seen quickly.
 constexpr auto kSlice = 10ms;
 constexpr auto kChunkTime = 5ms;  // bytes taken at once when paced
+constexpr auto kGapTolerance = 20ms;
 
 }  // namespace
 
@@ -79,7 +80,10 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
     if (m_baud > 0) {
         auto perChunk = static_cast<std::size_t>(std::max<long long>(1, kChunkTime / ByteTime()));
         take = std::min(take, perChunk);
-        auto start = std::max(m_lineFree, Clock::now());
+        // Bytes that follow on without a gap keep the schedule, so that late
+        // wake-ups do not add up into a slower line.
+        auto now = Clock::now();
+        auto start = now - m_lineFree < kGapTolerance ? m_lineFree : now;
         if (!Sleep(start + ByteTime() * static_cast<long long>(take) - Clock::now())) {
             return Wait::Stopped;
         }

@@ -1,0 +1,62 @@
+#include "cli/box_options.h"
+
+namespace quillon::cli {
+
+namespace {
+
+// Milliseconds on the command line, a duration in the options.
+void AddMilliseconds(CLI::App* command, const std::string& name, std::chrono::milliseconds& value,
+                     const std::string& help) {
+    command
+        ->add_option_function<int>(
+            name, [&value](int ms) { value = std::chrono::milliseconds(ms); }, help)
+        ->check(CLI::NonNegativeNumber)
+        ->default_str(std::to_string(value.count()));
+}
+
+}  // namespace
+
+void AddBoxFaultOptions(CLI::App* command, sim::BoxOptions& options) {
+    const std::string group = "Box emulator";
+    command
+        ->add_option("--reject-record", options.rejectRecord, "Answer record K (1-based) with 0x11")
+        ->check(CLI::NonNegativeNumber)
+        ->group(group);
+    command->add_option("--silent-record", options.silentRecord, "Give no reply to record K")
+        ->check(CLI::NonNegativeNumber)
+        ->group(group);
+    command
+        ->add_flag("--no-handshake-verdict", options.noHandshakeVerdict,
+                   "Give no reply to record 1")
+        ->group(group);
+    command
+        ->add_flag("--silent-after-exec", options.silentAfterExec,
+                   "Never report erasing and burning")
+        ->group(group);
+    command
+        ->add_flag("--report-failure", options.reportFailure,
+                   "End with a failure report (0x0F 0x0F)")
+        ->group(group);
+    command->add_option("--noise", options.noiseBytes, "Noise bytes before each reply and report")
+        ->check(CLI::Range(0, 1000))
+        ->group(group);
+    command->add_flag("--partial-frames", options.partialFrames, "Cut some progress reports short")
+        ->group(group);
+    command
+        ->add_option("--hang-up-after", options.hangUpAfterRecord, "Close the line after record K")
+        ->check(CLI::NonNegativeNumber)
+        ->group(group);
+    command->add_option("--sector-size", options.bytesPerSector, "Bytes per erased sector")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str()
+        ->group(group);
+    AddMilliseconds(command, "--erase-ms", options.eraseTime, "Time the whole erase takes");
+    AddMilliseconds(command, "--burn-ms", options.burnTime, "Time the whole burn takes");
+    command->get_option("--erase-ms")->group(group);
+    command->get_option("--burn-ms")->group(group);
+    command->add_option("--dump", options.dumpFolder, "Write each record received to this folder")
+        ->check(CLI::ExistingDirectory)
+        ->group(group);
+}
+
+}  // namespace quillon::cli
