@@ -35,7 +35,9 @@ bool PacketFile::AppendFile(const std::string& path) {
     if (!source.Open(path, Mode::ReadExisting)) {
         return false;
     }
-    std::vector<std::uint8_t> buffer(kChunk);
+    std::uint64_t length = source.GetLength();
+    std::vector<std::uint8_t> buffer(length < kChunk ? static_cast<std::size_t>(length) + 1
+                                                     : kChunk);
     for (;;) {
         std::size_t got = source.Read(buffer.data(), buffer.size());
         if (got == 0) {
@@ -56,10 +58,14 @@ void PacketFile::PatchLength() {
 void PacketFile::AppendChecksum() {
     std::uint64_t remaining = GetLength();
     Seek(0, From::Start);
-    std::vector<std::uint8_t> buffer(kChunk);
+    // Sized to the record: most records are a few bytes, and a block
+    // series makes tens of thousands of them.
+    std::vector<std::uint8_t> buffer(remaining < kChunk ? static_cast<std::size_t>(remaining)
+                                                        : kChunk);
     std::uint32_t sum = 0;
     while (remaining > 0) {
-        std::size_t want = remaining < kChunk ? static_cast<std::size_t>(remaining) : kChunk;
+        std::size_t want =
+            remaining < buffer.size() ? static_cast<std::size_t>(remaining) : buffer.size();
         std::size_t got = Read(buffer.data(), want);
         if (got == 0) {
             break;
