@@ -1,0 +1,308 @@
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+#include <condition_variable>
+#include <optional>
+#include <thread>
+
+#include "app/app_settings.h"
+#include "app/settings_dialog.h"
+#include "app/updater_dialog.h"
+#include "modal_helpers.h"
+#include "tests/temp_dir.h"
+
+using quillon::AppSettings;
+using quillon::UpdaterDialog;
+using quillon::testing::MessageBoxAnswerer;
+using quillon::testing::TempDir;
+using quillon::testing::WhenModal;
+
+namespace {
+
+const QString kQuestion =
+    "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
+
+// A window on a settings file of the test's own, whose exits are recorded
+// instead of ending the test program.
+struct Window {
+    explicit Window(const std::string& ini = "") {
+        temp.Write(quillon::kSettingsFileName, ini);
+        dialog.emplace(AppSettings(SettingsPath(), temp.Folder()));
+        dialog->SetExitStep([this](int code) { exits.push_back(code); });
+    }
+    std::string SettingsPath() const { return temp / quillon::kSettingsFileName; }
+    int Lamp() const { return dialog->findChild<QLabel*>("stateLamp")->property("iconId").toInt(); }
+    bool StatusHidden() const { return dialog->findChild<QLabel*>("statusText")->isHidden(); }
+    QString Serial() const { return dialog->findChild<QLabel*>("serialLabel")->text(); }
+
+    TempDir temp;
+    std::vector<int> exits;
+    std::optional<UpdaterDialog> dialog;
+};
+
+// Holds the window's update lock from a thread of its own, as a worker does.
+class LockHolder {
+public:
+    explicit LockHolder(std::timed_mutex& mutex) {
+        m_thread = std::thread([this, &mutex] {
+            std::unique_lock held(mutex);
+            std::unique_lock lock(m_state);
+            m_locked = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_release; });
+        });
+        std::unique_lock lock(m_state);
+        m_changed.wait(lock, [this] { return m_locked; });
+    }
+    ~LockHolder() {
+        {
+            std::lock_guard lock(m_state);
+            m_release = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_state;
+    std::condition_variable m_changed;
+    bool m_locked = false;
+    bool m_release = false;
+    std::thread m_thread;
+};
+
+}  // namespace
+
+class UpdaterDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formHoldsTheTemplatesTexts();
+    void serialLabelShowsThePort_data();
+    void serialLabelShowsThePort();
+    void lampAlternatesWhileBusy();
+    void blinkingHidesAndShowsTheStatusLine();
+    void otherTimerIdsChangeNothing();
+    void workerCallsAreDoneWhenTheyReturn();
+    void closingWithoutAnUpdateAsksNothing();
+    void closingDuringAnUpdateAsksFirst();
+    void systemSettingOkChangesTheLabelCancelKeepsAll();
+    void exitButtonKeepsTheChosenPort();
+};
+
+void UpdaterDialogTest::formHoldsTheTemplatesTexts() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    QCOMPARE(d.windowTitle(), QStringLiteral("Quillon"));
+    QCOMPARE(d.findChild<QPushButton*>("updateButton")->text(), QStringLiteral("Update"));
+    QVERIFY(d.findChild<QPushButton*>("exitButton")->isDefault());
+    QVERIFY(d.findChild<QLabel*>("bootFolderLabel")->isHidden());
+    QCOMPARE(d.findChild<QAction*>("actionSystemSetting")->text(),
+             QStringLiteral("System Setting(&S)"));
+    QCOMPARE(d.findChild<QAction*>("actionExit")->text(), QStringLiteral("Exit(&E)"));
+    QCOMPARE(d.findChild<QAction*>("actionAbout")->text(), QStringLiteral("About..."));
+    QCOMPARE(w.Lamp(), 137);
+    QVERIFY(!d.findChild<QLabel*>("stateLamp")->pixmap().isNull());
+    // Defaults of a missing file: port 1, 115200 bit/s, 0x800001A0, the program folder.
+    QCOMPARE(d.ComPort(), 1);
+    QCOMPARE(d.BaudRate(), 115200);
+    QCOMPARE(d.StartAddress(), 0x800001A0u);
+    QCOMPARE(d.BootFolder(), w.temp.Folder());
+}
+
+void UpdaterDialogTest::serialLabelShowsThePort_data() {
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("3") << "[COMMON]\nLastDevice=3\n"
+                       << "Serial setting : COM3";
+    QTest::newRow("12, wider than the format's width") << "[COMMON]\nLastDevice=12\n"
+                                                       << "Serial setting : COM12";
+    QTest::newRow("missing") << ""
+                             << "Serial setting : COM1";
+}
+
+void UpdaterDialogTest::serialLabelShowsThePort() {
+    QFETCH(QString, ini);
+    QFETCH(QString, label);
+    Window w(ini.toStdString());
+    QCOMPARE(w.Serial(), label);
+}
+
+void UpdaterDialogTest::lampAlternatesWhileBusy() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    d.StartBusy(1);
+    QCOMPARE(w.Lamp(), 135);
+    std::vector<int> ticks;
+    for (int i = 0; i < 3; ++i) {
+        d.OnTimer(1);
+        ticks.push_back(w.Lamp());
+    }
+    QCOMPARE(ticks, std::vector<int>({136, 135, 136}));
+    d.StopBusy(1);
+    QCOMPARE(w.Lamp(), 137);
+    // A busy period after an idle one starts again from 135.
+    d.StartBusy(1);
+    QCOMPARE(w.Lamp(), 135);
+    d.StopBusy(1);
+}
+
+void UpdaterDialogTest::blinkingHidesAndShowsTheStatusLine() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    d.StartBusy(1);
+    d.OnTimer(1);
+    QVERIFY2(!w.StatusHidden(), "no blinking without SetStatusBlink");
+    d.SetStatusBlink(true);
+    d.OnTimer(1);
+    QVERIFY(w.StatusHidden());
+    d.OnTimer(1);
+    QVERIFY(!w.StatusHidden());
+    d.OnTimer(1);
+    QVERIFY(w.StatusHidden());
+    d.StopBusy(1);
+    QVERIFY2(w.StatusHidden(), "StopBusy leaves the line as the last tick left it");
+    d.SetStatusBlink(false);
+    QVERIFY(!w.StatusHidden());
+    // The phase carries over: the last tick left it invisible, so the next shows it.
+    d.SetStatusBlink(true);
+    d.OnTimer(1);
+    QVERIFY(!w.StatusHidden());
+}
+
+void UpdaterDialogTest::otherTimerIdsChangeNothing() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    d.StartBusy(1);
+    d.SetStatusBlink(true);
+    d.OnTimer(2);
+    d.OnTimer(0);
+    QCOMPARE(w.Lamp(), 135);
+    QVERIFY(!w.StatusHidden());
+    d.StopBusy(1);
+}
+
+void UpdaterDialogTest::workerCallsAreDoneWhenTheyReturn() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    std::atomic<bool> done{false};
+    int lamp = 0, position = 0;
+    QString status;
+    bool enabled = true;
+    std::thread worker([&] {
+        d.StartBusy(1);
+        d.SetStatusText("Now preparing...");
+        d.SetProgressRange(0, 100);
+        d.SetProgressPos(42);
+        d.EnableUpdateButton(false);
+        // Read back on this thread: each call has completed on the window's thread.
+        lamp = w.Lamp();
+        status = d.findChild<QLabel*>("statusText")->text();
+        position = d.findChild<QProgressBar*>("progress")->value();
+        enabled = d.findChild<QPushButton*>("updateButton")->isEnabled();
+        d.StopBusy(1);
+        done = true;
+    });
+    QTRY_VERIFY(done.load());
+    worker.join();
+    QCOMPARE(lamp, 135);
+    QCOMPARE(status, QStringLiteral("Now preparing..."));
+    QCOMPARE(position, 42);
+    QVERIFY(!enabled);
+    QCOMPARE(w.Lamp(), 137);
+}
+
+void UpdaterDialogTest::closingWithoutAnUpdateAsksNothing() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    MessageBoxAnswerer answerer;
+    d.show();
+    d.close();
+    d.findChild<QAction*>("actionExit")->trigger();
+    d.findChild<QPushButton*>("exitButton")->click();
+    QTest::keyClick(&d, Qt::Key_Escape);
+    QTest::keyClick(&d, Qt::Key_Return);
+    QCOMPARE(w.exits, std::vector<int>({0, 0, 0, 0, 0}));
+    QCOMPARE(answerer.Seen().size(), std::size_t(0));
+    // The test only looked: the lock is free for the next update.
+    QVERIFY(d.UpdateMutex().try_lock());
+    d.UpdateMutex().unlock();
+}
+
+void UpdaterDialogTest::closingDuringAnUpdateAsksFirst() {
+    Window w;
+    UpdaterDialog& d = *w.dialog;
+    d.show();
+    LockHolder update(d.UpdateMutex());
+    MessageBoxAnswerer answerer([](const MessageBoxAnswerer::Box&) { return QMessageBox::No; });
+    d.close();
+    d.findChild<QAction*>("actionExit")->trigger();
+    d.findChild<QPushButton*>("exitButton")->click();
+    QTest::keyClick(&d, Qt::Key_Escape);
+    QVERIFY2(w.exits.empty(), "No keeps the window");
+    QCOMPARE(answerer.Seen().size(), std::size_t(4));
+    for (const auto& box : answerer.Seen()) {
+        QCOMPARE(box.text, kQuestion);
+        QCOMPARE(box.caption, QStringLiteral("Warning"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+    }
+    answerer.SetPolicy([](const MessageBoxAnswerer::Box&) { return QMessageBox::Yes; });
+    d.close();
+    QCOMPARE(w.exits, std::vector<int>({0}));
+}
+
+void UpdaterDialogTest::systemSettingOkChangesTheLabelCancelKeepsAll() {
+    Window w("[COMMON]\nLastDevice=3\nLastSpeed=921600\n");
+    UpdaterDialog& d = *w.dialog;
+    const std::string folder = d.BootFolder();
+    QString opened;
+    WhenModal<quillon::SettingsDialog>([&](quillon::SettingsDialog* s) {
+        auto* ports = s->findChild<QComboBox*>("portList");
+        opened = ports->currentText();
+        ports->setCurrentIndex(4);
+        s->findChild<QPushButton*>("okButton")->click();
+    });
+    d.findChild<QAction*>("actionSystemSetting")->trigger();
+    QCOMPARE(opened, QStringLiteral("COM3"));
+    QCOMPARE(w.Serial(), QStringLiteral("Serial setting : COM5"));
+    QCOMPARE(d.ComPort(), 5);
+    QCOMPARE(d.BaudRate(), 921600);
+    QCOMPARE(d.StartAddress(), 0x800001A0u);
+    QCOMPARE(d.BootFolder(), folder);
+
+    WhenModal<quillon::SettingsDialog>([&](quillon::SettingsDialog* s) {
+        s->findChild<QComboBox*>("portList")->setCurrentIndex(0);
+        s->findChild<QPushButton*>("cancelButton")->click();
+    });
+    d.findChild<QAction*>("actionSystemSetting")->trigger();
+    QCOMPARE(w.Serial(), QStringLiteral("Serial setting : COM5"));
+    QCOMPARE(d.ComPort(), 5);
+}
+
+void UpdaterDialogTest::exitButtonKeepsTheChosenPort() {
+    Window w("[COMMON]\nLastDevice=3\n");
+    UpdaterDialog& d = *w.dialog;
+    WhenModal<quillon::SettingsDialog>([](quillon::SettingsDialog* s) {
+        s->findChild<QComboBox*>("portList")->setCurrentIndex(6);
+        s->findChild<QPushButton*>("okButton")->click();
+    });
+    d.findChild<QAction*>("actionSystemSetting")->trigger();
+    // The close box does not save; "Exit" does.
+    d.close();
+    AppSettings before(w.SettingsPath(), w.temp.Folder());
+    before.Load();
+    QCOMPARE(before.m_lastDevice, 3);
+    d.findChild<QPushButton*>("exitButton")->click();
+    AppSettings after(w.SettingsPath(), w.temp.Folder());
+    after.Load();
+    QCOMPARE(after.m_lastDevice, 7);
+    QCOMPARE(after.m_lastSpeed, 115200);
+    QCOMPARE(w.exits, std::vector<int>({0, 0}));
+}
+
+QTEST_MAIN(UpdaterDialogTest)
+#include "updater_dialog_test.moc"
