@@ -33,12 +33,17 @@ configure_and_build() {
 }
 
 demo() {
-    local work
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
+    DEMO_DIR=$(mktemp -d)
+    trap 'rm -rf "$DEMO_DIR"' EXIT
+    local work=$DEMO_DIR
     cp -r examples/boot "$work/boot"
-    "$BUILD_DIR/bin/quillon-cli" pack --boot-folder "$work/boot/"
-    echo "Packet files left in the copy of examples/boot:"
+    echo "A whole update of a copy of examples/boot against the built-in box emulator:"
+    "$BUILD_DIR/bin/quillon-cli" flash --simulate --boot-folder "$work/boot" \
+        --settings "$work/quillon.INI" --trace "$work/trace.txt"
+    echo
+    echo "The line, as the trace recorded it (first lines):"
+    head -n 12 "$work/trace.txt"
+    echo "Files in the boot folder afterwards (no packet file is left):"
     ls "$work/boot"
 }
 

@@ -31,7 +31,8 @@ PortMap ReadPorts(const std::string& path) {
 
 }  // namespace
 
-AppSettings::AppSettings() : AppSettings(quillon::ProgramFolder() + kSettingsFileName, quillon::ProgramFolder()) {}
+AppSettings::AppSettings()
+    : AppSettings(quillon::ProgramFolder() + kSettingsFileName, quillon::ProgramFolder()) {}
 
 AppSettings::AppSettings(std::string settingsPath, std::string programFolder)
     : m_settingsPath(std::move(settingsPath)), m_programFolder(std::move(programFolder)) {}
@@ -39,7 +40,8 @@ AppSettings::AppSettings(std::string settingsPath, std::string programFolder)
 void AppSettings::LoadFields() {
     const std::string& ini = m_settingsPath;
     const std::string& folder = m_programFolder;
-    std::string folderWithoutSeparator = folder.empty() ? folder : folder.substr(0, folder.size() - 1);
+    std::string folderWithoutSeparator =
+        folder.empty() ? folder : folder.substr(0, folder.size() - 1);
     std::string project = folder + "BUILD/BUILD.PRJ";
     auto text = [&ini](const char* section, const char* key, const std::string& fallback) {
         return IniGetString(ini, section, key, fallback, kTextBuffer);

@@ -1,10 +1,250 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "app/app_settings.h"
+#include "cli/box_options.h"
 #include "cli/commands.h"
+#include "cli/port_diagnosis.h"
+#include "cli/terminal_view.h"
+#include "cli/trace_writer.h"
+#include "engine/update_worker.h"
+#include "initfiles/boot_folder.h"
+#include "sim/box_emulator.h"
 
 namespace quillon::cli {
 
+namespace {
+
+// Exit codes of `flash`, also listed in its --help.
+enum FlashExit : int {
+    kExitSuccess = 0,
+    kExitUsage = 1,
+    kExitPortOpen = 2,
+    kExitBadInput = 3,
+    kExitConnection = 4,
+    kExitBurnTimeout = 5,
+    kExitBoxFailure = 6,
+    kExitCancelled = 130,
+};
+
+const char* const kExitCodeHelp =
+    "Exit codes: 0 the box reported success; 1 bad options; 2 the serial port could not be "
+    "opened; 3 the boot folder's files could not be turned into packet files; 4 the box "
+    "rejected a file, did not answer, or the line failed; 5 the box fell silent while erasing "
+    "or burning; 6 the box reported that the update failed; 130 cancelled (Ctrl+C).";
+
+struct FlashOptions {
+    std::string device;
+    int port = 0;
+    int baud = 0;
+    std::string bootFolder;
+    bool bootFolderGiven = false;
+    std::string startAddress;
+    std::string settings;
+    std::string project;
+    std::string image;
+    bool simulate = false;
+    sim::BoxOptions box;
+    std::string trace;
+    std::string progress = "auto";
+    double waitTimeout = 0;
+};
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+int ExitCodeOf(unsigned outcome) {
+    switch (static_cast<UpdateOutcome>(outcome)) {
+        case UpdateOutcome::Success:
+            return kExitSuccess;
+        case UpdateOutcome::PortOpenFailed:
+            return kExitPortOpen;
+        case UpdateOutcome::BadInput:
+            return kExitBadInput;
+        case UpdateOutcome::ConnectionFailed:
+            return kExitConnection;
+        case UpdateOutcome::BurnTimedOut:
+            return kExitBurnTimeout;
+        case UpdateOutcome::BoxReportedFailure:
+            return kExitBoxFailure;
+        case UpdateOutcome::Cancelled:
+            return kExitCancelled;
+    }
+    return kExitConnection;
+}
+
+bool ParseAddress(const std::string& text, std::uint32_t& address) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+    }
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    address = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
+    return true;
+}
+
+ProgressStyle StyleOf(const std::string& name) {
+    if (name == "human")
+        return ProgressStyle::Human;
+    if (name == "plain")
+        return ProgressStyle::Plain;
+    if (name == "jsonl")
+        return ProgressStyle::Jsonl;
+    return ::isatty(STDOUT_FILENO) ? ProgressStyle::Human : ProgressStyle::Plain;
+}
+
+// The settings file gives the defaults; the options override them.
+bool MakeConfig(const FlashOptions& options, FlashConfig& config) {
+    AppSettings settings = options.settings.empty()
+                               ? AppSettings()
+                               : AppSettings(options.settings, AppSettings().ProgramFolder());
+    settings.Load();
+    config.bootFolder = settings.m_pathToBootFiles;
+    config.startAddress = settings.m_lastExecAddr;
+    config.baudRate = settings.m_lastSpeed;
+    config.comPort = settings.m_lastDevice;
+    config.ports = settings.m_ports;
+    if (options.bootFolderGiven) {
+        config.bootFolder = NormalizeBootFolder(options.bootFolder);
+    }
+    if (!options.startAddress.empty() && !ParseAddress(options.startAddress, config.startAddress)) {
+        std::fprintf(stderr, "--start-address: not a hexadecimal address: %s\n",
+                     options.startAddress.c_str());
+        return false;
+    }
+    if (options.baud > 0)
+        config.baudRate = options.baud;
+    if (options.port > 0)
+        config.comPort = options.port;
+    if (!options.device.empty())
+        config.ports[config.comPort] = options.device;
+    config.projectPath = options.project;
+    config.imagePath = options.image;
+    if (options.waitTimeout > 0) {
+        config.waitLimit = std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
+    }
+    return true;
+}
+
+// Runs the worker on a thread of its own so that Ctrl+C can ask it to stop
+// and still wait for it to delete its files and release the port.
+unsigned RunWorker(TerminalView& view) {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    ::sigaction(SIGINT, &action, &oldInt);
+    ::sigaction(SIGTERM, &action, &oldTerm);
+    std::atomic<bool> done{false};
+    unsigned outcome = 0;
+    std::jthread worker([&](std::stop_token stop) {
+        outcome = UpdateWorker::Run(view, stop);
+        done = true;
+    });
+    while (!done) {
+        if (g_interrupted) {
+            worker.request_stop();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    worker.join();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    return outcome;
+}
+
+int RunFlash(const FlashOptions& options) {
+    FlashConfig config;
+    if (!MakeConfig(options, config)) {
+        return kExitUsage;
+    }
+    std::unique_ptr<sim::BoxEmulator> box;
+    if (options.simulate) {
+        // The emulated box keeps the pace of a real line at the port's rate
+        // unless told otherwise.
+        sim::BoxOptions boxOptions = options.box;
+        if (boxOptions.baud == 0) {
+            boxOptions.baud = config.baudRate;
+        }
+        box = std::make_unique<sim::BoxEmulator>(boxOptions);
+        std::string error;
+        if (!box->OpenPty(&error)) {
+            std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
+            return kExitPortOpen;
+        }
+        config.ports[config.comPort] = box->DevicePath();
+        box->Start();
+    }
+    std::string device = DeviceForPort(config.comPort, config.ports);
+    TerminalView view(std::move(config), StyleOf(options.progress), stdout);
+    TraceWriter trace;
+    if (!options.trace.empty()) {
+        if (!trace.Open(options.trace)) {
+            std::fprintf(stderr, "--trace: cannot create %s\n", options.trace.c_str());
+            return kExitUsage;
+        }
+        view.SetTrace(&trace);
+    }
+    unsigned outcome = RunWorker(view);
+    if (static_cast<UpdateOutcome>(outcome) == UpdateOutcome::PortOpenFailed) {
+        view.SetHint(DiagnoseOpenFailure(device, view.Detail()));
+    }
+    view.Finish(static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled);
+    if (box) {
+        box->Stop();
+    }
+    return ExitCodeOf(outcome);
+}
+
+}  // namespace
+
 void AddFlashCommand(CLI::App& app, int& exitCode) {
-    auto* command = app.add_subcommand("flash", "(not built yet)");
-    command->callback([&exitCode] { exitCode = 1; });
+    auto options = std::make_shared<FlashOptions>();
+    auto* command = app.add_subcommand(
+        "flash", "Update a box: send the boot folder's packet series, then follow erase and burn");
+    command->footer(kExitCodeHelp);
+    auto* device = command->add_option("--device", options->device, "Serial device path");
+    command->add_option("--port", options->port, "COM port number, mapped by [PORTS] COMn")
+        ->check(CLI::Range(1, 999))
+        ->excludes(device);
+    command->add_option("--baud", options->baud, "Baud rate")->check(CLI::PositiveNumber);
+    command->add_option("--boot-folder", options->bootFolder,
+                        "Folder of c_bus.txt and init_uploads.txt (\"\" for the full build)");
+    command->add_option("--start-address", options->startAddress,
+                        "Start address for the final execute command, hexadecimal");
+    command->add_option("--settings", options->settings,
+                        "Settings file (default: quillon.INI "
+                        "beside the program)");
+    auto* project = command->add_option("--project", options->project, "Project description");
+    auto* image = command->add_option("--image", options->image, "Flash image");
+    project->needs(image);
+    image->needs(project);
+    command->add_flag("--simulate", options->simulate,
+                      "Run against the built-in box emulator instead of a device");
+    AddBoxFaultOptions(command, options->box);
+    command->add_option("--trace", options->trace, "Write a timestamped hex dump of the line");
+    command->add_option("--progress", options->progress, "Progress output")
+        ->check(CLI::IsMember({"auto", "human", "plain", "jsonl"}));
+    command
+        ->add_option("--wait-timeout", options->waitTimeout,
+                     "Give up waiting for the boot loader after this many seconds")
+        ->check(CLI::NonNegativeNumber);
+    command->callback([options, command, &exitCode] {
+        options->bootFolderGiven = command->count("--boot-folder") > 0;
+        exitCode = RunFlash(*options);
+    });
 }
 
 }  // namespace quillon::cli

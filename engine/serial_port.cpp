@@ -1,5 +1,7 @@
 #include "engine/serial_port.h"
 
+#include "engine/line_trace.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -85,7 +87,11 @@ int SerialPort::Read(void* buffer, int count) {
     if (!m_line || count <= 0) {
         return 0;
     }
-    return static_cast<int>(m_line->Read(buffer, static_cast<std::size_t>(count)));
+    std::size_t got = m_line->Read(buffer, static_cast<std::size_t>(count));
+    if (m_trace != nullptr && got > 0) {
+        m_trace->OnReceived(static_cast<const std::uint8_t*>(buffer), got);
+    }
+    return static_cast<int>(got);
 }
 
 SerialPort::Clock::duration SerialPort::LineTime(std::size_t bytes) const {
@@ -111,6 +117,9 @@ int SerialPort::Write(const void* buffer, int count) {
     auto timeout =
         kWriteTimeout + std::chrono::ceil<std::chrono::milliseconds>(start - now + LineTime(size));
     std::size_t put = m_line->Write(buffer, size, timeout);
+    if (m_trace != nullptr && put > 0) {
+        m_trace->OnSent(static_cast<const std::uint8_t*>(buffer), put);
+    }
     m_lineIdle = start + LineTime(put);
     return static_cast<int>(put);
 }

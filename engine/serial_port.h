@@ -10,6 +10,7 @@
 namespace quillon {
 
 class SerialLine;
+class LineTrace;
 
 // Port number to device path, from the settings' [PORTS] COMn keys.
 using PortMap = std::map<int, std::string>;
@@ -40,6 +41,8 @@ public:
 
     // The waits end early, as if nothing came, once a stop is requested.
     void SetStopToken(std::stop_token token);
+    // Shown every byte read and written from now on; nullptr for none.
+    void SetTrace(LineTrace* trace) { m_trace = trace; }
     // true once the device has gone away (unplugged, hung up).
     bool IsLineGone() const;
     // Why the last Open failed, in the system's words.
@@ -62,6 +65,7 @@ private:
     PortMap m_ports;
     std::stop_token m_stop;
     std::string m_openError;
+    LineTrace* m_trace = nullptr;
     Clock::time_point m_lineIdle{};  // when the bytes written so far have reached the box
     int m_reads = 0;
     int m_pauses = 0;

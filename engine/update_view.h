@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/line_trace.h"
 #include "engine/serial_port.h"
 
 namespace quillon {
@@ -53,6 +54,8 @@ public:
     // How long to wait for the boot loader; none (the default) waits for ever.
     virtual std::optional<std::chrono::milliseconds> BootWaitLimit() const { return std::nullopt; }
 
+    // Where to show every byte of the line; nullptr (the default) for nowhere.
+    virtual LineTrace* Trace() { return nullptr; }
     // Bytes of the series gone down the line, for views that show a rate.
     virtual void BytesSent(std::uint64_t sent, std::uint64_t total) {
         (void)sent;

@@ -93,6 +93,7 @@ private:
             m_main.SetProjectPaths(project, m_view.ImagePath());
         }
         m_port.SetStopToken(m_stop);
+        m_port.SetTrace(m_view.Trace());
     }
 
     void OpenPort() {

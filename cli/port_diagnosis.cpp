@@ -1,0 +1,119 @@
+#include "cli/port_diagnosis.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace quillon::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool InGroup(gid_t group) {
+    if (::getegid() == group) {
+        return true;
+    }
+    int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+    count = ::getgroups(count, groups.data());
+    for (int i = 0; i < count; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == group) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string PermissionHint(const std::string& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) {
+        return {};
+    }
+    const struct group* owner = ::getgrgid(info.st_gid);
+    std::string group = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+    if (InGroup(info.st_gid)) {
+        return "hint: " + device + " belongs to group " + group +
+               ", and you are in it; the device's mode may still refuse you";
+    }
+    return "hint: " + device + " belongs to group " + group +
+           ", and you are not in it: sudo usermod -aG " + group + " $USER, then log in again";
+}
+
+std::string ProcessName(const fs::path& process) {
+    std::ifstream comm(process / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// The processes that have the device open, found through /proc/*/fd.
+std::string BusyHint(const std::string& device) {
+    std::error_code error;
+    fs::path target = fs::canonical(device, error);
+    std::string holders;
+    for (const auto& process : fs::directory_iterator("/proc", error)) {
+        std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            pid == std::to_string(::getpid())) {
+            continue;
+        }
+        std::error_code ignored;
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", ignored)) {
+            if (fs::read_symlink(fd.path(), ignored) == target) {
+                holders +=
+                    (holders.empty() ? "" : ", ") + pid + " (" + ProcessName(process.path()) + ")";
+                break;
+            }
+        }
+    }
+    if (holders.empty()) {
+        return "hint: another program holds " + device + "; close it and try again";
+    }
+    return "hint: " + device + " is held by process " + holders;
+}
+
+std::string MissingHint(const std::string& device) {
+    std::string found;
+    std::error_code error;
+    for (const char* folder : {"/dev/serial/by-id", "/dev"}) {
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            std::string name = entry.path().filename();
+            bool serial = std::string(folder) != "/dev" || name.rfind("ttyUSB", 0) == 0 ||
+                          name.rfind("ttyACM", 0) == 0;
+            if (serial) {
+                found += "\n  " + entry.path().string();
+            }
+        }
+    }
+    if (found.empty()) {
+        return "hint: " + device + " does not exist, and no USB serial adapter is present";
+    }
+    return "hint: " + device + " does not exist; serial ports present:" + found;
+}
+
+}  // namespace
+
+std::string DiagnoseOpenFailure(const std::string& device, const std::string& reason) {
+    if (device.empty()) {
+        return "hint: the port number must be 1 or more";
+    }
+    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM)) {
+        return PermissionHint(device);
+    }
+    if (reason == std::strerror(EBUSY) || reason == std::strerror(EWOULDBLOCK)) {
+        return BusyHint(device);
+    }
+    if (reason == std::strerror(ENOENT)) {
+        return MissingHint(device);
+    }
+    return {};
+}
+
+}  // namespace quillon::cli

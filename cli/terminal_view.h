@@ -1,0 +1,92 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/update_view.h"
+
+namespace quillon::cli {
+
+// The working values of one command-line update.
+struct FlashConfig {
+    std::string bootFolder;
+    std::uint32_t startAddress = 0x800001A0;
+    int baudRate = 115200;
+    int comPort = 1;
+    PortMap ports;
+    std::string projectPath;
+    std::string imagePath;
+    std::optional<std::chrono::milliseconds> waitLimit;
+};
+
+enum class ProgressStyle { Human, Plain, Jsonl };
+
+// Shows an update in a terminal or to a script: the status texts, the bar,
+// and the ending message as the final line.
+class TerminalView : public UpdateView {
+public:
+    TerminalView(FlashConfig config, ProgressStyle style, std::FILE* out);
+
+    std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
+    void EnableUpdateButton(bool) override {}
+    void StartBusy(unsigned) override {}
+    void StopBusy(unsigned) override {}
+    void SetStatusText(const std::string& text) override;
+    void SetStatusBlink(bool) override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressPos(int pos) override;
+    void AppMessageBox(const std::string& text) override;
+    void WindowMessageBox(const std::string& text, const std::string& caption,
+                          unsigned type) override;
+    std::string BootFolder() const override { return m_config.bootFolder; }
+    std::uint32_t StartAddress() const override { return m_config.startAddress; }
+    int BaudRate() const override { return m_config.baudRate; }
+    int ComPort() const override { return m_config.comPort; }
+    PortMap Ports() const override { return m_config.ports; }
+    std::string ProjectPath() const override { return m_config.projectPath; }
+    std::string ImagePath() const override { return m_config.imagePath; }
+    std::optional<std::chrono::milliseconds> BootWaitLimit() const override {
+        return m_config.waitLimit;
+    }
+    void BytesSent(std::uint64_t sent, std::uint64_t total) override;
+    void FailureDetail(const std::string& detail) override { m_detail = detail; }
+    LineTrace* Trace() override { return m_trace; }
+    void SetTrace(LineTrace* trace) { m_trace = trace; }
+
+    // A hint to print under the ending message (how to mend a port that would not open).
+    void SetHint(const std::string& hint) { m_hint = hint; }
+    const std::string& Detail() const { return m_detail; }
+    // Ends the progress display and prints the ending message, if any.
+    void Finish(bool cancelled);
+
+private:
+    void ShowHuman(bool force);
+    void EmitJson(const char* event);
+    void ShowMessage(const std::string& text, const std::string& caption);
+    double Rate() const;
+
+    FlashConfig m_config;
+    ProgressStyle m_style;
+    std::FILE* m_out;
+    std::timed_mutex m_updateMutex;
+    std::string m_status;
+    int m_position = 0;
+    std::uint64_t m_sent = 0;
+    std::uint64_t m_total = 0;
+    std::chrono::steady_clock::time_point m_firstByte{};
+    std::chrono::steady_clock::time_point m_lastDraw{};
+    bool m_lineOpen = false;
+    std::string m_messageText;
+    std::string m_messageCaption;
+    std::string m_detail;
+    std::string m_hint;
+    LineTrace* m_trace = nullptr;
+};
+
+// The phase that a status text belongs to: wait, prepare, download, execute, erase, burn, end.
+const char* PhaseOf(const std::string& status);
+
+}  // namespace quillon::cli
