@@ -23,7 +23,7 @@ namespace {
 // Exit codes of `flash`, also listed in its --help.
 enum FlashExit : int {
     kExitSuccess = 0,
-    kExitUsage = 1,
+    kExitUsage = 64,
     kExitPortOpen = 2,
     kExitBadInput = 3,
     kExitConnection = 4,
@@ -33,10 +33,15 @@ enum FlashExit : int {
 };
 
 const char* const kExitCodeHelp =
-    "Exit codes: 0 the box reported success; 1 bad options; 2 the serial port could not be "
-    "opened; 3 the boot folder's files could not be turned into packet files; 4 the box "
-    "rejected a file, did not answer, or the line failed; 5 the box fell silent while erasing "
-    "or burning; 6 the box reported that the update failed; 130 cancelled (Ctrl+C).";
+    "Exit codes:\n"
+    "  0   the box reported success\n"
+    "  2   the serial port could not be opened\n"
+    "  3   the boot folder's files could not be made into packet files\n"
+    "  4   the box rejected a file or did not answer, or the line failed\n"
+    "  5   the box fell silent while erasing or burning\n"
+    "  6   the box reported that the update failed\n"
+    "  64  the command line was not understood\n"
+    "  130 cancelled (Ctrl+C)";
 
 struct FlashOptions {
     std::string device;

@@ -178,7 +178,7 @@ void AddInspectCommand(CLI::App& app, int& exitCode) {
         "  0  every record is well formed\n"
         "  1  a record is malformed (sync byte, code, length, payload size or checksum)\n"
         "  2  a file could not be read (this wins over 1)\n"
-        "  other  the command line was not understood (CLI11's codes)");
+        "  64 the command line was not understood");
     command->callback([files, &exitCode] {
         int worst = kAllWellFormed;
         for (const std::string& path : *files) {

@@ -11,6 +11,12 @@ int main(int argc, char** argv) {
     quillon::cli::AddInspectCommand(app, exitCode);
     quillon::cli::AddBoxCommand(app, exitCode);
     quillon::cli::AddPortsCommand(app, exitCode);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version end with 0; every option error ends with 64 (EX_USAGE),
+        // whichever command it concerns.
+        return app.exit(error) == 0 ? 0 : 64;
+    }
     return exitCode;
 }

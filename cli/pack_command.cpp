@@ -97,7 +97,7 @@ void AddPackCommand(CLI::App& app, int& exitCode) {
         "  1  the bus step failed (\"Invalid CBUS file (BOOT)!\")\n"
         "  2  the build failed (\"Invalid input file (BOOT)!\")\n"
         "  3  a file could not be read or written\n"
-        "  other  the command line was not understood (CLI11's codes)");
+        "  64 the command line was not understood");
     command->callback([options, &exitCode] { exitCode = Pack(*options); });
 }
 

@@ -1,41 +1,29 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "initfiles/packet_file.h"
+#include "tests/cli/cli_run.h"
 #include "tests/initfiles/record_bytes.h"
 #include "tests/temp_dir.h"
 
 namespace quillon {
 namespace {
 
+using testing::CliRun;
 using testing::Dword;
 using testing::Record;
 using testing::TempDir;
 using testing::Words;
 
-struct CliRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
-
 class CliTest : public ::testing::Test {
 protected:
-    CliRun Cli(const std::string& arguments) {
-        std::string command = std::string("'") + QUILLON_CLI + "' " + arguments + " >'" +
-                              (m_scratch / "out") + "' 2>'" + (m_scratch / "err") + "'";
-        int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_scratch.Read("out"),
-                m_scratch.Read("err")};
-    }
+    CliRun Cli(const std::string& arguments) { return m_runner.Run(arguments); }
 
-    static std::string Quote(const std::string& text) { return "'" + text + "'"; }
+    static std::string Quote(const std::string& text) { return testing::CliRunner::Quote(text); }
 
-    TempDir m_scratch;
+    testing::CliRunner m_runner;
     TempDir m_boot;
 };
 

@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "tests/cli/cli_run.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliRun;
+using testing::CliRunner;
+using testing::TempDir;
+
+const std::string kCheck = "Please check your serial connection";
+
+class FlashTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_boot.Write("c_bus.txt", "1234\n5678\n\n00FF\n");
+        m_boot.Write("init_uploads.txt", "80000000\nload.bin\n");
+        m_boot.Write("load.bin", std::string(2500, 'x'));
+    }
+
+    // A simulated update of the boot folder with a settings file of the test's own.
+    CliRun Flash(const std::string& extra, const std::string& progress = "plain") {
+        return m_cli.Run("flash --simulate --progress " + progress + " --settings " +
+                         CliRunner::Quote(m_settings) + " --boot-folder " +
+                         CliRunner::Quote(m_boot.Folder()) + " " + extra);
+    }
+
+    bool PacketFilesLeft() const {
+        for (const auto& entry : std::filesystem::directory_iterator(m_boot.Folder())) {
+            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    CliRunner m_cli;
+    TempDir m_boot;
+    TempDir m_home;
+    std::string m_settings = m_home / "quillon.INI";
+};
+
+TEST_F(FlashTest, SuccessEndsWithTheBoxMessageAndLeavesNothing) {
+    CliRun run = Flash("");
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(CliRunner::LastLine(run.out),
+              "Success: Successful to update flash! STB has restarted ");
+    EXPECT_NE(run.out.find("Waiting connection,Press reset button...\nNow preparing...\n"
+                           "Downloading 0001/0006\n(step 1/3) Downloading 0002/0006\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Erasing...\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Burning finished!\n"), std::string::npos);
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_FALSE(std::filesystem::exists(m_settings));  // nothing to write back
+}
+
+TEST_F(FlashTest, EachFailureHasItsExitCodeAndFinalLine) {
+    struct Case {
+        const char* options;
+        int exitCode;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"--reject-record 3", 4, "Download Failed CheckSum/Timeout: " + kCheck},
+        {"--reject-record 1", 4, "Connect Failed: " + kCheck},
+        {"--hang-up-after 2", 4, "Download : " + kCheck},
+        {"--silent-after-exec", 5, "Burn Failed: " + kCheck},
+        {"--report-failure", 6, "Failed: Failed to update flash! Please check your setting "},
+        {"--noise 3 --partial-frames", 0,
+         "Success: Successful to update flash! STB has restarted "},
+    };
+    for (const Case& c : cases) {
+        CliRun run = Flash(c.options);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.options << "\n" << run.out << run.err;
+        std::string last = CliRunner::LastLine(run.out);
+        if (std::string(c.options) == "--hang-up-after 2") {
+            // The hang-up can meet the next piece or the wait for its reply.
+            EXPECT_TRUE(last == c.lastLine || last == "Download Failed CheckSum/Timeout: " + kCheck)
+                << last;
+        } else {
+            EXPECT_EQ(last, c.lastLine) << c.options;
+        }
+        EXPECT_FALSE(PacketFilesLeft()) << c.options;
+    }
+}
+
+TEST_F(FlashTest, BadInputAndPortFailures) {
+    std::filesystem::remove(m_boot / "c_bus.txt");
+    CliRun run = Flash("");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(CliRunner::LastLine(run.out), "quillon: Invalid CBUS file (BOOT)!");
+    EXPECT_NE(run.err.find("c_bus.txt"), std::string::npos) << run.err;
+
+    run = m_cli.Run("flash --progress plain --settings " + CliRunner::Quote(m_settings) +
+                    " --boot-folder " + CliRunner::Quote(m_boot.Folder()) + " --device " +
+                    CliRunner::Quote(m_boot / "no-such-port"));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(CliRunner::LastLine(run.out), "quillon: Failed to open serial port!");
+    EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("hint: "), std::string::npos) << run.err;
+
+    run = m_cli.Run("flash --start-address xyz --settings " + CliRunner::Quote(m_settings));
+    EXPECT_EQ(run.exitCode, 64);
+    run = m_cli.Run("flash --progress fancy");
+    EXPECT_EQ(run.exitCode, 64);
+}
+
+TEST_F(FlashTest, WaitTimeoutBoundsTheWaitForTheBootLoader) {
+    // A port whose box never answers: the other end of a pseudo-terminal.
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ::grantpt(master);
+    ::unlockpt(master);
+    CliRun run = m_cli.Run("flash --progress plain --wait-timeout 0.3 --settings " +
+                           CliRunner::Quote(m_settings) + " --device " +
+                           CliRunner::Quote(::ptsname(master)));
+    ::close(master);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(CliRunner::LastLine(run.out), "Connect Failed: " + kCheck);
+}
+
+TEST_F(FlashTest, JsonLinesForScripts) {
+    CliRun run = Flash("", "jsonl");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::regex object(R"(\{"event":"[a-z]+",.*\})");
+    std::size_t lines = 0;
+    bool sawDownload = false;
+    std::size_t start = 0;
+    while (start < run.out.size()) {
+        std::size_t end = run.out.find('\n', start);
+        std::string line = run.out.substr(start, end - start);
+        EXPECT_TRUE(std::regex_match(line, object)) << line;
+        sawDownload = sawDownload || line.find("\"phase\":\"download\"") != std::string::npos;
+        ++lines;
+        start = end + 1;
+    }
+    EXPECT_GT(lines, 5u);
+    EXPECT_TRUE(sawDownload);
+    EXPECT_EQ(CliRunner::LastLine(run.out),
+              "{\"event\":\"end\",\"caption\":\"Success\",\"message\":\"Successful to update "
+              "flash! STB has restarted \",\"detail\":\"\"}");
+}
+
+TEST_F(FlashTest, SettingsGiveTheDefaults) {
+    // The boot folder named without its separator still works, and the
+    // start address from the settings reaches the box.
+    std::string bare = m_boot.Folder().substr(0, m_boot.Folder().size() - 1);
+    m_home.Write("quillon.INI",
+                 "; ours\n[BOOT]\nPathToBootFiles=" + bare + "\n[COMMON]\nLastExecAddr=4096\n");
+    TempDir dump;
+    CliRun run =
+        m_cli.Run("flash --simulate --progress plain --settings " + CliRunner::Quote(m_settings) +
+                  " --dump " + CliRunner::Quote(dump.Folder()));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    std::string exec;
+    for (const auto& entry : std::filesystem::directory_iterator(dump.Folder())) {
+        std::string bytes = TempDir::ReadFile(entry.path());
+        if (bytes.size() == 12 && bytes[1] == 0x09) {
+            exec = bytes;
+        }
+    }
+    EXPECT_EQ(exec.substr(4, 4), std::string("\x00\x00\x10\x00", 4));
+    EXPECT_EQ(m_home.Read("quillon.INI"),
+              "; ours\n[BOOT]\nPathToBootFiles=" + bare + "\n[COMMON]\nLastExecAddr=4096\n");
+}
+
+TEST_F(FlashTest, InterruptRemovesPacketFilesAndExits130) {
+    std::string out = m_home / "out";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        // The box never answers the handshake file: the update sits in its wait.
+        ::execl(QUILLON_CLI, QUILLON_CLI, "flash", "--simulate", "--silent-record", "1",
+                "--progress", "plain", "--settings", m_settings.c_str(), "--boot-folder",
+                m_boot.Folder().c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500 && !PacketFilesLeft(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(PacketFilesLeft());
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_EQ(CliRunner::LastLine(TempDir::ReadFile(out)),
+              "Cancelled: Update cancelled; packet files removed, port released");
+}
+
+}  // namespace
+}  // namespace quillon
