@@ -2,6 +2,9 @@
 
 #include <QFileDialog>
 
+#include <limits>
+
+#include "initfiles/number_scan.h"
 #include "ui_settings_dialog.h"
 
 namespace quillon {
@@ -10,41 +13,15 @@ namespace {
 
 constexpr int kPortCount = 8;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 bool ParseHexAddress(const std::string& text, std::uint32_t& value) {
-    std::size_t at = text.find_first_not_of(" \t\r\n\v\f");
-    if (at == std::string::npos) {
-        return false;
+    // "%x": the builder's hexadecimal field rules, with no width limit.
+    std::optional<std::uint32_t> parsed = ScanHexField(text, std::numeric_limits<int>::max());
+    if (parsed) {
+        value = *parsed;
     }
-    if (text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0) {
-        if (at + 2 < text.size() && HexDigit(text[at + 2]) >= 0) {
-            at += 2;
-        }
-    }
-    std::uint32_t parsed = 0;
-    std::size_t digits = 0;
-    for (; at < text.size() && HexDigit(text[at]) >= 0; ++at, ++digits) {
-        parsed = parsed << 4 | static_cast<std::uint32_t>(HexDigit(text[at]));
-    }
-    if (digits == 0) {
-        return false;
-    }
-    value = parsed;
-    return true;
+    return parsed.has_value();
 }
 
 SettingsDialog::SettingsDialog(QWidget* parent)
