@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -107,6 +108,10 @@ void BoxEmulator::Stop() {
 }
 
 void BoxEmulator::Serve(std::stop_token stop) {
+    // A paced read sleeps until its bytes have crossed the line; the default
+    // slack of 50 us would delay every reply by that much, a whole
+    // byte time at high rates, where a real box answers at once.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     bool readyAgain = false;  // the tool may still hold the line: no need to wait for it
     while (!stop.stop_requested() && (std::exchange(readyAgain, false) || WaitForTool(stop))) {
         BoxLink link(m_fd, m_options.baud, stop);

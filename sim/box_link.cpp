@@ -17,12 +17,11 @@ namespace {
 // Waits are cut into slices this long so that a stop is seen quickly.
 constexpr auto kSlice = 10ms;
 constexpr auto kChunkTime = 5ms;  // bytes taken at once when paced
-constexpr auto kGapTolerance = 20ms;
 
 }  // namespace
 
 BoxLink::BoxLink(int fd, int baud, std::stop_token stop)
-    : m_fd(fd), m_baud(baud), m_stop(std::move(stop)) {}
+    : m_fd(fd), m_baud(baud), m_stop(std::move(stop)), m_arrivedNoSooner(Clock::now()) {}
 
 BoxLink::Clock::duration BoxLink::ByteTime() const {
     if (m_baud <= 0) {
@@ -62,6 +61,9 @@ BoxLink::Wait BoxLink::WaitInput(std::chrono::milliseconds timeout) {
         pollfd fd{m_fd, POLLIN, 0};
         int ready = ::poll(
             &fd, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, kSlice).count()));
+        // The line was empty before this wait: whatever is there now was
+        // sent no sooner than now.
+        m_arrivedNoSooner = Clock::now();
         if (ready > 0 && !(fd.revents & POLLIN) && (fd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             return Wait::Closed;
         }
@@ -80,10 +82,11 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
     if (m_baud > 0) {
         auto perChunk = static_cast<std::size_t>(std::max<long long>(1, kChunkTime / ByteTime()));
         take = std::min(take, perChunk);
-        // Bytes that follow on without a gap keep the schedule, so that late
-        // wake-ups do not add up into a slower line.
-        auto now = Clock::now();
-        auto start = now - m_lineFree < kGapTolerance ? m_lineFree : now;
+        // Bytes that were already waiting keep the schedule, so that the
+        // box's own late wake-ups do not add up into a slower line; bytes
+        // that came after the line fell quiet start their time on the line
+        // when they came, so a pause of the sender is never made up.
+        auto start = std::max(m_lineFree, m_arrivedNoSooner);
         if (!Sleep(start + ByteTime() * static_cast<long long>(take) - Clock::now())) {
             return Wait::Stopped;
         }

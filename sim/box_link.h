@@ -40,7 +40,8 @@ private:
     int m_fd;
     int m_baud;
     std::stop_token m_stop;
-    Clock::time_point m_lineFree{};  // when the last byte taken had fully arrived
+    Clock::time_point m_lineFree{};       // when the last byte taken had fully arrived
+    Clock::time_point m_arrivedNoSooner;  // the line was last seen empty just before this
 };
 
 }  // namespace quillon::sim
