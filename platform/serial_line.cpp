@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/serial_rate.h"
 
 namespace quillon {
@@ -19,9 +21,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A refused write is tried again at least once in the time the line needs
+// for this many bytes: a pty, for one, reports room to write only once its
+// buffer has drained completely, and waiting for that alone would leave
+// the line idle while we wake up and refill it.
+constexpr int kRetryBytes = 256;
+constexpr int kBitsPerByte = 10;
+constexpr int kLongestRetryMs = 20;
+
 int PollTimeout(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+int RetryTimeout(int baud) {
+    if (baud <= 0) {
+        return kLongestRetryMs;
+    }
+    long long ms = 1000LL * kRetryBytes * kBitsPerByte / baud;
+    return static_cast<int>(std::clamp<long long>(ms, 1, kLongestRetryMs));
 }
 
 void MakeRaw(termios& settings) {
@@ -181,7 +199,8 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
             break;
         }
         pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
-        if (::poll(fds, 2, PollTimeout(deadline)) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+        int wait = std::min(PollTimeout(deadline), RetryTimeout(m_baud));
+        if (::poll(fds, 2, wait) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
             m_gone = true;
         }
     }
