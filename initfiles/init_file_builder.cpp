@@ -271,7 +271,7 @@ bool InitFileBuilder::EndPacket() {
     std::uint64_t length = m_packet.GetLength();
     if (length > kMaxRecordLength) {
         std::string name = m_packet.Path();
-        m_packet.Close();
+        m_packet.Discard();
         File::Remove(name);
         return Fail("record " + name + " would be " + std::to_string(length) +
                     " bytes long; the length field holds at most " +

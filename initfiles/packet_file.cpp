@@ -1,16 +1,21 @@
 #include "initfiles/packet_file.h"
 
-#include <vector>
+#include "initfiles/packet_record.h"
 
 namespace quillon {
 
 namespace {
 
-// Large enough that copying an upload or summing a block back costs a
-// handful of system calls, not one per kilobyte.
+// Large enough that copying an upload costs a handful of system calls, not
+// one per kilobyte.
 constexpr std::size_t kChunk = 64 * 1024;
 
 }  // namespace
+
+bool PacketFile::Open(const std::string& path, File::Mode mode) {
+    Discard();
+    return m_file.Open(path, mode);
+}
 
 void PacketFile::WriteHeader(int code) {
     const std::uint8_t header[4] = {0xAA, static_cast<std::uint8_t>(code & 0xFF), 0x00, 0x00};
@@ -30,53 +35,67 @@ void PacketFile::WriteDwordBE(std::uint32_t value) {
     Write(bytes, sizeof bytes);
 }
 
+void PacketFile::Write(const void* buffer, std::size_t count) {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+}
+
 bool PacketFile::AppendFile(const std::string& path) {
     File source;
-    if (!source.Open(path, Mode::ReadExisting)) {
+    if (!source.Open(path, File::Mode::ReadExisting)) {
         return false;
     }
+    // One byte more than the length, so that a source of the length it had
+    // is read in one call and one that grew meanwhile is still read whole.
     std::uint64_t length = source.GetLength();
-    std::vector<std::uint8_t> buffer(length < kChunk ? static_cast<std::size_t>(length) + 1
-                                                     : kChunk);
+    std::size_t room = length < kChunk ? static_cast<std::size_t>(length) + 1 : kChunk;
+    std::size_t end = m_bytes.size();
     for (;;) {
-        std::size_t got = source.Read(buffer.data(), buffer.size());
-        if (got == 0) {
+        m_bytes.resize(end + room);
+        std::size_t got = source.Read(m_bytes.data() + end, room);
+        end += got;
+        if (got < room) {
             break;
         }
-        Write(buffer.data(), got);
+        room = kChunk;
     }
+    m_bytes.resize(end);
     source.Close();
     return true;
 }
 
+// As a seek past the end and a write would: a record shorter than its
+// header is filled up with zeros first.
 void PacketFile::PatchLength() {
-    std::uint64_t length = GetLength();
-    Seek(2, From::Start);
-    WriteWordBE(static_cast<std::uint16_t>(length));
+    auto length = static_cast<std::uint16_t>(m_bytes.size());
+    if (m_bytes.size() < 4) {
+        m_bytes.resize(4, 0x00);
+    }
+    m_bytes[2] = static_cast<std::uint8_t>(length >> 8);
+    m_bytes[3] = static_cast<std::uint8_t>(length);
 }
 
 void PacketFile::AppendChecksum() {
-    std::uint64_t remaining = GetLength();
-    Seek(0, From::Start);
-    // Sized to the record: most records are a few bytes, and a block
-    // series makes tens of thousands of them.
-    std::vector<std::uint8_t> buffer(remaining < kChunk ? static_cast<std::size_t>(remaining)
-                                                        : kChunk);
-    std::uint32_t sum = 0;
-    while (remaining > 0) {
-        std::size_t want =
-            remaining < buffer.size() ? static_cast<std::size_t>(remaining) : buffer.size();
-        std::size_t got = Read(buffer.data(), want);
-        if (got == 0) {
-            break;
-        }
-        for (std::size_t i = 0; i < got; ++i) {
-            sum += buffer[i];
-        }
-        remaining -= got;
+    WriteDwordBE(RecordChecksum(m_bytes.data(), m_bytes.size()));
+}
+
+void PacketFile::Close() {
+    if (!m_file.IsOpen()) {
+        m_bytes.clear();
+        return;
     }
-    Seek(0, From::End);
-    WriteDwordBE(0u - sum);
+    try {
+        m_file.Write(m_bytes.data(), m_bytes.size());
+    } catch (const FileError&) {
+        Discard();
+        throw;
+    }
+    Discard();
+}
+
+void PacketFile::Discard() {
+    m_bytes.clear();
+    m_file.Close();
 }
 
 }  // namespace quillon

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -23,15 +25,44 @@ enum CommandCode : int {
 constexpr std::uint32_t kMaxPayload = 0xFFFF - 4;
 
 // Writes one command record: 0xAA, code, 16-bit big-endian length, payload,
-// 32-bit big-endian checksum.
-class PacketFile : public File {
+// 32-bit big-endian checksum. The file is created by Open; the record is put
+// together in memory and written by Close in one go, because a block series
+// makes thousands of records and a system call per field, plus reading each
+// record back for its checksum, would cost more than the data itself.
+class PacketFile {
 public:
+    PacketFile() = default;
+    PacketFile(const PacketFile&) = delete;
+    PacketFile& operator=(const PacketFile&) = delete;
+    // A record that was never closed is not written.
+    ~PacketFile() = default;
+
+    // A record still open is dropped unwritten; false when the file cannot be opened.
+    bool Open(const std::string& path, File::Mode mode);
+    bool IsOpen() const { return m_file.IsOpen(); }
+    const std::string& Path() const { return m_file.Path(); }
+    int LastOpenError() const { return m_file.LastOpenError(); }
+
     void WriteHeader(int code);
     void WriteWordBE(std::uint16_t value);
     void WriteDwordBE(std::uint32_t value);
+    void Write(const void* buffer, std::size_t count);
+    // Appends the whole source file; false when it does not open.
     bool AppendFile(const std::string& path);
+    // The length of the record so far.
+    std::uint64_t GetLength() const { return m_bytes.size(); }
     void PatchLength();
     void AppendChecksum();
+
+    // Writes the record and closes the file; raises FileError when the
+    // write fails, and the file is closed all the same.
+    void Close();
+    // Closes the file without writing the record.
+    void Discard();
+
+private:
+    File m_file;
+    std::vector<std::uint8_t> m_bytes;  // the record; keeps its capacity from one to the next
 };
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "initfiles/packet_record.h"
 #include "tests/initfiles/record_bytes.h"
@@ -92,6 +93,26 @@ TEST_F(PacketFileTest, OpenTruncatesButRefusesSymbolicLink) {
     PacketFile packet;
     EXPECT_FALSE(packet.Open(m_dir / "link", File::Mode::CreateReadWrite));
     EXPECT_EQ(m_dir.Read("target"), "keep");
+}
+
+// The sum is taken eight bytes at a time in rounds: every length around
+// the word and round edges, all bytes 0xFF (the largest lanes) and a
+// pattern, must give the byte-by-byte sum.
+TEST(PacketRecordTest, ChecksumIsTheNegatedByteSumAtEveryLength) {
+    std::vector<std::uint8_t> full(3000, 0xFF);
+    std::vector<std::uint8_t> pattern(3000);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        pattern[i] = static_cast<std::uint8_t>(i * 37 + (i >> 8));
+    }
+    for (const auto* bytes : {&full, &pattern}) {
+        std::uint32_t sum = 0;
+        for (std::size_t n = 0; n <= bytes->size(); ++n) {
+            ASSERT_EQ(RecordChecksum(bytes->data(), n), 0u - sum) << "length " << n;
+            if (n < bytes->size()) {
+                sum += (*bytes)[n];
+            }
+        }
+    }
 }
 
 TEST(PacketRecordTest, ChecksFraming) {
