@@ -7,6 +7,8 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6)
+# QUILLON_BUILD_DIR, QUILLON_CMAKE_ARGS and QUILLON_CTEST_ARGS let CI's
+# sanitizer runs use their own build folders, options and test selection.
 BUILD_DIR=${QUILLON_BUILD_DIR:-build}
 
 as_root() {
@@ -56,7 +58,7 @@ case "${1:-}" in
     test)
         install_missing
         configure_and_build
-        ctest --test-dir "$BUILD_DIR" --output-on-failure -j2
+        ctest --test-dir "$BUILD_DIR" --output-on-failure -j2 ${QUILLON_CTEST_ARGS:-}
         ;;
     *)
         echo "usage: $0 demo|test" >&2
