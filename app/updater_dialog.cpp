@@ -16,6 +16,10 @@
 #include "platform/file.h"
 #include "ui_updater_dialog.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 // The icons live in a static library; nothing references its resource
 // initialiser, so it is called by hand.
 static void InitQuillonResources() {
@@ -30,6 +34,22 @@ namespace {
 
 constexpr int kLampIcons[] = {135, 136, 137};  // by m_lampState
 constexpr int kLampIdle = 2;
+
+// Qt hands a blocking queued call to the window's thread and back through a
+// semaphore of its own. A ThreadSanitizer build cannot see that semaphore in
+// a Qt not built with it, so these mark the order it keeps; elsewhere they
+// are nothing.
+#if defined(__SANITIZE_THREAD__)
+void HandOver(const void* token) {
+    __tsan_release(const_cast<void*>(token));
+}
+void TakeOver(const void* token) {
+    __tsan_acquire(const_cast<void*>(token));
+}
+#else
+void HandOver(const void*) {}
+void TakeOver(const void*) {}
+#endif
 
 const char* const kInterruptQuestion =
     "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
@@ -110,8 +130,16 @@ void UpdaterDialog::OnGuiThread(const std::function<void()>& f) {
         f();
         return;
     }
+    HandOver(&f);
     QMetaObject::invokeMethod(
-        this, [&f] { f(); }, Qt::BlockingQueuedConnection);
+        this,
+        [&f] {
+            TakeOver(&f);
+            f();
+            HandOver(&f);
+        },
+        Qt::BlockingQueuedConnection);
+    TakeOver(&f);
 }
 
 void UpdaterDialog::EnableUpdateButton(bool enable) {
