@@ -86,6 +86,9 @@ struct Bench {
         dialog->show();
     }
     ~Bench() {
+        // The worker calls the observed window's overrides until it returns:
+        // the window must outlive it, not only its UpdaterDialog part.
+        (void)QTest::qWaitFor([this] { return !dialog->IsUpdateRunning(); }, 60000);
         dialog.reset();
         box.Stop();
     }
