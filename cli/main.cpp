@@ -1,8 +1,13 @@
 #include <CLI/CLI.hpp>
+#include <csignal>
 
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
+    // Under a file size limit, a packet file that outgrows it would kill the
+    // tool with SIGXFSZ, leaving the series on disk and no word said; ignored,
+    // the write fails with EFBIG and the update ends as for a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"quillon-cli: rewrites a set-top box's flash memory over a serial line"};
     app.require_subcommand(1);
     int exitCode = 0;
