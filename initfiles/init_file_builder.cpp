@@ -64,6 +64,13 @@ bool InitFileBuilder::WriteBusConfig() {
     std::string line;
     while (text.ReadLine(line)) {
         if (auto value = ScanHexField(line, kBusValueWidth)) {
+            // Refused as soon as it is too long, so that a huge file is
+            // never gathered into memory whole.
+            if (group.size() == kMaxPayload / 2) {
+                return Fail("a group of more than " + std::to_string(group.size()) + " values in " +
+                            path + " is too long; a record holds at most " +
+                            std::to_string(kMaxPayload / 2));
+            }
             group.push_back(static_cast<std::uint16_t>(*value));
         } else if (line.empty() && !group.empty()) {
             if (!WriteBusGroup(group, path)) {
