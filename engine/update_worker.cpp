@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -166,6 +167,7 @@ private:
             int result = m_port.SendFilePiece(name);
             CheckStop();
             if (result == 0) {
+                NoteUnreadable(name);
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ");
             }
             if (result < 0) {
@@ -290,11 +292,22 @@ private:
             int result = m_port.SendFilePiece(name);
             CheckStop();
             if (result == 0) {
+                NoteUnreadable(name);
                 return false;
             }
             if (result < 0) {
                 return true;
             }
+        }
+    }
+
+    // A piece also fails when its packet file has gone (deleted behind the
+    // tool's back): the message blames the line, so the reason is given too.
+    void NoteUnreadable(const std::string& name) {
+        File probe;
+        if (!probe.Open(name, File::Mode::ReadExisting)) {
+            m_view.FailureDetail("cannot open " + name + ": " +
+                                 std::strerror(probe.LastOpenError()));
         }
     }
 
