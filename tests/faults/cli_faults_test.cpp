@@ -1,0 +1,370 @@
+// The fault matrix of docs/reliability.md, through the built quillon-cli as
+// a user runs it: the box emulator on a pseudo-terminal, real file systems,
+// real signals. Each fault must end with its message and exit code, in
+// bounded time, with no packet file left behind.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <regex>
+
+#include "tests/faults/cli_process.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliProcess;
+using testing::TempDir;
+
+const std::string kCheck = "Please check your serial connection";
+const std::string kCancelled = "Cancelled: Update cancelled; packet files removed, port released";
+constexpr uid_t kNobody = 65534;
+
+// The other end of a pseudo-terminal, held by the test: a box that never speaks.
+class SilentLine {
+public:
+    SilentLine() {
+        // Not inherited by the tool: only the test holds the box's end.
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(m_master);
+        ::unlockpt(m_master);
+        m_slave = ::ptsname(m_master);
+    }
+    ~SilentLine() { Unplug(); }
+    const std::string& Device() const { return m_slave; }
+    void Unplug() {
+        if (m_master >= 0) {
+            ::close(m_master);
+            m_master = -1;
+        }
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+class CliFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Files 0001 and 0002 (the bus group twice), 0003 (the upload),
+        // 0004 (the execute address); the execute command is record 5.
+        m_boot.Write("c_bus.txt", "1234\n5678\n");
+        m_boot.Write("init_uploads.txt", "80000000\nload.bin\n");
+        m_boot.Write("load.bin", Upload());
+    }
+
+    static std::string Upload() {
+        std::string bytes(3000, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>(i * 7 + 1);
+        }
+        return bytes;
+    }
+
+    std::vector<std::string> FlashArguments(std::vector<std::string> extra,
+                                            const std::string& boot = "") const {
+        std::vector<std::string> arguments = {"flash",
+                                              "--progress",
+                                              "plain",
+                                              "--settings",
+                                              m_home / "quillon.INI",
+                                              "--boot-folder",
+                                              boot.empty() ? m_boot.Folder() : boot};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+
+    static bool PacketFilesIn(const std::string& folder) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
+                return true;
+            }
+        }
+        return false;
+    }
+    bool PacketFilesLeft() const { return PacketFilesIn(m_boot.Folder()); }
+
+    TempDir m_boot;
+    TempDir m_home;
+};
+
+TEST_F(CliFaults, BoxFaultsEndWithTheirCodeAndMessage) {
+    struct Case {
+        std::vector<std::string> options;
+        int exitCode;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        // silent about one record of the download
+        {{"--silent-record", "3"}, 4, "Download Failed CheckSum/Timeout: " + kCheck},
+        // unplugged right after the handshake file
+        {{"--hang-up-after", "1"}, 4, "Connect Failed: " + kCheck},
+        // unplugged after the execute command, before any report
+        {{"--hang-up-after", "5"}, 4, "Burn Failed: " + kCheck},
+        // silent about the handshake file: by design the update goes on
+        {{"--no-handshake-verdict"}, 0, "Success: Successful to update flash! STB has restarted "},
+        // noise before every reply and report, cut progress frames
+        {{"--noise", "40", "--partial-frames"},
+         0,
+         "Success: Successful to update flash! STB has restarted "},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> options = c.options;
+        options.insert(options.begin(), "--simulate");
+        CliProcess flash(FlashArguments(options));
+        EXPECT_EQ(flash.Finish(), c.exitCode) << c.options[0] << "\n" << flash.Out() << flash.Err();
+        EXPECT_EQ(flash.LastLine(), c.lastLine) << c.options[0];
+        EXPECT_FALSE(PacketFilesLeft()) << c.options[0];
+    }
+}
+
+TEST_F(CliFaults, UnpluggedWhileWaitingForTheBootLoader) {
+    SilentLine line;
+    CliProcess flash(FlashArguments({"--device", line.Device()}));
+    ASSERT_TRUE(flash.WaitForOutput("Waiting connection,Press reset button..."));
+    line.Unplug();
+    EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
+    EXPECT_EQ(flash.LastLine(), "Connect Failed: " + kCheck);
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+TEST_F(CliFaults, PortBusyOrForbidden) {
+    SilentLine line;
+    {
+        // Held by another program: its exclusive lock.
+        int holder = ::open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        CliProcess flash(FlashArguments({"--device", line.Device()}));
+        EXPECT_EQ(flash.Finish(), 2);
+        ::close(holder);
+        EXPECT_EQ(flash.LastLine(), "quillon: Failed to open serial port!");
+        EXPECT_NE(flash.Err().find("Device or resource busy"), std::string::npos) << flash.Err();
+        EXPECT_NE(flash.Err().find("hint: " + line.Device() + " is held by process"),
+                  std::string::npos)
+            << flash.Err();
+    }
+    {
+        // No access for the user: root is made an ordinary user for the run.
+        ASSERT_EQ(::chmod(line.Device().c_str(), 0), 0);
+        CliProcess flash(FlashArguments({"--device", line.Device()}), [] {
+            if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                ::_exit(CliProcess::kNotStarted);
+            }
+        });
+        int code = flash.Finish();
+        if (code == CliProcess::kNotStarted) {
+            GTEST_SKIP() << "the program cannot be run by an ordinary user from here";
+        }
+        EXPECT_EQ(code, 2) << flash.Err();
+        EXPECT_EQ(flash.LastLine(), "quillon: Failed to open serial port!");
+        EXPECT_NE(flash.Err().find("Permission denied"), std::string::npos) << flash.Err();
+        EXPECT_NE(flash.Err().find("hint: " + line.Device() + " belongs to group"),
+                  std::string::npos)
+            << flash.Err();
+    }
+}
+
+// Mended: a packet file past the file size limit killed the tool with
+// SIGXFSZ, leaving the series on disk without a word.
+TEST_F(CliFaults, FileSizeLimitWhileWritingPacketFiles) {
+    CliProcess flash(FlashArguments({"--simulate"}), [] {
+        rlimit limit{2048, 2048};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_DFL);
+    });
+    EXPECT_EQ(flash.Finish(), 3) << "signal " << flash.TermSignal();
+    EXPECT_NE(flash.Out().find("quillon: Invalid input file (BOOT)!\ncannot write " +
+                               m_boot.Folder() + "0003: File too large\n"),
+              std::string::npos)
+        << flash.Out();
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+// A real full file system, where the system lets the test mount one.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const std::string& path, const char* options) : m_path(path) {
+        std::filesystem::create_directory(path);
+        m_mounted = ::mount("quillon-test", path.c_str(), "tmpfs", 0, options) == 0;
+    }
+    SmallFileSystem(const std::string& source, const std::string& path, bool readOnly)
+        : m_path(path) {
+        m_mounted = ::mount(source.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                    (!readOnly || ::mount(nullptr, path.c_str(), nullptr,
+                                          MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+    }
+    ~SmallFileSystem() {
+        if (m_mounted) {
+            ::umount2(m_path.c_str(), MNT_DETACH);
+        }
+    }
+    bool Mounted() const { return m_mounted; }
+
+private:
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+TEST_F(CliFaults, DiskFullWhileWritingPacketFiles) {
+    // Eight pages: the inputs take five, the first packet files two.
+    SmallFileSystem disk(m_home / "disk", "size=32k");
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "mounting a small file system needs CAP_SYS_ADMIN";
+    }
+    std::string boot = m_home / "disk/";
+    std::filesystem::copy(m_boot / "c_bus.txt", boot);
+    std::filesystem::copy(m_boot / "init_uploads.txt", boot);
+    // The upload fits, its packet file no longer does.
+    m_home.Write("disk/load.bin", std::string(9000, 'u'));
+    CliProcess flash(FlashArguments({"--simulate"}, boot));
+    EXPECT_EQ(flash.Finish(), 3) << flash.Out() << flash.Err();
+    EXPECT_NE(flash.Out().find("quillon: Invalid input file (BOOT)!\ncannot write " + boot +
+                               "0003: No space left on device\n"),
+              std::string::npos)
+        << flash.Out();
+    EXPECT_FALSE(PacketFilesIn(boot));
+}
+
+TEST_F(CliFaults, ReadOnlyBootFolder) {
+    std::optional<SmallFileSystem> readOnly;
+    if (::geteuid() == 0) {
+        // Root writes through any mode bits: a read-only mount it is.
+        readOnly.emplace(m_boot.Folder(), m_boot.Folder(), true);
+        if (!readOnly->Mounted()) {
+            GTEST_SKIP() << "a read-only bind mount needs CAP_SYS_ADMIN";
+        }
+    } else {
+        ASSERT_EQ(::chmod(m_boot.Folder().c_str(), 0555), 0);
+    }
+    CliProcess flash(FlashArguments({"--simulate"}));
+    EXPECT_EQ(flash.Finish(), 3);
+    EXPECT_EQ(flash.LastLine(), "quillon: Invalid CBUS file (BOOT)!");
+    EXPECT_NE(flash.Err().find("cannot create " + m_boot.Folder() + "0001: "), std::string::npos)
+        << flash.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+    if (::geteuid() != 0) {
+        ::chmod(m_boot.Folder().c_str(), 0755);
+    }
+}
+
+// The box takes bytes at 9600 baud, so the download of the upload's packet
+// lasts seconds: long enough to pull files away under it.
+TEST_F(CliFaults, UploadThatVanishesAfterTheBuildIsSentAsBuilt) {
+    TempDir dump;
+    CliProcess flash(FlashArguments({"--simulate", "--baud", "9600", "--dump", dump.Folder()}));
+    ASSERT_TRUE(flash.WaitForOutput("(step 1/3) Downloading 0002/0004"));
+    std::filesystem::remove(m_boot / "load.bin");
+    EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+    std::string record = dump.Read("record-0003");
+    ASSERT_EQ(record.size(), 4 + Upload().size() + 4);
+    EXPECT_EQ(record.substr(4, Upload().size()), Upload());
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+TEST_F(CliFaults, PacketFileDeletedDuringTheDownload) {
+    CliProcess flash(FlashArguments({"--simulate", "--baud", "9600"}));
+    ASSERT_TRUE(flash.WaitForOutput("(step 1/3) Downloading 0002/0004"));
+    std::filesystem::remove(m_boot / "0004");
+    EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
+    EXPECT_EQ(flash.LastLine(), "Download : " + kCheck);
+    EXPECT_NE(
+        flash.Err().find("cannot open " + m_boot.Folder() + "0004: No such file or directory"),
+        std::string::npos)
+        << flash.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+TEST_F(CliFaults, HugeOrBinaryBusFile) {
+    {
+        // Two million values in one group: refused as soon as the group
+        // outgrows a record, not after reading them all.
+        std::string values;
+        values.reserve(4'000'000);
+        for (int i = 0; i < 2'000'000; ++i) {
+            values += "1\n";
+        }
+        m_boot.Write("c_bus.txt", values);
+        CliProcess flash(FlashArguments({"--simulate"}));
+        EXPECT_EQ(flash.Finish(), 3);
+        EXPECT_EQ(flash.LastLine(), "quillon: Invalid CBUS file (BOOT)!");
+        EXPECT_NE(flash.Err().find("a group of more than 32765 values"), std::string::npos)
+            << flash.Err();
+        EXPECT_FALSE(PacketFilesLeft());
+    }
+    {
+        // Binary noise: whatever lines start with hexadecimal digits are
+        // values, and the update goes through with what they make.
+        m_boot.Write("c_bus.txt", RandomBytes(16384, 7));
+        CliProcess flash(FlashArguments({"--simulate"}));
+        EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+        EXPECT_EQ(flash.LastLine(), "Success: Successful to update flash! STB has restarted ");
+        EXPECT_FALSE(PacketFilesLeft());
+    }
+}
+
+TEST_F(CliFaults, SettingsFileWithGarbageAndVeryLongLines) {
+    std::string settings =
+        RandomBytes(65536, 11) + "\n[BOOT]\nPathToBootFiles=" + std::string(1 << 20, 'x') +
+        "\n[COMMON]\nLastSpeed=" + std::string(100000, '9') + "\n" + RandomBytes(4096, 13);
+    m_home.Write("quillon.INI", settings);
+    CliProcess flash(FlashArguments({"--simulate", "--baud", "115200"}));
+    EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+    EXPECT_EQ(flash.LastLine(), "Success: Successful to update flash! STB has restarted ");
+    EXPECT_EQ(m_home.Read("quillon.INI"), settings);  // read, never rewritten
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+TEST_F(CliFaults, CtrlCInEachPhase) {
+    struct Phase {
+        const char* name;
+        std::vector<std::string> options;
+        std::string shown;  // the status that says the phase is under way
+        int signal;
+    };
+    SilentLine line;
+    const Phase phases[] = {
+        {"waiting", {"--device", line.Device()}, "Waiting connection", SIGINT},
+        {"handshake", {"--simulate", "--silent-record", "1"}, "Now preparing...", SIGINT},
+        {"download", {"--simulate", "--baud", "9600"}, "(step 1/3) Downloading 0003/0004", SIGINT},
+        // Reports come well within the two seconds of silence the tool allows.
+        {"erase",
+         {"--simulate", "--erase-ms", "30000", "--sector-size", "64"},
+         "(step 2/3)",
+         SIGINT},
+        {"burn", {"--simulate", "--burn-ms", "12000"}, "(step 3/3)", SIGINT},
+        {"burn, terminated", {"--simulate", "--burn-ms", "12000"}, "(step 3/3)", SIGTERM},
+    };
+    for (const Phase& phase : phases) {
+        CliProcess flash(FlashArguments(phase.options));
+        ASSERT_TRUE(flash.WaitForOutput(phase.shown)) << phase.name << "\n" << flash.Out();
+        flash.Signal(phase.signal);
+        EXPECT_EQ(flash.Finish(10s), 130) << phase.name << "\n" << flash.Out() << flash.Err();
+        EXPECT_EQ(flash.LastLine(), kCancelled) << phase.name;
+        EXPECT_FALSE(PacketFilesLeft()) << phase.name;
+    }
+}
+
+}  // namespace
+}  // namespace quillon

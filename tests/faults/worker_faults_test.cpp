@@ -1,0 +1,119 @@
+// Faults of the box once it erases and burns, played by a scripted box on a
+// pseudo-terminal against the real worker: the emulator has no option to
+// fall silent or to be unplugged half way through its reports.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "engine/update_worker.h"
+#include "tests/temp_dir.h"
+#include "tests/worker/pty_peer.h"
+#include "tests/worker/recording_view.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Bytes;
+using testing::PtyPeer;
+using testing::RecordingView;
+using testing::TempDir;
+
+const std::string kCheck = "Please check your serial connection";
+
+class BurnFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir.Write("c_bus.txt", "1234\n");
+        m_dir.Write("init_uploads.txt", "80000000\nload.bin\n");
+        m_dir.Write("load.bin", std::string(500, 'l'));
+        m_view.bootFolder = m_dir.Folder();
+        m_view.ports = {{1, m_peer.SlavePath()}};
+        m_worker = std::jthread(
+            [this](std::stop_token stop) { m_outcome = UpdateWorker::Run(m_view, stop); });
+        // Handshake file, then 0002-0004, then the execute command.
+        ASSERT_TRUE(m_peer.WaitOpened());
+        m_peer.Send({0xAA, 0x01});
+        for (int record = 1; record <= 4; ++record) {
+            ASSERT_FALSE(m_peer.ReadRecord().empty()) << record;
+            m_peer.Send({0xAA, 0x06});
+        }
+        ASSERT_FALSE(m_peer.ReadRecord().empty());
+        // Erasing has begun and gone half way.
+        m_peer.Send({0x0F, 0x01, 0x0F, 0x0A, 0x00, 0x01, 0x00, 0x02});
+        ASSERT_TRUE(m_view.WaitFor("status:(step 2/3) Erasing : 1/2sectors completed"));
+    }
+
+    void TearDown() override {
+        m_worker.request_stop();
+        if (m_worker.joinable()) {
+            m_worker.join();
+        }
+    }
+
+    unsigned Finish() {
+        m_worker.join();
+        return m_outcome;
+    }
+
+    bool PacketFilesLeft() const {
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Folder())) {
+            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool PortReleased() const {
+        int fd = ::open(m_peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return free;
+    }
+
+    TempDir m_dir;
+    PtyPeer m_peer;
+    RecordingView m_view;
+    std::jthread m_worker;
+    unsigned m_outcome = 99;
+};
+
+TEST_F(BurnFaults, BoxFallsSilentHalfWayThrough) {
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::BurnTimedOut));
+    EXPECT_EQ(m_view.Ending(), "box:" + kCheck + "|Burn Failed|16");
+    EXPECT_TRUE(m_view.Saw("button:1"));
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_TRUE(PortReleased());
+}
+
+TEST_F(BurnFaults, BoxUnpluggedHalfWayThrough) {
+    m_peer.Send({0x0F, 0x0E, 0x00, 0x00, 0x10, 0x00, 0x0F, 0x0C, 0x00, 0x00, 0x08, 0x00});
+    ASSERT_TRUE(m_view.WaitFor("status:(step 3/3) Burning : 2048/4096 bytes completed"));
+    m_peer.Close();
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::ConnectionFailed));
+    EXPECT_EQ(m_view.Ending(), "box:" + kCheck + "|Burn Failed|16");
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+TEST_F(BurnFaults, NoiseAndCutFramesDoNotEndTheBurn) {
+    m_peer.Send({0x55, 0x0F, 0x0C, 0x00});  // cut short: dropped
+    std::this_thread::sleep_for(50ms);
+    m_peer.Send({0x12, 0x7E, 0xAA, 0x0F, 0x0A, 0x00, 0x02, 0x00, 0x02});
+    m_peer.Send({0x0F, 0x0D});
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::Success));
+    EXPECT_TRUE(m_view.Saw("status:(step 2/3) Erasing : 2/2sectors completed"));
+    EXPECT_EQ(m_view.Ending(), "box:Successful to update flash! STB has restarted |Success|48");
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_TRUE(PortReleased());
+}
+
+}  // namespace
+}  // namespace quillon
