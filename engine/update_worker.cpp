@@ -1,5 +1,6 @@
 #include "engine/update_worker.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -39,12 +40,15 @@ std::string Format(const char* format, ...) {
 }
 
 // Position in a band of the bar: trunc(done / total * width) + offset, in
-// double; a total of 0 leaves the bar at the start of its band.
+// double; a total of 0 leaves the bar at the start of its band. A box that
+// counts past its total (or gives a negative one) leaves the bar at an end
+// of its band: beyond it the bar would leave 0-100, and a share of millions
+// would not even fit the int it is cast to.
 int BandPosition(int offset, int width, double done, double total) {
     if (total == 0) {
         return offset;
     }
-    return offset + static_cast<int>(done / total * width);
+    return offset + static_cast<int>(std::clamp(done / total, 0.0, 1.0) * width);
 }
 
 std::uint32_t BigEndian(const std::uint8_t* bytes, int count) {

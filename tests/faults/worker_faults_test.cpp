@@ -115,5 +115,23 @@ TEST_F(BurnFaults, NoiseAndCutFramesDoNotEndTheBurn) {
     EXPECT_TRUE(PortReleased());
 }
 
+// Found by fuzz/line_fuzz.cpp: a burnt count past the total put the bar at
+// 75 + 25 * burnt / total, far beyond 100 (a terminal's bar then asked for a
+// string of negative length), and past the int range the cast was undefined.
+TEST_F(BurnFaults, CountsPastTheirTotalKeepTheBarInItsBand) {
+    m_peer.Send({0x0F, 0x0A, 0x00, 0x05, 0x00, 0x02});  // 5 of 2 sectors
+    m_peer.Send({0x0F, 0x0E, 0x00, 0x00, 0x00, 0x10});  // 16 bytes to burn
+    m_peer.Send({0x0F, 0x0C, 0x0F, 0xFF, 0xFF, 0xFF});  // 268435455 of them burnt
+    ASSERT_TRUE(m_view.WaitFor("status:(step 3/3) Burning : 268435455/16 bytes completed"));
+    m_peer.Send({0x0F, 0x0E, 0xFF, 0xFF, 0xFF, 0xF0});  // a total of -16
+    m_peer.Send({0x0F, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x0F, 0x0D});
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::Success));
+    EXPECT_TRUE(m_view.Saw("status:(step 2/3) Erasing : 5/2sectors completed"));
+    EXPECT_TRUE(m_view.Saw("status:(step 3/3) Burning : 1/-16 bytes completed"));
+    auto positions = m_view.Distinct("pos:");
+    EXPECT_EQ(std::vector<std::string>(positions.end() - 5, positions.end()),
+              (std::vector<std::string>{"62", "75", "100", "75", "0"}));
+}
+
 }  // namespace
 }  // namespace quillon
