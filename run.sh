@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6)
+          libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev)
 # QUILLON_BUILD_DIR, QUILLON_CMAKE_ARGS and QUILLON_CTEST_ARGS let CI's
 # sanitizer runs use their own build folders, options and test selection.
 BUILD_DIR=${QUILLON_BUILD_DIR:-build}
