@@ -114,6 +114,8 @@ TEST_F(CliFaults, BoxFaultsEndWithTheirCodeAndMessage) {
         {{"--hang-up-after", "1"}, 4, "Connect Failed: " + kCheck},
         // unplugged after the execute command, before any report
         {{"--hang-up-after", "5"}, 4, "Burn Failed: " + kCheck},
+        // reports that the update failed
+        {{"--report-failure"}, 6, "Failed: Failed to update flash! Please check your setting "},
         // silent about the handshake file: by design the update goes on
         {{"--no-handshake-verdict"}, 0, "Success: Successful to update flash! STB has restarted "},
         // noise before every reply and report, cut progress frames
@@ -131,7 +133,14 @@ TEST_F(CliFaults, BoxFaultsEndWithTheirCodeAndMessage) {
     }
 }
 
-TEST_F(CliFaults, UnpluggedWhileWaitingForTheBootLoader) {
+TEST_F(CliFaults, SilentOrUnpluggedWhileWaitingForTheBootLoader) {
+    {
+        // Silent: the wait is for ever by design, unless a limit is given.
+        SilentLine line;
+        CliProcess flash(FlashArguments({"--device", line.Device(), "--wait-timeout", "0.5"}));
+        EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
+        EXPECT_EQ(flash.LastLine(), "Connect Failed: " + kCheck);
+    }
     SilentLine line;
     CliProcess flash(FlashArguments({"--device", line.Device()}));
     ASSERT_TRUE(flash.WaitForOutput("Waiting connection,Press reset button..."));
