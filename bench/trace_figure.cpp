@@ -1,0 +1,127 @@
+#include "bench/trace_figure.h"
+
+#include <sstream>
+#include <vector>
+
+namespace quillon::bench {
+
+namespace {
+
+struct Event {
+    enum class Kind { Sent, Received, Note } kind;
+    double time = 0;
+    std::uint64_t bytes = 0;
+    std::string note;
+};
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// "  1.234567 > AA 05 ..." or "           = record ..."; other lines are skipped.
+std::vector<Event> ReadEvents(std::istream& trace) {
+    std::vector<Event> events;
+    std::string line;
+    while (std::getline(trace, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        if (!(fields >> first)) {
+            continue;
+        }
+        if (first == "=") {
+            std::string rest;
+            std::getline(fields >> std::ws, rest);
+            events.push_back({Event::Kind::Note, 0, 0, rest});
+            continue;
+        }
+        std::string direction;
+        if (!(fields >> direction) || (direction != ">" && direction != "<")) {
+            continue;
+        }
+        Event event{direction == ">" ? Event::Kind::Sent : Event::Kind::Received, 0, 0, {}};
+        try {
+            event.time = std::stod(first);
+        } catch (const std::exception&) {
+            continue;
+        }
+        std::string byte;
+        while (fields >> byte) {
+            ++event.bytes;
+        }
+        events.push_back(event);
+    }
+    return events;
+}
+
+bool IsNote(const Event& event, const char* prefix) {
+    return event.kind == Event::Kind::Note && StartsWith(event.note, prefix);
+}
+
+std::optional<DownloadSpan> Fail(std::string* error, const char* why) {
+    if (error) {
+        *error = why;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error) {
+    std::vector<Event> events = ReadEvents(trace);
+    const std::size_t none = events.size();
+    auto next = [&](std::size_t from, auto match) {
+        for (std::size_t i = from; i < events.size(); ++i) {
+            if (match(events[i])) {
+                return i;
+            }
+        }
+        return none;
+    };
+    // The handshake: the first record and the box's verdict on it.
+    std::size_t handshake = next(0, [](const Event& e) { return IsNote(e, "record "); });
+    std::size_t verdict = next(handshake, [](const Event& e) { return IsNote(e, "status reply"); });
+    std::size_t first = next(verdict, [](const Event& e) { return e.kind == Event::Kind::Sent; });
+    if (first == none) {
+        return Fail(error, "no file after the handshake");
+    }
+    // The final execute command follows the reply to the last file.
+    std::size_t exec = none;
+    for (std::size_t i = first; i < events.size(); ++i) {
+        if (IsNote(events[i], "record CMD_EXEC_ADDRESS")) {
+            exec = i;
+        }
+    }
+    if (exec == none) {
+        return Fail(error, "no final execute command");
+    }
+    std::size_t lastReply = none;
+    DownloadSpan span;
+    span.start = events[first].time;
+    for (std::size_t i = first; i < exec; ++i) {
+        if (IsNote(events[i], "status reply")) {
+            lastReply = i;
+        }
+    }
+    if (lastReply == none) {
+        return Fail(error, "no status reply during the download");
+    }
+    bool ended = false;
+    for (std::size_t i = first; i < lastReply; ++i) {
+        const Event& event = events[i];
+        if (event.kind == Event::Kind::Sent) {
+            span.bytes += event.bytes;
+        } else if (event.kind == Event::Kind::Received) {
+            span.end = event.time;
+            ended = true;
+        } else if (IsNote(event, "status reply")) {
+            ++span.replies;
+        }
+    }
+    if (!ended || span.end <= span.start) {
+        return Fail(error, "the download has no length");
+    }
+    ++span.replies;  // the last one, which ends the span
+    return span;
+}
+
+}  // namespace quillon::bench
