@@ -1,5 +1,6 @@
 #include "cli/terminal_view.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 namespace quillon::cli {
@@ -32,7 +33,7 @@ std::string JsonString(const std::string& text) {
 
 std::string Bar(int position) {
     const int width = 24;
-    int filled = position * width / 100;
+    int filled = std::clamp(position, 0, 100) * width / 100;
     return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
 }
 
