@@ -129,7 +129,7 @@ private:
             m_view.FailureDetail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
-        if (!SendWholeFile(PacketName(m_view.BootFolder(), 1))) {
+        if (!SendWholeFile(PacketName(m_main.OutputFolder(), 1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
         }
         std::uint8_t code = kNoVerdict;
@@ -164,7 +164,7 @@ private:
     }
 
     void DownloadFile(int i, int count) {
-        std::string name = PacketName(m_view.BootFolder(), i);
+        std::string name = PacketName(m_main.OutputFolder(), i);
         for (;;) {
             m_view.SetStatusText(Format("(step 1/3) Downloading %04d/%04d", i, count));
             m_view.SetProgressPos(BandPosition(0, 50, i, count));
@@ -190,7 +190,7 @@ private:
 
     void SendExecCommand() {
         m_exec = std::make_unique<InitFileBuilder>();
-        m_exec->SetFolder(Format("%s/", m_view.BootFolder().c_str()));
+        m_exec->SetFolder(ExecFolder());
         m_exec->SetExecAddress(m_view.StartAddress());
         const char* invalid = "Failed to make init file ";
         if (!Guarded(
@@ -364,6 +364,18 @@ private:
         CheckStop();
     }
 
+    // The execute command's folder: the packet folder with a separator
+    // added, which names the same directory when the folder already ends in
+    // one (its file then replaces file 0001 as the box expects). The full
+    // build's packet folder is the project's, and an empty one is the
+    // current directory, never the root.
+    std::string ExecFolder() const {
+        std::string folder = m_main.OutputFolder();
+        return folder.empty() ? "./" : Format("%s/", folder.c_str());
+    }
+
+    // Packet files are named in the folder the main builder wrote them to:
+    // the boot folder, or the project's folder in the full build.
     static std::string PacketName(const std::string& folder, int number) {
         return Format("%s%04d", folder.c_str(), number);
     }
@@ -377,7 +389,7 @@ private:
     std::uint64_t SeriesSize(int first, int last) const {
         std::uint64_t size = 0;
         for (int i = first; i <= last; ++i) {
-            size += FileSize(PacketName(m_view.BootFolder(), i));
+            size += FileSize(PacketName(m_main.OutputFolder(), i));
         }
         return size;
     }

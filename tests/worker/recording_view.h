@@ -21,6 +21,8 @@ public:
     int baudRate = 115200;
     int comPort = 1;
     PortMap ports;
+    std::string projectPath;
+    std::string imagePath;
 
     std::timed_mutex& UpdateMutex() override { return m_mutex; }
     void EnableUpdateButton(bool enable) override { Add(enable ? "button:1" : "button:0"); }
@@ -42,6 +44,8 @@ public:
     int BaudRate() const override { return baudRate; }
     int ComPort() const override { return comPort; }
     PortMap Ports() const override { return ports; }
+    std::string ProjectPath() const override { return projectPath; }
+    std::string ImagePath() const override { return imagePath; }
 
     std::vector<std::string> Events() const {
         std::lock_guard<std::mutex> guard(m_eventsMutex);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/program_path.h"
 #include "tests/temp_dir.h"
 #include "tests/worker/pty_peer.h"
 #include "tests/worker/recording_view.h"
@@ -257,6 +258,36 @@ TEST_F(UpdateWorkerTest, NoStartAddressSendsTheBusFileAgain) {
     EXPECT_EQ(last[1], 0x03);
     m_peer.Send({0x0F, 0x0D});
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::Success));
+}
+
+TEST_F(UpdateWorkerTest, FullBuildIsSentFromTheProjectFolder) {
+    // No boot folder: the series comes from a project description and an
+    // image, and is written in the project's folder, wherever the tool runs.
+    TempDir project;
+    TempDir personal;
+    personal.Write("c_bus.txt", "1234\n");
+    personal.Write("init_uploads.txt", "1000\n");
+    std::string relative = std::filesystem::relative(personal.Folder(), ProgramFolder()).string();
+    project.Write("p.prj",
+                  "[General parameters]\nNVMType=N\n[N parameters]\nGPAR 0=16\n"
+                  "PersonalFolder=" +
+                      relative + "\n");
+    project.Write("image.bin", std::string(32, 'i'));
+    m_view.bootFolder = "";
+    m_view.projectPath = project / "p.prj";
+    m_view.imagePath = project / "image.bin";
+    StartWorker();
+    // 0001 bus, then the build: 0002 bus, 0003 address, 0004 parameters,
+    // 0005 block count, 0006-0009 two block pairs, 0010 end.
+    Bytes exec = ServeDownload(10);
+    ASSERT_EQ(exec.size(), 12u);
+    EXPECT_EQ(exec[1], 0x09);
+    m_peer.Send({0x0F, 0x0D});
+    EXPECT_EQ(Finish(), Outcome(UpdateOutcome::Success));
+    EXPECT_TRUE(m_view.Saw("status:(step 1/3) Downloading 0010/0010"));
+    for (const auto& entry : std::filesystem::directory_iterator(project.Folder())) {
+        EXPECT_FALSE(std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}")));
+    }
 }
 
 TEST_F(UpdateWorkerTest, ProgressReportsInAnyOrder) {
