@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "tests/cleanup_checks.h"
 #include "tests/cli/cli_run.h"
 #include "tests/temp_dir.h"
 
@@ -39,14 +40,7 @@ protected:
                          CliRunner::Quote(m_boot.Folder()) + " " + extra);
     }
 
-    bool PacketFilesLeft() const {
-        for (const auto& entry : std::filesystem::directory_iterator(m_boot.Folder())) {
-            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_boot.Folder()); }
 
     CliRunner m_cli;
     TempDir m_boot;

@@ -18,6 +18,7 @@
 #include <random>
 #include <regex>
 
+#include "tests/cleanup_checks.h"
 #include "tests/faults/cli_process.h"
 #include "tests/temp_dir.h"
 
@@ -87,15 +88,7 @@ protected:
         return arguments;
     }
 
-    static bool PacketFilesIn(const std::string& folder) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
-                return true;
-            }
-        }
-        return false;
-    }
-    bool PacketFilesLeft() const { return PacketFilesIn(m_boot.Folder()); }
+    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_boot.Folder()); }
 
     TempDir m_boot;
     TempDir m_home;
@@ -244,7 +237,7 @@ TEST_F(CliFaults, DiskFullWhileWritingPacketFiles) {
                                "0003: No space left on device\n"),
               std::string::npos)
         << flash.Out();
-    EXPECT_FALSE(PacketFilesIn(boot));
+    EXPECT_FALSE(testing::PacketFilesIn(boot));
 }
 
 TEST_F(CliFaults, ReadOnlyBootFolder) {

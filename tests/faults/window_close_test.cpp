@@ -11,13 +11,13 @@
 #include <QtTest>
 #include <filesystem>
 #include <optional>
-#include <regex>
 
 #include "app/app_settings.h"
 #include "app/updater_dialog.h"
 #include "engine/serial_port.h"
 #include "sim/box_emulator.h"
 #include "tests/app/modal_helpers.h"
+#include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
 
 using quillon::AppSettings;
@@ -47,14 +47,7 @@ struct Window {
     }
 
     QString Status() const { return dialog->findChild<QLabel*>("statusText")->text(); }
-    bool PacketFilesLeft() const {
-        for (const auto& entry : std::filesystem::directory_iterator(temp / "boot")) {
-            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool PacketFilesLeft() const { return quillon::testing::PacketFilesIn(temp / "boot"); }
 
     TempDir temp;
     std::vector<int> exits;

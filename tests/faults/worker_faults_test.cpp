@@ -1,16 +1,14 @@
 // Faults of the box once it erases and burns, played by a scripted box on a
 // pseudo-terminal against the real worker: the emulator has no option to
 // fall silent or to be unplugged half way through its reports.
-#include <fcntl.h>
-#include <sys/file.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "engine/update_worker.h"
+#include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
 #include "tests/worker/pty_peer.h"
 #include "tests/worker/recording_view.h"
@@ -61,23 +59,9 @@ protected:
         return m_outcome;
     }
 
-    bool PacketFilesLeft() const {
-        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Folder())) {
-            if (std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}"))) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
 
-    bool PortReleased() const {
-        int fd = ::open(m_peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return free;
-    }
+    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
 
     TempDir m_dir;
     PtyPeer m_peer;

@@ -1,16 +1,13 @@
 #include "engine/update_worker.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "platform/program_path.h"
+#include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
 #include "tests/worker/pty_peer.h"
 #include "tests/worker/recording_view.h"
@@ -81,26 +78,9 @@ protected:
         return readExec ? m_peer.ReadRecord() : Bytes{};
     }
 
-    std::vector<std::string> PacketFilesLeft() const {
-        std::vector<std::string> left;
-        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Folder())) {
-            std::string name = entry.path().filename();
-            if (std::regex_match(name, std::regex("[0-9]{4,}"))) {
-                left.push_back(name);
-            }
-        }
-        return left;
-    }
+    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
 
-    // Whether nobody holds the port any more: an exclusive lock can be had.
-    bool PortReleased() const {
-        int fd = ::open(m_peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return free;
-    }
+    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
 
     TempDir m_dir;
     PtyPeer m_peer;
@@ -140,7 +120,7 @@ TEST_F(UpdateWorkerTest, WholeUpdateShowsEveryStepAndCleansUp) {
               (std::vector<std::string>{
                   "pos:0", "blink:0", "busy:stop1", "status:Burning finished!",
                   "box:Successful to update flash! STB has restarted |Success|48", "button:1"}));
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
     EXPECT_TRUE(PortReleased());
 }
 
@@ -171,7 +151,7 @@ TEST_F(UpdateWorkerTest, MissingUploadListFailsTheBuild) {
     m_peer.Send(kAccepted);
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::BadInput));
     EXPECT_EQ(m_view.Ending(), "app:Invalid input file (BOOT)!");
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
 }
 
 TEST_F(UpdateWorkerTest, HandshakeRejected) {
@@ -219,7 +199,7 @@ TEST_F(UpdateWorkerTest, RejectedOrUnansweredFile) {
     m_peer.Send(kRejected);
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::ConnectionFailed));
     EXPECT_EQ(m_view.Ending(), "box:" + kCheck + "|Download Failed CheckSum/Timeout|16");
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
 }
 
 TEST_F(UpdateWorkerTest, UnpluggedDuringTheDownload) {
@@ -234,7 +214,7 @@ TEST_F(UpdateWorkerTest, UnpluggedDuringTheDownload) {
     EXPECT_TRUE(ending == "box:" + kCheck + "|Download |16" ||
                 ending == "box:" + kCheck + "|Download Failed CheckSum/Timeout|16")
         << ending;
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
 }
 
 TEST_F(UpdateWorkerTest, ExecuteCommandThatCannotBeWritten) {
@@ -285,9 +265,7 @@ TEST_F(UpdateWorkerTest, FullBuildIsSentFromTheProjectFolder) {
     m_peer.Send({0x0F, 0x0D});
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::Success));
     EXPECT_TRUE(m_view.Saw("status:(step 1/3) Downloading 0010/0010"));
-    for (const auto& entry : std::filesystem::directory_iterator(project.Folder())) {
-        EXPECT_FALSE(std::regex_match(entry.path().filename().string(), std::regex("[0-9]{4,}")));
-    }
+    EXPECT_FALSE(testing::PacketFilesIn(project.Folder()));
 }
 
 TEST_F(UpdateWorkerTest, ProgressReportsInAnyOrder) {
@@ -361,10 +339,10 @@ TEST_F(UpdateWorkerTest, CancelDuringTheDownloadLeavesNoPacketFile) {
     m_peer.ReadRecord();
     m_peer.Send(kAccepted);
     ASSERT_FALSE(m_peer.ReadRecord().empty());  // file 0002, left unanswered
-    ASSERT_FALSE(PacketFilesLeft().empty());
+    ASSERT_TRUE(PacketFilesLeft());
     m_worker.request_stop();
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::Cancelled));
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
     EXPECT_TRUE(PortReleased());
 }
 
@@ -375,7 +353,7 @@ TEST_F(UpdateWorkerTest, CancelWhileBurning) {
     ASSERT_TRUE(m_view.WaitFor("status:Erasing..."));
     m_worker.request_stop();
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::Cancelled));
-    EXPECT_TRUE(PacketFilesLeft().empty());
+    EXPECT_FALSE(PacketFilesLeft());
     EXPECT_TRUE(PortReleased());
 }
 
