@@ -10,6 +10,8 @@
 #include <fstream>
 #include <vector>
 
+#include "cli/serial_devices.h"
+
 namespace quillon::cli {
 
 namespace {
@@ -81,19 +83,11 @@ std::string BusyHint(const std::string& device) {
 
 std::string MissingHint(const std::string& device) {
     std::string found;
-    std::error_code error;
-    for (const char* folder : {"/dev/serial/by-id", "/dev"}) {
-        for (const auto& entry : fs::directory_iterator(folder, error)) {
-            std::string name = entry.path().filename();
-            bool serial = std::string(folder) != "/dev" || name.rfind("ttyUSB", 0) == 0 ||
-                          name.rfind("ttyACM", 0) == 0;
-            if (serial) {
-                found += "\n  " + entry.path().string();
-            }
-        }
+    for (const auto& [path, info] : FindSerialDevices()) {
+        found += "\n  " + path + (info.usb.empty() ? "" : "  " + info.usb);
     }
     if (found.empty()) {
-        return "hint: " + device + " does not exist, and no USB serial adapter is present";
+        return "hint: " + device + " does not exist, and no serial port is present";
     }
     return "hint: " + device + " does not exist; serial ports present:" + found;
 }
