@@ -15,11 +15,6 @@ namespace {
 using quillon::fuzz::Require;
 using quillon::fuzz::ScratchFolder;
 
-const ScratchFolder& Folder() {
-    static ScratchFolder folder;
-    return folder;
-}
-
 void CheckSeries(const quillon::InitFileBuilder& builder) {
     for (std::uint32_t n = 1; n <= builder.FileCount(); ++n) {
         std::vector<std::uint8_t> bytes;
@@ -35,7 +30,7 @@ void CheckSeries(const quillon::InitFileBuilder& builder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ScratchFolder& folder = Folder();
+    const ScratchFolder& folder = ScratchFolder::ForThisRun();
     folder.Clear();
     // The input is c_bus.txt, a NUL, then init_uploads.txt; two uploads of
     // known sizes are there for its lines to name.

@@ -26,6 +26,12 @@ public:
         std::filesystem::remove_all(m_path, ignored);
     }
 
+    // The one folder of a fuzz target, made on first use and removed at exit.
+    static const ScratchFolder& ForThisRun() {
+        static ScratchFolder folder;
+        return folder;
+    }
+
     const std::string& Path() const { return m_path; }
 
     void Clear() const {

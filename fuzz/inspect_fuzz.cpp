@@ -19,15 +19,10 @@ namespace {
 using quillon::fuzz::Require;
 using quillon::fuzz::ScratchFolder;
 
-const ScratchFolder& Folder() {
-    static ScratchFolder folder;
-    return folder;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ScratchFolder& folder = Folder();
+    const ScratchFolder& folder = ScratchFolder::ForThisRun();
     std::string path =
         folder.Write("record", std::string(reinterpret_cast<const char*>(data), size));
 

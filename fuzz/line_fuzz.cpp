@@ -33,11 +33,6 @@ using quillon::fuzz::Require;
 using quillon::fuzz::ScratchFolder;
 using Clock = std::chrono::steady_clock;
 
-const ScratchFolder& Folder() {
-    static ScratchFolder folder;
-    return folder;
-}
-
 // The box's end of a fresh pseudo-terminal, raw before the tool opens it.
 class BoxEnd {
 public:
@@ -126,7 +121,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ScratchFolder& folder = Folder();
+    const ScratchFolder& folder = ScratchFolder::ForThisRun();
     folder.Clear();
     // Packet files 0001 and 0002 (the bus value) and 0003 (address 0): with
     // the execute command, four records.
