@@ -250,14 +250,17 @@ void UpdaterDialog::OnUpdate() {
     m_ui->actionSystemSetting->setEnabled(false);
     m_worker = std::jthread([this](std::stop_token stop) {
         UpdateWorker::Run(*this, stop);
+        // The end is handed to the window's thread, which alone changes
+        // "running" and the command together: seen from there, the two can
+        // never disagree, whichever thread runs first.
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
-        m_updateRunning = false;
     });
 }
 
 void UpdaterDialog::OnWorkerEnded() {
-    m_ui->actionSystemSetting->setEnabled(!m_updateRunning);
+    m_updateRunning = false;
+    m_ui->actionSystemSetting->setEnabled(true);
 }
 
 void UpdaterDialog::OnSystemSetting() {
@@ -350,7 +353,7 @@ void UpdaterDialog::FinishWorker() {
     m_closing = true;
     m_worker.request_stop();
     // The worker may be waiting for this thread to carry out one of its calls;
-    // those are served here until it has returned.
+    // those are served here, and so is the end it posts once it has returned.
     while (m_updateRunning) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         std::this_thread::sleep_for(2ms);

@@ -55,7 +55,8 @@ public:
     int ComPort() const override { return m_comPort; }
     PortMap Ports() const override { return m_ports; }
 
-    // True from "Update" until the worker has returned.
+    // True from "Update" until the window's thread has taken the end that the
+    // worker posts once it has returned.
     bool IsUpdateRunning() const { return m_updateRunning; }
 
 public slots:
@@ -102,6 +103,7 @@ private:
     QTimer m_lampTimer;
     unsigned m_busyTimerId = kBusyTimerId;
     std::function<void(int)> m_exitStep;
+    // Written on the window's thread only; atomic so that it may be read anywhere.
     std::atomic<bool> m_updateRunning{false};
     // Set once the window is going away: the worker's boxes are then not shown,
     // since nobody is left to answer them.

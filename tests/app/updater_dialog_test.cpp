@@ -1,10 +1,13 @@
+#include <unistd.h>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+
 #include <condition_variable>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -25,6 +28,34 @@ namespace {
 const QString kQuestion =
     "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
 
+// Once the worker has made its last call to the window, queues a look from
+// the window's thread, ahead of anything the worker posts after: it waits
+// there until the worker's thread is gone, then notes whether the window's
+// state and its System Setting command agree.
+class WatchedDialog : public UpdaterDialog {
+public:
+    using UpdaterDialog::UpdaterDialog;
+    void StopBusy(unsigned timerId) override {
+        UpdaterDialog::StopBusy(timerId);
+        if (QThread::currentThread() == thread()) {
+            return;
+        }
+        const auto task = std::filesystem::path("/proc/self/task") / std::to_string(::gettid());
+        QMetaObject::invokeMethod(
+            this,
+            [this, task] {
+                for (int i = 0; i < 10000 && std::filesystem::exists(task); ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                const bool enabled = findChild<QAction*>("actionSystemSetting")->isEnabled();
+                lookedAtEnd.push_back(!std::filesystem::exists(task) &&
+                                      enabled == !IsUpdateRunning());
+            },
+            Qt::QueuedConnection);
+    }
+    std::vector<bool> lookedAtEnd;
+};
+
 // A window on a settings file of the test's own, whose exits are recorded
 // instead of ending the test program.
 struct Window {
@@ -40,8 +71,11 @@ struct Window {
 
     TempDir temp;
     std::vector<int> exits;
-    std::optional<UpdaterDialog> dialog;
+    std::optional<WatchedDialog> dialog;
 };
+
+// A port number that names no device: an update ends at once, with a message.
+const std::string kMissingPort = "[PORTS]\nCOM1=/nonexistent/quillon-port\n";
 
 // Holds the window's update lock from a thread of its own, as a worker does.
 class LockHolder {
@@ -90,6 +124,7 @@ private slots:
     void closingWithoutAnUpdateAsksNothing();
     void closingDuringAnUpdateAsksFirst();
     void systemSettingOkChangesTheLabelCancelKeepsAll();
+    void systemSettingComesBackWithTheWorkersEnd();
     void exitButtonKeepsTheChosenPort();
 };
 
@@ -281,6 +316,24 @@ void UpdaterDialogTest::systemSettingOkChangesTheLabelCancelKeepsAll() {
     d.findChild<QAction*>("actionSystemSetting")->trigger();
     QCOMPARE(w.Serial(), QStringLiteral("Serial setting : COM5"));
     QCOMPARE(d.ComPort(), 5);
+}
+
+void UpdaterDialogTest::systemSettingComesBackWithTheWorkersEnd() {
+    Window w(kMissingPort);
+    UpdaterDialog& d = *w.dialog;
+    auto* setting = d.findChild<QAction*>("actionSystemSetting");
+    MessageBoxAnswerer answerer;
+    d.show();
+    // Twice: the command must come back after every update, not only the first.
+    for (std::size_t round = 1; round <= 2; ++round) {
+        d.findChild<QPushButton*>("updateButton")->click();
+        QVERIFY(d.IsUpdateRunning() && !setting->isEnabled());
+        QTRY_COMPARE(w.dialog->lookedAtEnd.size(), round);
+        QVERIFY2(w.dialog->lookedAtEnd.back(), "running and the command disagreed");
+        QTRY_VERIFY(setting->isEnabled());
+        QVERIFY(!d.IsUpdateRunning());
+    }
+    QCOMPARE(answerer.Seen().size(), std::size_t(2));
 }
 
 void UpdaterDialogTest::exitButtonKeepsTheChosenPort() {
