@@ -291,14 +291,9 @@ void UpdaterDialog::OnAbout() {
 // --- closing ---
 
 void UpdaterDialog::OnClose() {
-    if (m_updateMutex.try_lock_for(50ms)) {
-        // Free: no update runs. The test only looks, so the lock goes back.
-        m_updateMutex.unlock();
-    } else if (!AskInterrupt()) {
-        return;
+    if (MayEnd()) {
+        EndProgram(false);
     }
-    FinishWorker();
-    m_exitStep(0);
 }
 
 void UpdaterDialog::OnMenuExit() {
@@ -306,8 +301,11 @@ void UpdaterDialog::OnMenuExit() {
 }
 
 void UpdaterDialog::OnOK() {
-    SaveWorkingValues();
-    OnClose();
+    // The choices are kept only when the program really ends: "No" to the
+    // question leaves the window, and the file, as they were.
+    if (MayEnd()) {
+        EndProgram(true);
+    }
 }
 
 void UpdaterDialog::closeEvent(QCloseEvent* event) {
@@ -321,6 +319,23 @@ void UpdaterDialog::reject() {
 
 void UpdaterDialog::accept() {
     OnOK();
+}
+
+bool UpdaterDialog::MayEnd() {
+    if (m_updateMutex.try_lock_for(50ms)) {
+        // Free: no update runs. The test only looks, so the lock goes back.
+        m_updateMutex.unlock();
+        return true;
+    }
+    return AskInterrupt();
+}
+
+void UpdaterDialog::EndProgram(bool saveWorkingValues) {
+    FinishWorker();
+    if (saveWorkingValues) {
+        SaveWorkingValues();
+    }
+    m_exitStep(0);
 }
 
 bool UpdaterDialog::AskInterrupt() {

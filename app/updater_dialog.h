@@ -80,6 +80,9 @@ private:
     void ShowLampIcon();
     void UpdateSerialLabel();
     void SaveWorkingValues();
+    // The close test: true when no update runs or the user agrees to interrupt it.
+    bool MayEnd();
+    void EndProgram(bool saveWorkingValues);
     bool AskInterrupt();
     void FinishWorker();
     void OnWorkerEnded();

@@ -344,16 +344,25 @@ void UpdaterDialogTest::exitButtonKeepsTheChosenPort() {
         s->findChild<QPushButton*>("okButton")->click();
     });
     d.findChild<QAction*>("actionSystemSetting")->trigger();
-    // The close box does not save; "Exit" does.
+    auto saved = [&w] {
+        AppSettings record(w.SettingsPath(), w.temp.Folder());
+        record.Load();
+        return record;
+    };
+    // The close box does not save; "Exit" does, once the program really ends:
+    // "No" to the question during an update keeps the file as it was.
     d.close();
-    AppSettings before(w.SettingsPath(), w.temp.Folder());
-    before.Load();
-    QCOMPARE(before.m_lastDevice, 3);
+    QCOMPARE(saved().m_lastDevice, 3);
+    {
+        LockHolder update(d.UpdateMutex());
+        MessageBoxAnswerer no([](const MessageBoxAnswerer::Box&) { return QMessageBox::No; });
+        d.findChild<QPushButton*>("exitButton")->click();
+        QCOMPARE(no.Seen().size(), std::size_t(1));
+        QCOMPARE(saved().m_lastDevice, 3);
+    }
     d.findChild<QPushButton*>("exitButton")->click();
-    AppSettings after(w.SettingsPath(), w.temp.Folder());
-    after.Load();
-    QCOMPARE(after.m_lastDevice, 7);
-    QCOMPARE(after.m_lastSpeed, 115200);
+    QCOMPARE(saved().m_lastDevice, 7);
+    QCOMPARE(saved().m_lastSpeed, 115200);
     QCOMPARE(w.exits, std::vector<int>({0, 0}));
 }
 
