@@ -6,17 +6,14 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "cli/serial_devices.h"
+#include "platform/device_users.h"
 
 namespace quillon::cli {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 bool InGroup(gid_t group) {
     if (::getegid() == group) {
@@ -48,37 +45,22 @@ std::string PermissionHint(const std::string& device) {
            ", and you are not in it: sudo usermod -aG " + group + " $USER, then log in again";
 }
 
-std::string ProcessName(const fs::path& process) {
-    std::ifstream comm(process / "comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
-// The processes that have the device open, found through /proc/*/fd.
+// Whoever keeps the port from us: processes that have it open, or the live
+// process that its lock file names.
 std::string BusyHint(const std::string& device) {
-    std::error_code error;
-    fs::path target = fs::canonical(device, error);
     std::string holders;
-    for (const auto& process : fs::directory_iterator("/proc", error)) {
-        std::string pid = process.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            pid == std::to_string(::getpid())) {
-            continue;
-        }
-        std::error_code ignored;
-        for (const auto& fd : fs::directory_iterator(process.path() / "fd", ignored)) {
-            if (fs::read_symlink(fd.path(), ignored) == target) {
-                holders +=
-                    (holders.empty() ? "" : ", ") + pid + " (" + ProcessName(process.path()) + ")";
-                break;
-            }
-        }
+    for (const DeviceUser& user : OtherProcessesUsing(device)) {
+        holders +=
+            (holders.empty() ? "" : ", ") + std::to_string(user.pid) + " (" + user.name + ")";
     }
-    if (holders.empty()) {
-        return "hint: another program holds " + device + "; close it and try again";
+    if (!holders.empty()) {
+        return "hint: " + device + " is held by process " + holders;
     }
-    return "hint: " + device + " is held by process " + holders;
+    if (auto locker = UucpLockHolder(device)) {
+        return "hint: " + UucpLockPath(device) + " says that process " +
+               std::to_string(locker->pid) + " (" + locker->name + ") uses " + device;
+    }
+    return "hint: another program holds " + device + "; close it and try again";
 }
 
 std::string MissingHint(const std::string& device) {

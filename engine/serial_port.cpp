@@ -19,6 +19,11 @@ constexpr auto kPause = 10ms;
 constexpr int kMaxPausesBefore = 100;  // the 102nd empty read gives up
 constexpr auto kWriteTimeout = 1000ms;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+constexpr auto kFrameGrace = 50ms;
+constexpr int kFrameGraceByteTimes = 3;
+// No driver, adapter or pty holds more than this much of what was written:
+// the time the line still needs is never reckoned from more.
+constexpr std::size_t kMostInFlight = 64 * 1024;
 
 }  // namespace
 
@@ -94,6 +99,29 @@ int SerialPort::Read(void* buffer, int count) {
     return static_cast<int>(got);
 }
 
+int SerialPort::ReadRest(void* buffer, int count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    auto deadline = Clock::now() + kFrameGrace +
+                    LineTime(static_cast<std::size_t>(count) * kFrameGraceByteTimes);
+    int got = 0;
+    while (got < count) {
+        got += Read(bytes + got, count - got);
+        // Judged only after a last read, so that bytes already waiting
+        // after a stall of ours still count.
+        if (got == count || WaitEnded() || Clock::now() >= deadline) {
+            break;
+        }
+        m_line->WaitReadable(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
+    }
+    return got;
+}
+
+std::uint64_t SerialPort::LineBytesIn(std::chrono::milliseconds time) const {
+    int baud = m_line ? m_line->Baud() : 0;
+    return static_cast<std::uint64_t>(baud) * static_cast<std::uint64_t>(time.count()) /
+           (1000 * kBitsPerByte);
+}
+
 SerialPort::Clock::duration SerialPort::LineTime(std::size_t bytes) const {
     int baud = m_line ? m_line->Baud() : 0;
     if (baud <= 0) {
@@ -111,7 +139,8 @@ int SerialPort::Write(const void* buffer, int count) {
         return 0;
     }
     auto now = Clock::now();
-    m_lineIdle = std::max(m_lineIdle, now + LineTime(m_line->OutputQueued()));
+    auto queued = now + LineTime(static_cast<std::size_t>(std::max(0, m_line->OutputQueued())));
+    m_lineIdle = std::max(std::min(m_lineIdle, now + LineTime(kMostInFlight)), queued);
     auto start = std::max(m_lineIdle, now);
     auto size = static_cast<std::size_t>(count);
     auto timeout =

@@ -32,6 +32,10 @@ public:
     int Open(const std::string& device, int baud);
     void Close();
     int Read(void* buffer, int count);
+    // The rest of a frame whose first byte has come: up to count bytes,
+    // waiting for them a few byte times and 50 ms at most, since a USB
+    // adapter may hand a frame over in two packets some milliseconds apart.
+    int ReadRest(void* buffer, int count);
     int Write(const void* buffer, int count);
     // The status reply's code byte, 0xFF for none in time.
     std::uint8_t WaitStatus();
@@ -48,6 +52,8 @@ public:
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
     int Offset() const { return m_offset; }
+    // How many bytes the line carries in that time at the port's rate.
+    std::uint64_t LineBytesIn(std::chrono::milliseconds time) const;
     // Reads and pauses made so far, for those who check the waits' counts.
     int ReadCount() const { return m_reads; }
     int PauseCount() const { return m_pauses; }

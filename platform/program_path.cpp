@@ -21,4 +21,8 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+int ProcessId() {
+    return static_cast<int>(::getpid());
+}
+
 }  // namespace quillon

@@ -10,4 +10,7 @@ std::string ProgramPath();
 // The folder of the running executable, with its trailing separator.
 std::string ProgramFolder();
 
+// This process's number, as lock files record it.
+int ProcessId();
+
 }  // namespace quillon

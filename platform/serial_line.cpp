@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "platform/device_users.h"
 #include "platform/serial_rate.h"
 
 namespace quillon {
@@ -56,6 +57,14 @@ void MakeRaw(termios& settings) {
 
 }  // namespace
 
+std::string BaudRateProblem(int baud) {
+    if (baud >= kLowestBaud && baud <= kHighestBaud) {
+        return {};
+    }
+    return "baud rate " + std::to_string(baud) + " is outside " + std::to_string(kLowestBaud) +
+           " to " + std::to_string(kHighestBaud);
+}
+
 struct SerialLine::Saved {
     termios settings{};
     int rate = 0;
@@ -91,6 +100,7 @@ bool SerialLine::Fail(const std::string& reason) {
         m_fd = -1;
     }
     m_saved.reset();
+    m_uucpLock.reset();
     return false;
 }
 
@@ -98,6 +108,9 @@ bool SerialLine::Open(const std::string& device, int baud) {
     Close();
     m_gone = false;
     m_error.clear();
+    if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
+        return Fail(problem);
+    }
     m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
         return Fail(strerror(errno));
@@ -105,6 +118,13 @@ bool SerialLine::Open(const std::string& device, int baud) {
     // TIOCEXCL does not stop root, so the lock is what keeps two of us apart.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         return Fail(strerror(errno == EWOULDBLOCK ? EBUSY : errno));
+    }
+    // A port is ours alone, as on systems where an open port cannot be
+    // opened twice: a terminal program that has it open without a lock, or
+    // whose lock file names it, would take the box's replies from us.
+    m_uucpLock = std::make_unique<UucpLock>();
+    if (!OtherProcessesUsing(device).empty() || !m_uucpLock->Take(device)) {
+        return Fail(strerror(EBUSY));
     }
     auto saved = std::make_unique<Saved>();
     if (::tcgetattr(m_fd, &saved->settings) != 0) {
@@ -152,10 +172,13 @@ void SerialLine::Close() {
         }
         ::tcsetattr(m_fd, TCSANOW, &m_saved->settings);
     }
+    // Left set, the flag would refuse every later open but root's.
+    ::ioctl(m_fd, TIOCNXCL);
     ::flock(m_fd, LOCK_UN);
     ::close(m_fd);
     m_fd = -1;
     m_saved.reset();
+    m_uucpLock.reset();
 }
 
 void SerialLine::NoteError(int error) {

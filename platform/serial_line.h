@@ -9,6 +9,16 @@
 
 namespace quillon {
 
+// The rates that serial hardware offers; a line is never opened at another.
+constexpr int kLowestBaud = 50;
+constexpr int kHighestBaud = 12'000'000;
+
+// Why a rate is refused ("baud rate 1 is outside 50 to 12000000"), empty
+// for a rate a line can run at.
+std::string BaudRateProblem(int baud);
+
+class UucpLock;
+
 // A serial device opened by path: raw 8N1, no flow control, ours alone
 // while open, its former settings restored on close. Reads never block;
 // waiting is done with WaitReadable, which a stop request or a hang-up
@@ -22,8 +32,9 @@ public:
     SerialLine& operator=(const SerialLine&) = delete;
     ~SerialLine();
 
-    // false when the device cannot be opened or is held by another program;
-    // LastError() then says why in the system's words.
+    // false when the device cannot be opened, the rate is refused, or another
+    // program holds or uses the device; LastError() then says why, in the
+    // system's words where it is the system's reason.
     bool Open(const std::string& device, int baud);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
@@ -63,6 +74,7 @@ private:
     bool m_gone = false;
     std::string m_error;
     std::unique_ptr<Saved> m_saved;
+    std::unique_ptr<UucpLock> m_uucpLock;
     std::stop_token m_stop;
     std::optional<std::stop_callback<Waker>> m_stopCallback;
 };

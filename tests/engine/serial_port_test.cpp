@@ -1,6 +1,7 @@
 #include "engine/serial_port.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -266,6 +267,10 @@ TEST(SerialPortOpen, SettingsAreRestoredOnClose) {
     }
     termios after{};
     ::tcgetattr(slave, &after);
+    // Left exclusive, the port would refuse every later open but root's.
+    int exclusive = 1;
+    ASSERT_EQ(::ioctl(slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+// A file held with an exclusive lock for as long as this object holds it,
+// and removed when it lets go. A file left behind by a holder that died is
+// no longer locked and is taken over; what it held tells the new holder
+// what the dead one was doing.
+class LockFile {
+public:
+    enum class Take { Taken, HeldByOther, Failed };
+
+    LockFile() = default;
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+    ~LockFile();
+
+    // Never waits. HeldByOther: FoundContent() is the holder's content;
+    // Failed: LastError() is the system's error number.
+    Take TryTake(const std::string& path);
+    bool IsHeld() const { return m_fd >= 0; }
+    // After Taken: what a former holder left in the file (empty for a new file).
+    const std::string& FoundContent() const { return m_found; }
+    int LastError() const { return m_error; }
+    // Replaces the file's content; false when it cannot be written.
+    bool SetContent(const std::string& content);
+    void Release();
+
+private:
+    int m_fd = -1;
+    int m_error = 0;
+    std::string m_path;
+    std::string m_found;
+};
+
+}  // namespace quillon
