@@ -8,6 +8,7 @@
 #include "initfiles/boot_folder.h"
 #include "initfiles/init_file_builder.h"
 #include "initfiles/packet_record.h"
+#include "initfiles/series_lock.h"
 #include "platform/file.h"
 
 namespace quillon::cli {
@@ -51,6 +52,13 @@ int Pack(const PackOptions& options) {
     builder.KeepFiles();
     builder.SetFolder(NormalizeBootFolder(options.bootFolder));
     builder.SetProjectPaths(options.projectPath, options.imagePath);
+    // Held while the files are written, like an update's: the kept files
+    // are then the user's, not a dead run's to clean up.
+    SeriesLock lock;
+    if (!lock.Take(builder.OutputFolder())) {
+        std::cerr << lock.Problem() << '\n';
+        return kFileError;
+    }
     try {
         // As an update does: the bus step alone first, then the whole
         // build numbered on after it.
@@ -96,7 +104,7 @@ void AddPackCommand(CLI::App& app, int& exitCode) {
         "  0  the series was written\n"
         "  1  the bus step failed (\"Invalid CBUS file (BOOT)!\")\n"
         "  2  the build failed (\"Invalid input file (BOOT)!\")\n"
-        "  3  a file could not be read or written\n"
+        "  3  a file could not be read or written, or another update or pack uses the folder\n"
         "  64 the command line was not understood");
     command->callback([options, &exitCode] { exitCode = Pack(*options); });
 }

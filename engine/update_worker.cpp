@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "initfiles/init_file_builder.h"
+#include "initfiles/series_lock.h"
 #include "platform/file.h"
 
 namespace quillon {
@@ -26,17 +27,25 @@ constexpr std::uint8_t kRejected = 0x11;
 constexpr std::uint8_t kNoReply = 0xFF;
 constexpr std::uint8_t kReportMarker = 0x0F;
 constexpr int kMaxEmptyPolls = 200;
-// Bytes that keep coming without a report are bounded like silence: the
-// time that 201 empty polls of 10 ms take.
+// Bytes that keep coming without a report are bounded too: by what the line
+// carries in the time that 201 empty polls of 10 ms take. Counted in bytes,
+// not read off the clock, so that a stall of the tool is never taken for
+// the box's silence or noise.
 constexpr auto kNoiseBudget = 2010ms;
+constexpr std::uint64_t kLeastNoiseBudget = 64;
 
+// Of any length: a packet name in a deep folder must never be cut short.
 std::string Format(const char* format, ...) {
-    char buffer[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    return buffer;
+    std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
 // Position in a band of the bar: trunc(done / total * width) + offset, in
@@ -72,6 +81,7 @@ public:
     UpdateOutcome Execute() {
         try {
             Start();
+            LockSeriesFolder();
             OpenPort();
             WaitForBootLoader();
             SendHandshakeFile();
@@ -99,6 +109,14 @@ private:
         }
         m_port.SetStopToken(m_stop);
         m_port.SetTrace(m_view.Trace());
+    }
+
+    // Before the port opens, so that a second update on the folder is
+    // refused at once rather than after the box was reset.
+    void LockSeriesFolder() {
+        if (!m_seriesLock.Take(m_main.OutputFolder())) {
+            FailApp(UpdateOutcome::BadInput, m_seriesLock.Problem());
+        }
     }
 
     void OpenPort() {
@@ -208,11 +226,13 @@ private:
     // Follows the box's progress reports until it reports its outcome.
     void EraseAndBurn() {
         int idle = 0;
+        std::uint64_t noise = 0;
+        const std::uint64_t noiseBudget =
+            std::max(kLeastNoiseBudget, m_port.LineBytesIn(kNoiseBudget));
         std::uint32_t done = 0;
         std::int32_t total = 0;
-        Clock::time_point lastReport = Clock::now();
         for (;;) {
-            if (idle > kMaxEmptyPolls || Clock::now() - lastReport > kNoiseBudget) {
+            if (idle > kMaxEmptyPolls || noise > noiseBudget) {
                 FailStop(UpdateOutcome::BurnTimedOut, kCheckConnection, "Burn Failed");
             }
             std::uint8_t byte = 0;
@@ -226,12 +246,13 @@ private:
                 continue;
             }
             if (byte != kReportMarker) {
+                ++noise;
                 continue;
             }
             idle = 0;
-            lastReport = Clock::now();
+            noise = 0;
             std::uint8_t code = 0;
-            if (m_port.Read(&code, 1) != 1) {
+            if (m_port.ReadRest(&code, 1) != 1) {
                 code = 0x00;
             }
             if (!OnReport(code, done, total)) {
@@ -243,7 +264,7 @@ private:
     // Acts on one progress report; false once the box has reported its outcome.
     bool OnReport(std::uint8_t code, std::uint32_t& done, std::int32_t& total) {
         std::uint8_t data[4];
-        if ((code == 0x0A || code == 0x0C || code == 0x0E) && m_port.Read(data, 4) != 4) {
+        if ((code == 0x0A || code == 0x0C || code == 0x0E) && m_port.ReadRest(data, 4) != 4) {
             return true;  // the report is dropped
         }
         switch (code) {
@@ -315,18 +336,18 @@ private:
         }
     }
 
-    // Runs a build step; a file error ends the update with the step's message
-    // and the system's reason.
+    // Runs a build step; a file error ends the update with the step's
+    // message, and the system's reason goes with it as the failure's detail.
     template <typename Step>
     bool Guarded(const char* message, Step step, const char* stopCaption = nullptr) {
         try {
             return step();
         } catch (const FileError& error) {
-            std::string text = std::string(message) + "\n" + error.what();
+            m_view.FailureDetail(error.what());
             if (stopCaption != nullptr) {
-                FailStop(UpdateOutcome::BadInput, text, stopCaption);
+                FailStop(UpdateOutcome::BadInput, message, stopCaption);
             }
-            FailApp(UpdateOutcome::BadInput, text);
+            FailApp(UpdateOutcome::BadInput, message);
         }
     }
 
@@ -398,7 +419,8 @@ private:
     std::stop_token m_stop;
     std::unique_lock<std::timed_mutex>& m_lock;
     // Declared in this order so that discarding runs exec builder, main
-    // builder, then the port.
+    // builder, the port, then the folder's lock: released once its files are gone.
+    SeriesLock m_seriesLock;
     SerialPort m_port;
     InitFileBuilder m_main;
     std::unique_ptr<InitFileBuilder> m_exec;

@@ -87,7 +87,14 @@ void PacketFile::Close() {
     try {
         m_file.Write(m_bytes.data(), m_bytes.size());
     } catch (const FileError&) {
+        // A record that could not be written leaves no file: a cut or empty
+        // one would be sent as it stands by whoever finds it.
+        std::string path = m_file.Path();
         Discard();
+        try {
+            File::Remove(path);
+        } catch (const FileError&) {
+        }
         throw;
     }
     Discard();

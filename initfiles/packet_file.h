@@ -55,7 +55,7 @@ public:
     void AppendChecksum();
 
     // Writes the record and closes the file; raises FileError when the
-    // write fails, and the file is closed all the same.
+    // write fails, and the file is then closed and removed.
     void Close();
     // Closes the file without writing the record.
     void Discard();

@@ -13,7 +13,6 @@ namespace {
 
 // Text keys are read into a buffer of this size, so values keep 255 characters.
 constexpr std::size_t kValueBuffer = 256;
-constexpr std::size_t kPathBuffer = 260;
 
 }  // namespace
 
@@ -22,10 +21,11 @@ void ProjectFile::SetPaths(std::string projectPath, std::string imagePath) {
     m_imagePath = std::move(imagePath);
 }
 
+// The whole path: a path cut to a fixed buffer would name an ancestor
+// folder, where the series would overwrite and then delete other files.
 std::string ProjectFile::FolderOf(const std::string& path) {
-    std::string kept = path.substr(0, kPathBuffer);
-    std::size_t last = kept.find_last_of("/\\");
-    return last == std::string::npos ? std::string() : kept.substr(0, last + 1);
+    std::size_t last = path.find_last_of("/\\");
+    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
 std::string ProjectFile::ProjectFolder() const {

@@ -89,7 +89,7 @@ TEST_F(BurnFaults, BoxUnpluggedHalfWayThrough) {
 
 TEST_F(BurnFaults, NoiseAndCutFramesDoNotEndTheBurn) {
     m_peer.Send({0x55, 0x0F, 0x0C, 0x00});  // cut short: dropped
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(300ms);
     m_peer.Send({0x12, 0x7E, 0xAA, 0x0F, 0x0A, 0x00, 0x02, 0x00, 0x02});
     m_peer.Send({0x0F, 0x0D});
     EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::Success));
@@ -97,6 +97,17 @@ TEST_F(BurnFaults, NoiseAndCutFramesDoNotEndTheBurn) {
     EXPECT_EQ(m_view.Ending(), "box:Successful to update flash! STB has restarted |Success|48");
     EXPECT_FALSE(PacketFilesLeft());
     EXPECT_TRUE(PortReleased());
+}
+
+// A USB adapter may hand a report over in two packets some milliseconds apart.
+TEST_F(BurnFaults, ReportsSplitAcrossReadsAreWaitedFor) {
+    const Bytes pieces[] = {{0x0F}, {0x0A, 0x00}, {0x02, 0x00, 0x02}, {0x0F}, {0x0D}};
+    for (const Bytes& piece : pieces) {
+        m_peer.Send(piece);
+        std::this_thread::sleep_for(15ms);
+    }
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::Success));
+    EXPECT_TRUE(m_view.Saw("status:(step 2/3) Erasing : 2/2sectors completed"));
 }
 
 // Found by fuzz/line_fuzz.cpp: a burnt count past the total put the bar at

@@ -70,6 +70,9 @@ TEST(FolderOfTest, SplitsOnEitherSeparator) {
     EXPECT_EQ(ProjectFile::FolderOf("/opt/quillon/build.prj"), "/opt/quillon/");
     EXPECT_EQ(ProjectFile::FolderOf("mixed/dir\\file.prj"), "mixed/dir\\");
     EXPECT_EQ(ProjectFile::FolderOf("build.prj"), "");
+    // Cut to a short buffer, a deep path would name an ancestor folder.
+    std::string deep = "/" + std::string(300, 'd') + "/";
+    EXPECT_EQ(ProjectFile::FolderOf(deep + "build.prj"), deep);
 }
 
 TEST_F(ProjectFileTest, ImageSizeReadAndBlocks) {

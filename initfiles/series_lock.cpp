@@ -1,0 +1,72 @@
+#include "initfiles/series_lock.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/file.h"
+#include "platform/program_path.h"
+
+namespace quillon {
+
+namespace {
+
+std::string PacketName(const std::string& folder, int number) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04d", number);
+    return folder + digits;
+}
+
+std::string HolderOf(const std::string& content) {
+    std::size_t end = content.find_first_not_of("0123456789");
+    std::string pid = content.substr(0, end);
+    return pid.empty() ? "unknown" : pid;
+}
+
+}  // namespace
+
+bool SeriesLock::Take(const std::string& folder) {
+    m_problem.clear();
+    std::string path = folder + kFileName;
+    switch (m_file.TryTake(path)) {
+        case LockFile::Take::Taken:
+            // A file that is still there names a run that ended without
+            // removing its series.
+            if (!m_file.FoundContent().empty()) {
+                RemoveLeftovers(folder);
+            }
+            m_file.SetContent(std::to_string(ProcessId()) + "\n");
+            return true;
+        case LockFile::Take::HeldByOther:
+            m_problem = "boot folder " + folder + " is in use by another update (pid " +
+                        HolderOf(m_file.FoundContent()) + ")";
+            return false;
+        case LockFile::Take::Failed:
+            break;
+    }
+    if (m_file.LastError() == ENAMETOOLONG) {
+        m_problem = "the path is too long for the system: " + path + " (" +
+                    std::strerror(ENAMETOOLONG) + ")";
+        return false;
+    }
+    return true;
+}
+
+// A series is numbered from 0001 without a gap and removed from its end, so
+// what is left of it runs up to the first number missing. Only 0001 may be
+// gone out of turn: the execute command replaces it and is removed once sent.
+void SeriesLock::RemoveLeftovers(const std::string& folder) const {
+    try {
+        File::Remove(PacketName(folder, 1));
+    } catch (const FileError&) {
+    }
+    for (int number = 2;; ++number) {
+        try {
+            File::Remove(PacketName(folder, number));
+        } catch (const FileError&) {
+            return;
+        }
+    }
+}
+
+}  // namespace quillon
