@@ -23,6 +23,7 @@ namespace {
 constexpr int kDeviceBaud = 115200;  // a real port needs some rate when none is asked
 constexpr auto kToolSettle = 20ms;   // the tool sets its line up right after opening
 constexpr auto kRestQuiet = 1000ms;
+constexpr auto kLeftCheck = 20ms;
 
 bool SetError(std::string* error, const std::string& text) {
     if (error) {
@@ -130,6 +131,12 @@ void BoxEmulator::Serve(std::stop_token stop) {
         if (counts.hungUp) {
             return;
         }
+        if (end == BoxSession::End::Dropped) {
+            // Like a boot loader after a reset: ready again at once for a
+            // tool that is still there, or once one opens the line again.
+            readyAgain = !ToolHasLeft(stop);
+            continue;
+        }
         if (WaitUntilToolLeaves(stop)) {
             continue;
         }
@@ -164,6 +171,11 @@ bool BoxEmulator::WaitForTool(std::stop_token stop) {
 bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
     BoxLink link(m_fd, 0, stop);
     return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;
+}
+
+bool BoxEmulator::ToolHasLeft(std::stop_token stop) {
+    BoxLink link(m_fd, 0, stop);
+    return link.DrainUntilQuiet(kLeftCheck) == BoxLink::Wait::Closed;
 }
 
 void BoxEmulator::EndSession(const BoxSummary& session) {

@@ -66,6 +66,7 @@ private:
     void Serve(std::stop_token stop);
     bool WaitForTool(std::stop_token stop);
     bool WaitUntilToolLeaves(std::stop_token stop);
+    bool ToolHasLeft(std::stop_token stop);
     void EndSession(const BoxSummary& session);
     void CloseLink();
 

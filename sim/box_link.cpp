@@ -100,12 +100,13 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
     return read < 0 && errno == EAGAIN ? Wait::Quiet : Wait::Closed;
 }
 
-BoxLink::Wait BoxLink::ReadExact(std::uint8_t* buffer, std::size_t count) {
+BoxLink::Wait BoxLink::ReadExact(std::uint8_t* buffer, std::size_t count,
+                                 std::chrono::milliseconds gap) {
     std::size_t done = 0;
     while (done < count) {
         std::size_t got = 0;
-        Wait wait = Read(buffer + done, count - done, got, 1000ms);
-        if (wait == Wait::Closed || wait == Wait::Stopped) {
+        Wait wait = Read(buffer + done, count - done, got, gap);
+        if (wait != Wait::Data) {
             return wait;
         }
         done += got;

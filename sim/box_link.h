@@ -22,7 +22,8 @@ public:
     // waiting are not taken before their time on the line.
     Wait Read(std::uint8_t* buffer, std::size_t count, std::size_t& got,
               std::chrono::milliseconds timeout);
-    Wait ReadExact(std::uint8_t* buffer, std::size_t count);
+    // All count bytes; Quiet when the line falls silent for gap before them.
+    Wait ReadExact(std::uint8_t* buffer, std::size_t count, std::chrono::milliseconds gap);
     // Throws input away until the line has been quiet for quiet.
     Wait DrainUntilQuiet(std::chrono::milliseconds quiet);
     bool Send(const std::vector<std::uint8_t>& bytes);

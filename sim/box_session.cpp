@@ -21,7 +21,11 @@ constexpr std::uint8_t kRejected = 0x11;
 constexpr std::uint8_t kReportMarker = 0x0F;
 constexpr auto kExecSilence = 50ms;  // no more records: the execute command was the last
 constexpr auto kResyncQuiet = 30ms;
-constexpr auto kCutFrameGap = 30ms;  // lets the reader see a cut frame as cut
+// Longer than a reader waits for the rest of a frame, so that it sees a cut
+// frame as cut.
+constexpr auto kCutFrameGap = 200ms;
+// Silence this long inside a record ends it: the tool has given up on it.
+constexpr auto kRecordGap = 500ms;
 constexpr int kBurnReports = 8;
 
 std::vector<std::uint8_t> Word(std::uint16_t value) {
@@ -61,6 +65,9 @@ BoxSession::End BoxSession::Run() {
         std::vector<std::uint8_t> record;
         bool framed = false;
         BoxLink::Wait wait = ReadRecord(record, framed);
+        if (wait == BoxLink::Wait::Quiet) {
+            return End::Dropped;
+        }
         if (wait != BoxLink::Wait::Data) {
             return wait == BoxLink::Wait::Stopped ? End::Stopped : End::ToolLeft;
         }
@@ -103,7 +110,7 @@ BoxSession::Next BoxSession::AwaitRecord(bool execPending) {
 // rest is thrown away until the line is quiet.
 BoxLink::Wait BoxSession::ReadRecord(std::vector<std::uint8_t>& record, bool& framed) {
     record.resize(kRecordHeaderSize);
-    BoxLink::Wait wait = m_link.ReadExact(record.data(), record.size());
+    BoxLink::Wait wait = m_link.ReadExact(record.data(), record.size(), kRecordGap);
     if (wait != BoxLink::Wait::Data) {
         return wait;
     }
@@ -113,7 +120,8 @@ BoxLink::Wait BoxSession::ReadRecord(std::vector<std::uint8_t>& record, bool& fr
         return m_link.DrainUntilQuiet(kResyncQuiet);
     }
     record.resize(RecordSizeFor(length));
-    return m_link.ReadExact(record.data() + kRecordHeaderSize, record.size() - kRecordHeaderSize);
+    return m_link.ReadExact(record.data() + kRecordHeaderSize, record.size() - kRecordHeaderSize,
+                            kRecordGap);
 }
 
 bool BoxSession::Answer(bool accepted) {

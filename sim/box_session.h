@@ -12,7 +12,9 @@ namespace quillon::sim {
 // then erasing and burning after the final execute command.
 class BoxSession {
 public:
-    enum class End { Verdict, ToolLeft, HangUp, Stopped };
+    // Dropped: a record was cut off by silence, as by a tool that stopped
+    // half way; the boot loader starts over.
+    enum class End { Verdict, ToolLeft, HangUp, Stopped, Dropped };
 
     BoxSession(BoxLink& link, const BoxOptions& options, int& dumpCount);
     End Run();

@@ -205,5 +205,21 @@ TEST_F(BoxEmulatorTest, HangsUpAfterTheRecordAskedFor) {
     EXPECT_TRUE(m_box->Summary().hungUp);
 }
 
+// Like a boot loader after a reset: a record cut off by silence, or by the
+// tool closing the port, is dropped, and the box says it is ready again.
+TEST_F(BoxEmulatorTest, CutRecordIsDroppedAndTheBoxIsReadyAgain) {
+    Serve(Quick());
+    const Bytes half(kUpload.begin(), kUpload.begin() + 100);
+    ASSERT_EQ(m_client->Port().Write(half.data(), static_cast<int>(half.size())), 100);
+    EXPECT_EQ(m_client->Port().WaitStatus(), 0x01);
+
+    ASSERT_EQ(m_client->Port().Write(half.data(), static_cast<int>(half.size())), 100);
+    m_client->Disconnect();
+    ASSERT_TRUE(m_client->Connect());
+    std::vector<ProgressReport> reports = Update();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().code, 0x0D);
+}
+
 }  // namespace
 }  // namespace quillon
