@@ -1,12 +1,10 @@
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "cli/box_options.h"
 #include "cli/commands.h"
+#include "platform/interrupts.h"
 #include "sim/box_emulator.h"
 
 namespace quillon::cli {
@@ -46,16 +44,6 @@ private:
     std::string m_link;
 };
 
-// Ctrl+C and termination requests end the box cleanly, link removed.
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    return signals;
-}
-
 void PrintSummary(const sim::BoxSummary& summary) {
     std::printf("%d session(s), %d record(s), %d rejected, %llu bytes received%s\n",
                 summary.sessions, summary.records, summary.rejected,
@@ -67,11 +55,8 @@ void PrintSummary(const sim::BoxSummary& summary) {
 }
 
 int RunBox(const BoxCommandOptions& options) {
-    // Blocked before the emulator's thread starts, so that only sigwait
-    // takes them.
-    sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+    // Ctrl+C and termination requests end the box cleanly, link removed.
+    InterruptWatch interrupts;
     sim::BoxEmulator box(options.box);
     std::string error;
     bool opened =
@@ -88,8 +73,8 @@ int RunBox(const BoxCommandOptions& options) {
     std::printf("%s\n", box.DevicePath().c_str());
     std::fflush(stdout);
     box.Start();
-    int received = 0;
-    sigwait(&signals, &received);
+    while (interrupts.Wait() == 0) {
+    }
     box.Stop();
     PrintSummary(box.Summary());
     return 0;

@@ -1,6 +1,3 @@
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +11,9 @@
 #include "cli/trace_writer.h"
 #include "engine/update_worker.h"
 #include "initfiles/boot_folder.h"
+#include "platform/console.h"
+#include "platform/interrupts.h"
+#include "platform/serial_line.h"
 #include "sim/box_emulator.h"
 
 namespace quillon::cli {
@@ -29,19 +29,23 @@ enum FlashExit : int {
     kExitConnection = 4,
     kExitBurnTimeout = 5,
     kExitBoxFailure = 6,
-    kExitCancelled = 130,
 };
 
 const char* const kExitCodeHelp =
     "Exit codes:\n"
     "  0   the box reported success\n"
     "  2   the serial port could not be opened\n"
-    "  3   the boot folder's files could not be made into packet files\n"
+    "  3   the boot folder's files could not be made into packet files, or another\n"
+    "      update uses the folder\n"
     "  4   the box rejected a file or did not answer, or the line failed\n"
     "  5   the box fell silent while erasing or burning\n"
     "  6   the box reported that the update failed\n"
     "  64  the command line was not understood\n"
-    "  130 cancelled (Ctrl+C)";
+    "  129 cancelled: the terminal was closed or the session lost (SIGHUP)\n"
+    "  130 cancelled: Ctrl+C (SIGINT)\n"
+    "  131 cancelled: Ctrl+\\ (SIGQUIT)\n"
+    "  143 cancelled: asked to terminate (SIGTERM)\n"
+    "A cancelled update removes its packet files and releases the port before it ends.";
 
 struct FlashOptions {
     std::string device;
@@ -60,13 +64,9 @@ struct FlashOptions {
     double waitTimeout = 0;
 };
 
-volatile sig_atomic_t g_interrupted = 0;
+constexpr int kSigInt = 2;  // a stop with no signal behind it counts as Ctrl+C
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-int ExitCodeOf(unsigned outcome) {
+int ExitCodeOf(unsigned outcome, int signal) {
     switch (static_cast<UpdateOutcome>(outcome)) {
         case UpdateOutcome::Success:
             return kExitSuccess;
@@ -81,9 +81,28 @@ int ExitCodeOf(unsigned outcome) {
         case UpdateOutcome::BoxReportedFailure:
             return kExitBoxFailure;
         case UpdateOutcome::Cancelled:
-            return kExitCancelled;
+            return InterruptWatch::ExitCodeFor(signal != 0 ? signal : kSigInt);
     }
     return kExitConnection;
+}
+
+// Named in words: a rate that no serial hardware offers, or no number at all.
+CLI::Validator BaudRate() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            int rate = 0;
+            bool number = !text.empty() && text.size() <= 9 &&
+                          text.find_first_not_of("0123456789") == std::string::npos;
+            if (number) {
+                rate = std::stoi(text);
+            }
+            if (!number || !BaudRateProblem(rate).empty()) {
+                return "the baud rate must be a whole number from " + std::to_string(kLowestBaud) +
+                       " to " + std::to_string(kHighestBaud) + ", not " + text;
+            }
+            return {};
+        },
+        "RATE");
 }
 
 bool ParseAddress(const std::string& text, std::uint32_t& address) {
@@ -106,7 +125,7 @@ ProgressStyle StyleOf(const std::string& name) {
         return ProgressStyle::Plain;
     if (name == "jsonl")
         return ProgressStyle::Jsonl;
-    return ::isatty(STDOUT_FILENO) ? ProgressStyle::Human : ProgressStyle::Plain;
+    return ConsoleIsTerminal(ConsoleStream::Out) ? ProgressStyle::Human : ProgressStyle::Plain;
 }
 
 // The settings file gives the defaults; the options override them.
@@ -142,32 +161,30 @@ bool MakeConfig(const FlashOptions& options, FlashConfig& config) {
     return true;
 }
 
-// Runs the worker on a thread of its own so that Ctrl+C can ask it to stop
-// and still wait for it to delete its files and release the port.
-unsigned RunWorker(TerminalView& view) {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    ::sigaction(SIGINT, &action, &oldInt);
-    ::sigaction(SIGTERM, &action, &oldTerm);
+// Runs the worker on a thread of its own so that an interrupt can ask it to
+// stop and still wait for it to delete its files and release the port.
+unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts) {
     std::atomic<bool> done{false};
     unsigned outcome = 0;
     std::jthread worker([&](std::stop_token stop) {
         outcome = UpdateWorker::Run(view, stop);
         done = true;
+        interrupts.Wake();
     });
     while (!done) {
-        if (g_interrupted) {
+        if (interrupts.Wait() != 0) {
             worker.request_stop();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     worker.join();
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     return outcome;
+}
+
+// The ending is written whatever the reader's pace; a reader who never reads
+// holds the tool only until it is interrupted.
+void AwaitOutput(ConsoleOutput& output, InterruptWatch& interrupts) {
+    while (!output.Flush(std::chrono::milliseconds(100)) && interrupts.Received() == 0) {
+    }
 }
 
 int RunFlash(const FlashOptions& options) {
@@ -193,24 +210,29 @@ int RunFlash(const FlashOptions& options) {
         box->Start();
     }
     std::string device = DeviceForPort(config.comPort, config.ports);
-    TerminalView view(std::move(config), StyleOf(options.progress), stdout);
+    InterruptWatch interrupts;
+    ConsoleOutput output;
+    TerminalView view(std::move(config), StyleOf(options.progress), output);
     TraceWriter trace;
     if (!options.trace.empty()) {
         if (!trace.Open(options.trace)) {
             std::fprintf(stderr, "--trace: cannot create %s\n", options.trace.c_str());
             return kExitUsage;
         }
+        trace.OnWriteError([&view](const std::string& reason) { view.Warn("warning: " + reason); });
         view.SetTrace(&trace);
     }
-    unsigned outcome = RunWorker(view);
+    unsigned outcome = RunWorker(view, interrupts);
     if (static_cast<UpdateOutcome>(outcome) == UpdateOutcome::PortOpenFailed) {
         view.SetHint(DiagnoseOpenFailure(device, view.Detail()));
     }
-    view.Finish(static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled);
+    trace.Close();
     if (box) {
         box->Stop();
     }
-    return ExitCodeOf(outcome);
+    view.Finish(static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled);
+    AwaitOutput(output, interrupts);
+    return ExitCodeOf(outcome, interrupts.Received());
 }
 
 }  // namespace
@@ -224,7 +246,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command->add_option("--port", options->port, "COM port number, mapped by [PORTS] COMn")
         ->check(CLI::Range(1, 999))
         ->excludes(device);
-    command->add_option("--baud", options->baud, "Baud rate")->check(CLI::PositiveNumber);
+    command->add_option("--baud", options->baud, "Baud rate, 50 to 12000000")->check(BaudRate());
     command->add_option("--boot-folder", options->bootFolder,
                         "Folder of c_bus.txt and init_uploads.txt (\"\" for the full build)");
     command->add_option("--start-address", options->startAddress,

@@ -1,13 +1,13 @@
 #include <CLI/CLI.hpp>
-#include <csignal>
 
 #include "cli/commands.h"
+#include "platform/interrupts.h"
 
 int main(int argc, char** argv) {
-    // Under a file size limit, a packet file that outgrows it would kill the
-    // tool with SIGXFSZ, leaving the series on disk and no word said; ignored,
-    // the write fails with EFBIG and the update ends as for a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A packet file past a file size limit, or output to a reader that has
+    // gone, would kill the tool half way and leave the series on disk; so the
+    // write fails instead (EFBIG, EPIPE) and the failure is handled.
+    quillon::IgnoreFatalWriteSignals();
     CLI::App app{"quillon-cli: rewrites a set-top box's flash memory over a serial line"};
     app.require_subcommand(1);
     int exitCode = 0;

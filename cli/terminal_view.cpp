@@ -63,7 +63,7 @@ const char* PhaseOf(const std::string& status) {
     return "other";
 }
 
-TerminalView::TerminalView(FlashConfig config, ProgressStyle style, std::FILE* out)
+TerminalView::TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out)
     : m_config(std::move(config)), m_style(style), m_out(out) {}
 
 void TerminalView::SetStatusText(const std::string& text) {
@@ -76,8 +76,7 @@ void TerminalView::SetStatusText(const std::string& text) {
             ShowHuman(true);
             break;
         case ProgressStyle::Plain:
-            std::fprintf(m_out, "%s\n", text.c_str());
-            std::fflush(m_out);
+            m_out.Write(ConsoleStream::Out, text + "\n");
             break;
         case ProgressStyle::Jsonl:
             EmitJson("status");
@@ -133,18 +132,28 @@ void TerminalView::ShowHuman(bool force) {
             line += tail;
         }
     }
-    std::fprintf(m_out, "\r\033[K%s", line.c_str());
-    std::fflush(m_out);
+    // A new status is kept; a redraw of the same one may give way to the next.
+    if (force) {
+        m_out.Write(ConsoleStream::Out, "\r\033[K" + line);
+    } else {
+        m_out.Redraw(ConsoleStream::Out, "\r\033[K" + line);
+    }
     m_lineOpen = true;
 }
 
 void TerminalView::EmitJson(const char* event) {
-    std::fprintf(m_out,
-                 "{\"event\":\"%s\",\"phase\":\"%s\",\"status\":%s,\"position\":%d,"
-                 "\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
-                 event, PhaseOf(m_status), JsonString(m_status).c_str(), m_position, m_sent,
-                 m_total, Rate());
-    std::fflush(m_out);
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers,
+                  ",\"position\":%d,\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
+                  m_position, m_sent, m_total, Rate());
+    std::string line = std::string("{\"event\":\"") + event + "\",\"phase\":\"" +
+                       PhaseOf(m_status) + "\",\"status\":" + JsonString(m_status) + numbers;
+    // Status events are kept; progress and byte counts may give way to newer ones.
+    if (std::string(event) == "status") {
+        m_out.Write(ConsoleStream::Out, line);
+    } else {
+        m_out.Redraw(ConsoleStream::Out, line);
+    }
 }
 
 void TerminalView::AppMessageBox(const std::string& text) {
@@ -162,28 +171,31 @@ void TerminalView::ShowMessage(const std::string& text, const std::string& capti
 
 void TerminalView::Finish(bool cancelled) {
     if (m_lineOpen) {
-        std::fprintf(m_out, "\n");
+        m_out.Write(ConsoleStream::Out, "\n");
         m_lineOpen = false;
     }
     std::string text =
         cancelled ? "Update cancelled; packet files removed, port released" : m_messageText;
     std::string caption = cancelled ? "Cancelled" : m_messageCaption;
     if (m_style == ProgressStyle::Jsonl) {
-        std::fprintf(m_out, "{\"event\":\"end\",\"caption\":%s,\"message\":%s,\"detail\":%s}\n",
-                     JsonString(caption).c_str(), JsonString(text).c_str(),
-                     JsonString(m_detail).c_str());
-    } else {
-        // The reason and the hint go to the error stream, so that the
-        // message stays the last line of the output.
-        if (!m_detail.empty()) {
-            std::fprintf(stderr, "%s\n", m_detail.c_str());
-        }
-        if (!m_hint.empty()) {
-            std::fprintf(stderr, "%s\n", m_hint.c_str());
-        }
-        std::fprintf(m_out, "%s: %s\n", caption.c_str(), text.c_str());
+        m_out.Write(ConsoleStream::Out, "{\"event\":\"end\",\"caption\":" + JsonString(caption) +
+                                            ",\"message\":" + JsonString(text) +
+                                            ",\"detail\":" + JsonString(m_detail) + "}\n");
+        return;
     }
-    std::fflush(m_out);
+    // The reason and the hint go to the error stream, so that the
+    // message stays the last line of the output.
+    if (!m_detail.empty()) {
+        Warn(m_detail);
+    }
+    if (!m_hint.empty()) {
+        Warn(m_hint);
+    }
+    m_out.Write(ConsoleStream::Out, caption + ": " + text + "\n");
+}
+
+void TerminalView::Warn(const std::string& text) {
+    m_out.Write(ConsoleStream::Err, text + "\n");
 }
 
 }  // namespace quillon::cli

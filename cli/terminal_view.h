@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/console_output.h"
 #include "engine/update_view.h"
 
 namespace quillon::cli {
@@ -25,10 +26,11 @@ struct FlashConfig {
 enum class ProgressStyle { Human, Plain, Jsonl };
 
 // Shows an update in a terminal or to a script: the status texts, the bar,
-// and the ending message as the final line.
+// and the ending message as the final line. Everything goes through the
+// console output, so the worker never waits for the reader.
 class TerminalView : public UpdateView {
 public:
-    TerminalView(FlashConfig config, ProgressStyle style, std::FILE* out);
+    TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out);
 
     std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
     void EnableUpdateButton(bool) override {}
@@ -61,6 +63,8 @@ public:
     const std::string& Detail() const { return m_detail; }
     // Ends the progress display and prints the ending message, if any.
     void Finish(bool cancelled);
+    // A warning on the error stream, in its turn with the rest of the output.
+    void Warn(const std::string& text);
 
 private:
     void ShowHuman(bool force);
@@ -70,7 +74,7 @@ private:
 
     FlashConfig m_config;
     ProgressStyle m_style;
-    std::FILE* m_out;
+    ConsoleOutput& m_out;
     std::timed_mutex m_updateMutex;
     std::string m_status;
     int m_position = 0;

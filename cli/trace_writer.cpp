@@ -1,5 +1,8 @@
 #include "cli/trace_writer.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "initfiles/packet_record.h"
 
 namespace quillon::cli {
@@ -57,13 +60,36 @@ std::string DescribeBoxFrame(const std::vector<std::uint8_t>& frame) {
 }
 
 bool TraceWriter::Open(const std::string& path) {
+    m_path = path;
     m_file = std::fopen(path.c_str(), "w");
     return m_file != nullptr;
 }
 
 TraceWriter::~TraceWriter() {
-    if (m_file != nullptr) {
-        std::fclose(m_file);
+    Close();
+}
+
+void TraceWriter::Close() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_file != nullptr && std::fclose(m_file) != 0) {
+        ReportFailure(errno);
+    }
+    m_file = nullptr;
+}
+
+void TraceWriter::Flush() {
+    if (std::fflush(m_file) != 0 || std::ferror(m_file)) {
+        ReportFailure(errno);
+    }
+}
+
+void TraceWriter::ReportFailure(int error) {
+    if (m_failed) {
+        return;
+    }
+    m_failed = true;
+    if (m_report) {
+        m_report("the trace " + m_path + " is cut short: " + std::strerror(error));
     }
 }
 
@@ -96,13 +122,13 @@ void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::si
         }
         std::fputc('\n', m_file);
     }
-    std::fflush(m_file);
+    Flush();
 }
 
 void TraceWriter::Note(const std::string& text) {
     if (m_file != nullptr) {
         std::fprintf(m_file, "           = %s\n", text.c_str());
-        std::fflush(m_file);
+        Flush();
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -112,6 +113,16 @@ TEST_F(FlashTest, BadInputAndPortFailures) {
     EXPECT_EQ(run.exitCode, 64);
     run = m_cli.Run("flash --progress fancy");
     EXPECT_EQ(run.exitCode, 64);
+
+    // A rate no serial hardware offers would stretch every wait for ever.
+    run = m_cli.Run("flash --baud 1");
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_NE(run.err.find("a whole number from 50 to 12000000, not 1"), std::string::npos)
+        << run.err;
+    std::ofstream(m_settings) << "[COMMON]\nLastSpeed=1\n";
+    run = Flash("");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("baud rate 1 is outside 50 to 12000000"), std::string::npos) << run.err;
 }
 
 TEST_F(FlashTest, WaitTimeoutBoundsTheWaitForTheBootLoader) {

@@ -9,11 +9,13 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <regex>
@@ -188,10 +190,10 @@ TEST_F(CliFaults, FileSizeLimitWhileWritingPacketFiles) {
         ::signal(SIGXFSZ, SIG_DFL);
     });
     EXPECT_EQ(flash.Finish(), 3) << "signal " << flash.TermSignal();
-    EXPECT_NE(flash.Out().find("quillon: Invalid input file (BOOT)!\ncannot write " +
-                               m_boot.Folder() + "0003: File too large\n"),
+    EXPECT_EQ(flash.LastLine(), "quillon: Invalid input file (BOOT)!");
+    EXPECT_NE(flash.Err().find("cannot write " + m_boot.Folder() + "0003: File too large\n"),
               std::string::npos)
-        << flash.Out();
+        << flash.Err();
     EXPECT_FALSE(PacketFilesLeft());
 }
 
@@ -233,10 +235,10 @@ TEST_F(CliFaults, DiskFullWhileWritingPacketFiles) {
     m_home.Write("disk/load.bin", std::string(9000, 'u'));
     CliProcess flash(FlashArguments({"--simulate"}, boot));
     EXPECT_EQ(flash.Finish(), 3) << flash.Out() << flash.Err();
-    EXPECT_NE(flash.Out().find("quillon: Invalid input file (BOOT)!\ncannot write " + boot +
-                               "0003: No space left on device\n"),
+    EXPECT_EQ(flash.LastLine(), "quillon: Invalid input file (BOOT)!");
+    EXPECT_NE(flash.Err().find("cannot write " + boot + "0003: No space left on device\n"),
               std::string::npos)
-        << flash.Out();
+        << flash.Err();
     EXPECT_FALSE(testing::PacketFilesIn(boot));
 }
 
@@ -357,15 +359,208 @@ TEST_F(CliFaults, CtrlCInEachPhase) {
          SIGINT},
         {"burn", {"--simulate", "--burn-ms", "12000"}, "(step 3/3)", SIGINT},
         {"burn, terminated", {"--simulate", "--burn-ms", "12000"}, "(step 3/3)", SIGTERM},
+        // Closing the terminal, losing the session, Ctrl+\.
+        {"download, hung up",
+         {"--simulate", "--baud", "9600"},
+         "(step 1/3) Downloading 0003/0004",
+         SIGHUP},
+        {"download, quit",
+         {"--simulate", "--baud", "9600"},
+         "(step 1/3) Downloading 0003/0004",
+         SIGQUIT},
     };
     for (const Phase& phase : phases) {
         CliProcess flash(FlashArguments(phase.options));
         ASSERT_TRUE(flash.WaitForOutput(phase.shown)) << phase.name << "\n" << flash.Out();
         flash.Signal(phase.signal);
-        EXPECT_EQ(flash.Finish(10s), 130) << phase.name << "\n" << flash.Out() << flash.Err();
+        EXPECT_EQ(flash.Finish(10s), 128 + phase.signal) << phase.name << "\n"
+                                                         << flash.Out() << flash.Err();
         EXPECT_EQ(flash.LastLine(), kCancelled) << phase.name;
         EXPECT_FALSE(PacketFilesLeft()) << phase.name;
     }
+}
+
+// A pipe whose reader never reads, filled to the brim before the tool starts.
+class FullPipe {
+public:
+    FullPipe() {
+        if (::pipe2(m_ends, O_CLOEXEC) != 0) {
+            return;
+        }
+        ::fcntl(m_ends[1], F_SETFL, O_NONBLOCK);
+        char block[4096] = {};
+        while (::write(m_ends[1], block, sizeof block) > 0) {
+        }
+        ::fcntl(m_ends[1], F_SETFL, 0);
+    }
+    ~FullPipe() {
+        ::close(m_ends[0]);
+        ::close(m_ends[1]);
+    }
+    int WriteEnd() const { return m_ends[1]; }
+
+private:
+    int m_ends[2] = {-1, -1};
+};
+
+TEST_F(CliFaults, OutputThatIsClosedOrNeverReadNeverHoldsTheUpdate) {
+    {
+        // The reader leaves after the first bytes, as `| head -1` does.
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        CliProcess flash(FlashArguments({"--simulate", "--baud", "9600"}),
+                         [&ends] { ::dup2(ends[1], STDOUT_FILENO); });
+        ::close(ends[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ends[0], &byte, 1), 1);
+        ::close(ends[0]);
+        EXPECT_EQ(flash.Finish(), 0) << "signal " << flash.TermSignal() << "\n" << flash.Err();
+        EXPECT_FALSE(PacketFilesLeft());
+    }
+    // Nobody reads: the update goes on, and a termination request ends it.
+    FullPipe pipe;
+    int out = pipe.WriteEnd();
+    CliProcess flash(FlashArguments({"--simulate", "--baud", "9600"}),
+                     [out] { ::dup2(out, STDOUT_FILENO); });
+    std::this_thread::sleep_for(1s);
+    flash.Signal(SIGTERM);
+    EXPECT_EQ(flash.Finish(10s), 128 + SIGTERM) << flash.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+// The box in a process of its own keeps reporting while the tool is stopped
+// (Ctrl+Z, then fg): what it said is read, not taken for silence.
+TEST_F(CliFaults, StallOfTheToolIsNotSilenceOfTheBox) {
+    std::string link = m_home / "box";
+    CliProcess box({"box", "--link", link, "--erase-ms", "600", "--sector-size", "512"});
+    ASSERT_TRUE(box.WaitForOutput("/dev/"));
+    CliProcess flash(FlashArguments({"--device", link}));
+    ASSERT_TRUE(flash.WaitForOutput("(step 2/3)")) << flash.Out() << flash.Err();
+    flash.Signal(SIGSTOP);
+    std::this_thread::sleep_for(3s);
+    flash.Signal(SIGCONT);
+    EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+    EXPECT_EQ(flash.LastLine(), "Success: Successful to update flash! STB has restarted ");
+    box.Signal(SIGTERM);
+    EXPECT_EQ(box.Finish(), 0);
+}
+
+std::string UucpContent(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// As on systems where an open port cannot be opened twice: a terminal
+// program that holds the port without a lock, or whose lock file names it.
+TEST_F(CliFaults, PortUsedWithoutALockOrNamedByALockFile) {
+    SilentLine line;
+    {
+        int holder = ::open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        CliProcess flash(FlashArguments({"--device", line.Device()}));
+        EXPECT_EQ(flash.Finish(), 2) << flash.Out();
+        ::close(holder);
+        EXPECT_NE(flash.Err().find("hint: " + line.Device() + " is held by process " +
+                                   std::to_string(::getpid())),
+                  std::string::npos)
+            << flash.Err();
+    }
+    std::string lock = "/var/lock/LCK.." + std::filesystem::path(line.Device()).filename().string();
+    if (::access("/var/lock", W_OK) != 0) {
+        GTEST_SKIP() << "/var/lock is not writable here";
+    }
+    std::ofstream(lock) << UucpContent(::getpid());
+    {
+        CliProcess flash(FlashArguments({"--device", line.Device()}));
+        EXPECT_EQ(flash.Finish(), 2) << flash.Out();
+        EXPECT_NE(
+            flash.Err().find("hint: " + lock + " says that process " + std::to_string(::getpid())),
+            std::string::npos)
+            << flash.Err();
+    }
+    // Left by a process that has ended: taken over, held, removed at the end.
+    pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    std::ofstream(lock) << UucpContent(gone);
+    CliProcess flash(FlashArguments({"--device", line.Device(), "--wait-timeout", "1"}));
+    ASSERT_TRUE(flash.WaitForOutput("Waiting connection"));
+    EXPECT_EQ(TempDir::ReadFile(lock), UucpContent(flash.Pid()));
+    EXPECT_EQ(flash.Finish(), 4) << flash.Err();
+    EXPECT_FALSE(std::filesystem::exists(lock));
+}
+
+TEST_F(CliFaults, OneUpdateAtATimeOnABootFolder) {
+    CliProcess first(FlashArguments({"--simulate", "--baud", "9600"}));
+    ASSERT_TRUE(first.WaitForOutput("(step 1/3)"));
+    CliProcess second(FlashArguments({"--simulate"}));
+    EXPECT_EQ(second.Finish(5s), 3);
+    EXPECT_EQ(second.LastLine(), "quillon: boot folder " + m_boot.Folder() +
+                                     " is in use by another update (pid " +
+                                     std::to_string(first.Pid()) + ")");
+    CliProcess pack({"pack", "--boot-folder", m_boot.Folder()});
+    EXPECT_EQ(pack.Finish(5s), 3);
+    EXPECT_EQ(first.Finish(), 0) << first.Out() << first.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_FALSE(std::filesystem::exists(m_boot / ".quillon.lock"));
+}
+
+TEST_F(CliFaults, WhatAKilledRunLeftIsRemovedByTheNext) {
+    m_boot.Write("init_uploads.txt", "80000000\nload.bin\nload.bin\nload.bin\n");
+    {
+        CliProcess killed(FlashArguments({"--simulate", "--baud", "9600"}));
+        ASSERT_TRUE(killed.WaitForOutput("(step 1/3) Downloading 0002/0006"));
+        killed.Signal(SIGKILL);
+        killed.Finish();
+    }
+    ASSERT_TRUE(std::filesystem::exists(m_boot / "0006"));
+    m_boot.Write("init_uploads.txt", "80000000\nload.bin\n");  // a shorter series
+    CliProcess next(FlashArguments({"--simulate"}));
+    EXPECT_EQ(next.Finish(), 0) << next.Out() << next.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
+TEST_F(CliFaults, LongPathsAreUsedWholeOrRefusedAtOnce) {
+    std::string deep = m_home.Folder();
+    while (deep.size() < 600) {
+        deep += std::string(60, 'd') + "/";
+    }
+    std::filesystem::create_directories(deep);
+    for (const char* name : {"c_bus.txt", "init_uploads.txt", "load.bin"}) {
+        std::filesystem::copy(m_boot / name, deep + name);
+    }
+    CliProcess flash(FlashArguments({"--simulate"}, deep));
+    EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+    EXPECT_FALSE(testing::PacketFilesIn(deep));
+
+    std::string beyond = m_home.Folder();
+    while (beyond.size() < 5000) {
+        beyond += std::string(60, 'x') + "/";
+    }
+    CliProcess refused(FlashArguments({"--simulate"}, beyond));
+    EXPECT_EQ(refused.Finish(5s), 3);
+    EXPECT_NE(refused.LastLine().find(beyond), std::string::npos);
+    EXPECT_NE(refused.LastLine().find("File name too long"), std::string::npos);
+}
+
+TEST_F(CliFaults, TraceOrPackThatCannotWriteSaysSoAndLeavesNoCutFile) {
+    CliProcess flash(FlashArguments({"--simulate", "--trace", "/dev/full"}));
+    EXPECT_EQ(flash.Finish(), 0) << flash.Err();
+    const std::string warning =
+        "warning: the trace /dev/full is cut short: No space left on device";
+    std::size_t at = flash.Err().find(warning);
+    EXPECT_NE(at, std::string::npos) << flash.Err();
+    EXPECT_EQ(flash.Err().find(warning, at + 1), std::string::npos) << "said once";
+
+    CliProcess pack({"pack", "--boot-folder", m_boot.Folder()}, [] {
+        rlimit limit{2048, 2048};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(pack.Finish(), 3) << pack.Err();
+    EXPECT_TRUE(std::filesystem::exists(m_boot / "0002"));
+    EXPECT_FALSE(std::filesystem::exists(m_boot / "0003")) << "the record that did not fit";
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ public:
     }
 
     void Signal(int signal) const { ::kill(m_pid, signal); }
+    pid_t Pid() const { return m_pid; }
 
     // The exit code; -1 for a program that had to be killed because it did
     // not end in time (a hang) or that died of a signal.
