@@ -187,26 +187,47 @@ void UpdaterDialog::SetProgressPos(int pos) {
 
 void UpdaterDialog::AppMessageBox(const std::string& text) {
     OnGuiThread([&] {
-        ShowMessageBox(QString::fromStdString(text), UpdaterApp::Title(), QMessageBox::Warning,
-                       QMessageBox::Ok);
+        ShowWorkerMessageBox(QString::fromStdString(text), UpdaterApp::Title(),
+                             QMessageBox::Warning);
     });
 }
 
 void UpdaterDialog::WindowMessageBox(const std::string& text, const std::string& caption,
                                      unsigned type) {
     OnGuiThread([&] {
-        ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption),
-                       IconForType(type), QMessageBox::Ok);
+        ShowWorkerMessageBox(QString::fromStdString(text), QString::fromStdString(caption),
+                             IconForType(type));
     });
 }
 
+void UpdaterDialog::FailureDetail(const std::string& detail) {
+    OnGuiThread([&] { AddDetail(detail); });
+}
+
+void UpdaterDialog::AddDetail(const std::string& line) {
+    if (!line.empty()) {
+        m_details << QString::fromStdString(line);
+    }
+}
+
+void UpdaterDialog::ShowWorkerMessageBox(const QString& text, const QString& caption, int icon) {
+    // The message keeps its words; the reason behind it goes into the
+    // details, and only into this box.
+    const QString details = m_details.join(QLatin1Char('\n'));
+    m_details.clear();
+    ShowMessageBox(text, caption, icon, QMessageBox::Ok, details);
+}
+
 int UpdaterDialog::ShowMessageBox(const QString& text, const QString& caption, int icon,
-                                  int buttons) {
+                                  int buttons, const QString& details) {
     if (m_closing) {
         return QMessageBox::NoButton;
     }
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), caption, text,
                     static_cast<QMessageBox::StandardButtons>(buttons), this);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
     return box.exec();
 }
 
@@ -246,6 +267,7 @@ void UpdaterDialog::OnUpdate() {
     if (m_worker.joinable()) {
         m_worker.join();  // the last update's thread, already past its end
     }
+    m_details.clear();
     // The worker reads the working values without a lock.
     m_ui->actionSystemSetting->setEnabled(false);
     m_worker = std::jthread([this](std::stop_token stop) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -54,6 +55,7 @@ public:
     int BaudRate() const override { return m_baudRate; }
     int ComPort() const override { return m_comPort; }
     PortMap Ports() const override { return m_ports; }
+    void FailureDetail(const std::string& detail) override;
 
     // True from "Update" until the window's thread has taken the end that the
     // worker posts once it has returned.
@@ -86,7 +88,13 @@ private:
     bool AskInterrupt();
     void FinishWorker();
     void OnWorkerEnded();
-    int ShowMessageBox(const QString& text, const QString& caption, int icon, int buttons);
+    // Every line the worker gives for the details of its next message box
+    // comes through here.
+    void AddDetail(const std::string& line);
+    // One of the worker's message boxes, with the details gathered since the last.
+    void ShowWorkerMessageBox(const QString& text, const QString& caption, int icon);
+    int ShowMessageBox(const QString& text, const QString& caption, int icon, int buttons,
+                       const QString& details = {});
     // Runs f on the window's thread and returns once it has run.
     void OnGuiThread(const std::function<void()>& f);
 
@@ -100,6 +108,9 @@ private:
     bool m_statusVisible = true;
     bool m_statusBlink = false;
 
+    // Lines for the details of the worker's next message box; only the
+    // window's thread touches them, and each update starts with none.
+    QStringList m_details;
     PortMap m_ports;
     std::string m_settingsPath;
     std::string m_programFolder;

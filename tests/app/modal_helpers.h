@@ -35,6 +35,7 @@ public:
         QString caption;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
+        QString details;
     };
     using Policy = std::function<QMessageBox::StandardButton(const Box&)>;
 
@@ -55,7 +56,8 @@ private:
             return;
         }
         box->setProperty("answered", true);
-        Box seen{box->text(), box->windowTitle(), box->icon(), box->standardButtons()};
+        Box seen{box->text(), box->windowTitle(), box->icon(), box->standardButtons(),
+                 box->detailedText()};
         m_seen.push_back(seen);
         QMessageBox::StandardButton choice = m_policy ? m_policy(seen) : Default(seen);
         if (QAbstractButton* button = box->button(choice)) {

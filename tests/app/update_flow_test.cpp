@@ -10,6 +10,7 @@
 #include <set>
 
 #include "app/app_settings.h"
+#include "app/updater_app.h"
 #include "app/updater_dialog.h"
 #include "modal_helpers.h"
 #include "sim/box_emulator.h"
@@ -183,6 +184,7 @@ private slots:
     void wholeUpdateThroughTheWindow();
     void closeDuringAnUpdateAnsweredNoKeepsItRunning();
     void closeDuringAnUpdateAnsweredYesEndsItCleanly();
+    void failureShowsItsReasonInTheDetails();
 };
 
 void UpdateFlowTest::wholeUpdateThroughTheWindow() {
@@ -287,6 +289,27 @@ void UpdateFlowTest::closeDuringAnUpdateAnsweredYesEndsItCleanly() {
     // The port is free again: the worker closed it.
     quillon::SerialPort port;
     QCOMPARE(port.Open(bench.box.DevicePath(), 115200), 1);
+}
+
+void UpdateFlowTest::failureShowsItsReasonInTheDetails() {
+    Bench bench{quillon::sim::BoxOptions()};
+    const std::string uploads = bench.temp / "boot/init_uploads.txt";
+    std::filesystem::rename(uploads, uploads + ".away");
+    MessageBoxAnswerer answerer;
+    bench.Update()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(1), 30000);
+    const auto failed = answerer.Seen().back();
+    QCOMPARE(failed.text, QStringLiteral("Invalid input file (BOOT)!"));
+    QCOMPARE(failed.caption, quillon::UpdaterApp::Title());
+    QVERIFY2(failed.details.contains(QString::fromStdString(uploads)), qPrintable(failed.details));
+
+    // The next update starts with no details of its own: its box shows none.
+    QTRY_VERIFY(!bench.dialog->IsUpdateRunning());
+    std::filesystem::rename(uploads + ".away", uploads);
+    bench.Update()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(2), 30000);
+    QCOMPARE(answerer.Seen().back().caption, QStringLiteral("Success"));
+    QCOMPARE(answerer.Seen().back().details, QString());
 }
 
 QTEST_MAIN(UpdateFlowTest)
