@@ -72,7 +72,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    // Enter reaches OnOK through the default "Exit" button; Escape lands here.
+    // Enter presses the focused button, "Exit" (OnOK) when no button has the
+    // focus; Escape lands here.
     void reject() override;
     void accept() override;
 

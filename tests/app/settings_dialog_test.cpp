@@ -51,6 +51,8 @@ private slots:
     void portTooltipsNameTheDevices();
     void browsingAppendsOneSeparator();
     void aboutShowsNameVersionAndBuild();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
 };
 
 void SettingsDialogTest::portChoiceComesBackOnOkOnly() {
@@ -238,6 +240,43 @@ void SettingsDialogTest::aboutShowsNameVersionAndBuild() {
     WhenModal<quillon::AboutDialog>(
         [](quillon::AboutDialog* d) { d->findChild<QPushButton*>("okButton")->click(); });
     QCOMPARE(about.exec(), int(QDialog::Accepted));
+}
+
+void SettingsDialogTest::enterPressesTheFocusedButton_data() {
+    QTest::addColumn<bool>("about");
+    QTest::addColumn<int>("tabs");
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<int>("result");
+    const int ok = QDialog::Accepted, cancel = QDialog::Rejected;
+    QTest::newRow("OK, focused at the start") << false << 0 << "okButton" << ok;
+    QTest::newRow("Tab to Cancel") << false << 1 << "cancelButton" << cancel;
+    QTest::newRow("Tab to the port list: the default, OK") << false << 2 << "portList" << ok;
+    QTest::newRow("About: OK") << true << 0 << "okButton" << ok;
+}
+
+void SettingsDialogTest::enterPressesTheFocusedButton() {
+    QFETCH(bool, about);
+    QFETCH(int, tabs);
+    QFETCH(QString, focused);
+    QFETCH(int, result);
+    QString seen;
+    WhenModal<QDialog>([&](QDialog* d) {
+        // Keys go where the focus is, and a window only has one once active.
+        d->activateWindow();
+        (void)QTest::qWaitForWindowActive(d);
+        for (int i = 0; i < tabs; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QWidget* target = QApplication::focusWidget();
+        seen = target ? target->objectName() : QString();
+        QTest::keyClick(target ? target : d, Qt::Key_Return);
+    });
+    SettingsDialog settings;
+    Prepared(settings, 3, 115200, 0);
+    quillon::AboutDialog aboutBox;
+    const int ended = about ? aboutBox.exec() : settings.DoModal();
+    QCOMPARE(seen, focused);
+    QCOMPARE(ended, result);
 }
 
 QTEST_MAIN(SettingsDialogTest)

@@ -125,6 +125,8 @@ private slots:
     void closingDuringAnUpdateAsksFirst();
     void systemSettingOkChangesTheLabelCancelKeepsAll();
     void systemSettingComesBackWithTheWorkersEnd();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
     void exitButtonKeepsTheChosenPort();
 };
 
@@ -334,6 +336,51 @@ void UpdaterDialogTest::systemSettingComesBackWithTheWorkersEnd() {
         QVERIFY(!d.IsUpdateRunning());
     }
     QCOMPARE(answerer.Seen().size(), std::size_t(2));
+}
+
+void UpdaterDialogTest::enterPressesTheFocusedButton_data() {
+    QTest::addColumn<int>("tabs");  // -1: the focus taken off every button
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<bool>("updates");
+    QTest::newRow("Exit, focused at the start")
+        << 0 << int(Qt::Key_Return) << "exitButton" << false;
+    QTest::newRow("Tab to Update") << 1 << int(Qt::Key_Return) << "updateButton" << true;
+    QTest::newRow("Tab to Update, keypad Enter")
+        << 1 << int(Qt::Key_Enter) << "updateButton" << true;
+    QTest::newRow("Tab around to Exit") << 2 << int(Qt::Key_Return) << "exitButton" << false;
+    QTest::newRow("no button: the default, Exit") << -1 << int(Qt::Key_Return) << "" << false;
+}
+
+void UpdaterDialogTest::enterPressesTheFocusedButton() {
+    QFETCH(int, tabs);
+    QFETCH(int, key);
+    QFETCH(QString, focused);
+    QFETCH(bool, updates);
+    Window w(kMissingPort);
+    UpdaterDialog& d = *w.dialog;
+    MessageBoxAnswerer answerer;
+    d.show();
+    d.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    for (int i = 0; i < tabs; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    if (tabs < 0) {
+        QApplication::focusWidget()->clearFocus();
+    }
+    QWidget* target = QApplication::focusWidget();
+    QCOMPARE(target ? target->objectName() : QString(), focused);
+    QTest::keyClick(target ? target : &d, Qt::Key(key));
+    if (updates) {
+        QVERIFY(w.exits.empty());
+        QTRY_COMPARE(answerer.Seen().size(), std::size_t(1));
+        QCOMPARE(answerer.Seen().front().text, QStringLiteral("Failed to open serial port!"));
+        QTRY_VERIFY(!d.IsUpdateRunning());
+    } else {
+        QCOMPARE(w.exits, std::vector<int>({0}));
+        QVERIFY(answerer.Seen().empty());
+    }
 }
 
 void UpdaterDialogTest::exitButtonKeepsTheChosenPort() {
