@@ -1,7 +1,6 @@
 #include "app/app_settings.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <cstdlib>
 
 #include "initfiles/boot_folder.h"
@@ -14,10 +13,17 @@ namespace {
 
 constexpr std::size_t kTextBuffer = 260;
 
+// "COM" in any case, then the number.
+bool IsPortKey(const std::string& key) {
+    return key.size() >= 4 && std::toupper(static_cast<unsigned char>(key[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(key[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(key[2])) == 'M';
+}
+
 PortMap ReadPorts(const std::string& path) {
     PortMap ports;
     for (const auto& [key, device] : IniGetSection(path, "PORTS")) {
-        if (key.size() < 4 || ::strncasecmp(key.c_str(), "COM", 3) != 0) {
+        if (!IsPortKey(key)) {
             continue;
         }
         char* end = nullptr;

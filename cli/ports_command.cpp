@@ -6,9 +6,9 @@
 
 #include "app/app_settings.h"
 #include "cli/commands.h"
-#include "cli/serial_devices.h"
 #include "engine/serial_port.h"
 #include "platform/program_path.h"
+#include "platform/serial_devices.h"
 
 namespace quillon::cli {
 

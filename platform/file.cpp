@@ -1,12 +1,9 @@
 #include "platform/file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
+// What the file layer does alike on every system; the system calls are in
+// file_posix.cpp and file_win32.cpp.
 namespace quillon {
 
 FileError::FileError(std::string path, int systemError, const std::string& action)
@@ -16,112 +13,8 @@ FileError::FileError(std::string path, int systemError, const std::string& actio
 
 std::string FileError::Reason() const { return std::strerror(m_systemError); }
 
-File::~File() { Close(); }
-
-namespace {
-
-// Opening a FIFO read-only would wait for a writer, so every open is
-// non-blocking and anything but a regular file is refused. The flag stays:
-// reads and writes of a regular file ignore it, and clearing it would cost
-// two more system calls per file of a series that has thousands.
-int OpenRegular(const std::string& path, File::Mode mode) {
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    if (mode == File::Mode::ReadExisting) {
-        flags |= O_RDONLY;
-    } else {
-        flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
-    }
-    int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0) {
-        return -errno;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return -error;
-    }
-    return fd;
-}
-
-}  // namespace
-
-bool File::Open(const std::string& path, Mode mode) {
+File::~File() {
     Close();
-    int fd = OpenRegular(path, mode);
-    if (fd < 0) {
-        m_openError = -fd;
-        return false;
-    }
-    m_fd = fd;
-    m_openError = 0;
-    m_path = path;
-    return true;
-}
-
-void File::Fail(const std::string& action) const { throw FileError(m_path, errno, action); }
-
-std::uint64_t File::Seek(std::int64_t offset, From from) {
-    off_t result = ::lseek(m_fd, offset, from == From::Start ? SEEK_SET : SEEK_END);
-    if (result < 0) {
-        Fail("cannot seek in");
-    }
-    return static_cast<std::uint64_t>(result);
-}
-
-std::uint64_t File::GetLength() {
-    struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
-        Fail("cannot read the length of");
-    }
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
-std::size_t File::Read(void* buffer, std::size_t count) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        ssize_t got = ::read(m_fd, bytes + total, count - total);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            Fail("cannot read");
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
-    }
-    return total;
-}
-
-void File::Write(const void* buffer, std::size_t count) {
-    const auto* bytes = static_cast<const char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        ssize_t put = ::write(m_fd, bytes + total, count - total);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put < 0) {
-            Fail("cannot write");
-        }
-        total += static_cast<std::size_t>(put);
-    }
-}
-
-void File::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-void File::Remove(const std::string& path) {
-    if (::unlink(path.c_str()) != 0) {
-        throw FileError(path, errno, "cannot remove");
-    }
 }
 
 bool TextFile::Refill() {

@@ -51,6 +51,8 @@ public:
     void Close();
 
     static void Remove(const std::string& path);
+    // Puts from in the place of to, replacing it in one step.
+    static void Replace(const std::string& from, const std::string& to);
 
 protected:
     [[noreturn]] void Fail(const std::string& action) const;

@@ -1,8 +1,6 @@
 #include "platform/ini_file.h"
 
-#include <strings.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -25,7 +23,10 @@ std::string Trim(const std::string& text) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
 }
 
 std::string Unquote(std::string value) {
@@ -203,6 +204,13 @@ Placement PlaceKey(const std::vector<std::string>& lines, const std::string& sec
     return place;
 }
 
+void RemoveQuietly(const std::string& path) {
+    try {
+        File::Remove(path);
+    } catch (const FileError&) {
+    }
+}
+
 }  // namespace
 
 void IniWriteString(const std::string& path, const std::string& section, const std::string& key,
@@ -235,14 +243,15 @@ void IniWriteString(const std::string& path, const std::string& section, const s
             out.Write(text.data(), text.size());
         } catch (...) {
             out.Close();
-            ::unlink(temporary.c_str());
+            RemoveQuietly(temporary);
             throw;
         }
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(temporary.c_str());
-        throw FileError(path, error, "cannot replace");
+    try {
+        File::Replace(temporary, path);
+    } catch (...) {
+        RemoveQuietly(temporary);
+        throw;
     }
 }
 

@@ -50,11 +50,12 @@ public:
     Wait WaitReadable(std::chrono::milliseconds timeout);
     // Bytes written but not yet sent, as far as the driver tells (0 on ptys).
     int OutputQueued() const;
+    // Bytes received that wait to be read.
+    std::size_t InputQueued() const;
 
     // true once the device hung up or went away.
     bool IsGone() const { return m_gone; }
     void SetStopToken(std::stop_token token);
-    int Fd() const { return m_fd; }
 
 private:
     struct Saved;

@@ -1,15 +1,8 @@
 #include "sim/box_emulator.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/prctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <utility>
 
+#include "platform/pseudo_terminal.h"
 #include "platform/serial_line.h"
 #include "sim/box_link.h"
 #include "sim/box_session.h"
@@ -32,20 +25,6 @@ bool SetError(std::string* error, const std::string& text) {
     return false;
 }
 
-// Raw before anyone opens it, so that nothing the box sends is echoed back.
-void MakeSlaveRaw(const std::string& path) {
-    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        return;
-    }
-    termios settings{};
-    if (::tcgetattr(slave, &settings) == 0) {
-        ::cfmakeraw(&settings);
-        ::tcsetattr(slave, TCSANOW, &settings);
-    }
-    ::close(slave);
-}
-
 }  // namespace
 
 BoxEmulator::BoxEmulator(BoxOptions options) : m_options(std::move(options)) {}
@@ -56,20 +35,13 @@ BoxEmulator::~BoxEmulator() {
 
 bool BoxEmulator::OpenPty(std::string* error) {
     CloseLink();
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128] = {};
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0) {
-        std::string reason = strerror(errno);
-        if (master >= 0) {
-            ::close(master);
-        }
+    std::string reason;
+    m_pty = PseudoTerminal::Open(reason);
+    if (!m_pty) {
         return SetError(error, reason);
     }
-    m_fd = master;
-    m_isPty = true;
-    m_path = name;
-    MakeSlaveRaw(m_path);
+    m_channel = BoxChannel::Over(*m_pty);
+    m_path = m_pty->Path();
     return true;
 }
 
@@ -80,22 +52,19 @@ bool BoxEmulator::OpenDevice(const std::string& path, std::string* error) {
         return SetError(error, path + ": " + device->LastError());
     }
     m_device = std::move(device);
-    m_fd = m_device->Fd();
-    m_isPty = false;
+    m_channel = BoxChannel::Over(*m_device);
     m_path = path;
     return true;
 }
 
 void BoxEmulator::CloseLink() {
-    if (m_isPty && m_fd >= 0) {
-        ::close(m_fd);
-    }
+    m_channel.reset();
+    m_pty.reset();
     m_device.reset();
-    m_fd = -1;
 }
 
 void BoxEmulator::Start() {
-    if (m_fd >= 0 && !m_thread.joinable()) {
+    if (m_channel && !m_thread.joinable()) {
         m_thread = std::jthread([this](std::stop_token stop) { Serve(stop); });
     }
 }
@@ -112,10 +81,10 @@ void BoxEmulator::Serve(std::stop_token stop) {
     // A paced read sleeps until its bytes have crossed the line; the default
     // slack of 50 us would delay every reply by that much, a whole
     // byte time at high rates, where a real box answers at once.
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    UsePreciseTimersOnThisThread();
     bool readyAgain = false;  // the tool may still hold the line: no need to wait for it
     while (!stop.stop_requested() && (std::exchange(readyAgain, false) || WaitForTool(stop))) {
-        BoxLink link(m_fd, m_options.baud, stop);
+        BoxLink link(*m_channel, m_options.baud, stop);
         BoxSession session(link, m_options, m_dumpCount);
         BoxSession::End end = session.Run();
         if (end == BoxSession::End::Stopped) {
@@ -144,18 +113,13 @@ void BoxEmulator::Serve(std::stop_token stop) {
     }
 }
 
-// A pty master sees POLLHUP while no one holds the other end.
+// A pty's master reads as closed while no one holds the other end.
 bool BoxEmulator::WaitForTool(std::stop_token stop) {
-    if (!m_isPty) {
+    if (!m_pty) {
         return true;
     }
     while (!stop.stop_requested()) {
-        pollfd fd{m_fd, POLLIN, 0};
-        int ready = ::poll(&fd, 1, 10);
-        if (ready < 0 || (fd.revents & POLLNVAL)) {
-            return false;
-        }
-        if (fd.revents & POLLHUP) {
+        if (m_pty->WaitInput(10ms) == PseudoTerminal::Wait::Closed) {
             std::this_thread::sleep_for(5ms);
             continue;
         }
@@ -169,12 +133,12 @@ bool BoxEmulator::WaitForTool(std::stop_token stop) {
 // at once can slip between two polls; a real port only falls quiet. So a
 // quiet line also starts the next session.
 bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
-    BoxLink link(m_fd, 0, stop);
+    BoxLink link(*m_channel, 0, stop);
     return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;
 }
 
 bool BoxEmulator::ToolHasLeft(std::stop_token stop) {
-    BoxLink link(m_fd, 0, stop);
+    BoxLink link(*m_channel, 0, stop);
     return link.DrainUntilQuiet(kLeftCheck) == BoxLink::Wait::Closed;
 }
 

@@ -8,9 +8,12 @@
 #include <string>
 #include <thread>
 
+#include "sim/box_channel.h"
+
 namespace quillon {
+class PseudoTerminal;
 class SerialLine;
-}
+}  // namespace quillon
 
 namespace quillon::sim {
 
@@ -71,9 +74,9 @@ private:
     void CloseLink();
 
     BoxOptions m_options;
-    int m_fd = -1;  // the pty master, or the device's descriptor
-    bool m_isPty = false;
-    std::unique_ptr<SerialLine> m_device;
+    std::unique_ptr<PseudoTerminal> m_pty;  // the line is a pty's master end,
+    std::unique_ptr<SerialLine> m_device;   // or a device
+    std::unique_ptr<BoxChannel> m_channel;
     std::string m_path;
     int m_dumpCount = 0;
 

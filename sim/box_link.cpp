@@ -1,10 +1,5 @@
 #include "sim/box_link.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <thread>
 
@@ -20,8 +15,8 @@ constexpr auto kChunkTime = 5ms;  // bytes taken at once when paced
 
 }  // namespace
 
-BoxLink::BoxLink(int fd, int baud, std::stop_token stop)
-    : m_fd(fd), m_baud(baud), m_stop(std::move(stop)), m_arrivedNoSooner(Clock::now()) {}
+BoxLink::BoxLink(BoxChannel& channel, int baud, std::stop_token stop)
+    : m_channel(channel), m_baud(baud), m_stop(std::move(stop)), m_arrivedNoSooner(Clock::now()) {}
 
 BoxLink::Clock::duration BoxLink::ByteTime() const {
     if (m_baud <= 0) {
@@ -29,11 +24,6 @@ BoxLink::Clock::duration BoxLink::ByteTime() const {
     }
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL) /
                                                        m_baud);
-}
-
-std::size_t BoxLink::Available() const {
-    int count = 0;
-    return ::ioctl(m_fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;
 }
 
 bool BoxLink::Sleep(Clock::duration length) {
@@ -51,20 +41,19 @@ bool BoxLink::Sleep(Clock::duration length) {
 BoxLink::Wait BoxLink::WaitInput(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     while (!Stopped()) {
-        if (Available() > 0) {
+        if (m_channel.Available() > 0) {
             return Wait::Data;
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left <= 0ms) {
             return Wait::Quiet;
         }
-        pollfd fd{m_fd, POLLIN, 0};
-        int ready = ::poll(
-            &fd, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, kSlice).count()));
+        BoxChannel::Wait wait =
+            m_channel.WaitInput(std::min<std::chrono::milliseconds>(left, kSlice));
         // The line was empty before this wait: whatever is there now was
         // sent no sooner than now.
         m_arrivedNoSooner = Clock::now();
-        if (ready > 0 && !(fd.revents & POLLIN) && (fd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        if (wait == BoxChannel::Wait::Closed) {
             return Wait::Closed;
         }
     }
@@ -78,7 +67,7 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
     if (wait != Wait::Data) {
         return wait;
     }
-    std::size_t take = std::min(count, Available());
+    std::size_t take = std::min(count, m_channel.Available());
     if (m_baud > 0) {
         auto perChunk = static_cast<std::size_t>(std::max<long long>(1, kChunkTime / ByteTime()));
         take = std::min(take, perChunk);
@@ -92,12 +81,12 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
         }
         m_lineFree = start + ByteTime() * static_cast<long long>(take);
     }
-    ssize_t read = ::read(m_fd, buffer, std::max<std::size_t>(take, 1));
+    long read = m_channel.Read(buffer, std::max<std::size_t>(take, 1));
     if (read > 0) {
         got = static_cast<std::size_t>(read);
         return Wait::Data;
     }
-    return read < 0 && errno == EAGAIN ? Wait::Quiet : Wait::Closed;
+    return read == 0 ? Wait::Quiet : Wait::Closed;
 }
 
 BoxLink::Wait BoxLink::ReadExact(std::uint8_t* buffer, std::size_t count,
@@ -126,19 +115,7 @@ BoxLink::Wait BoxLink::DrainUntilQuiet(std::chrono::milliseconds quiet) {
 }
 
 bool BoxLink::Send(const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size() && !Stopped()) {
-        ssize_t put = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-        if (put > 0) {
-            done += static_cast<std::size_t>(put);
-        } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
-        } else {
-            pollfd fd{m_fd, POLLOUT, 0};
-            ::poll(&fd, 1, static_cast<int>(kSlice.count()));
-        }
-    }
-    return done == bytes.size();
+    return m_channel.Send(bytes.data(), bytes.size(), m_stop);
 }
 
 }  // namespace quillon::sim

@@ -6,16 +6,18 @@
 #include <stop_token>
 #include <vector>
 
+#include "sim/box_channel.h"
+
 namespace quillon::sim {
 
-// The box's end of the line: a pty master or an open device. Reads are
+// The box's end of the line, over a pty master or an open device. Reads are
 // paced to the baud rate, at 10 bits a byte on an absolute schedule, so the
 // box never takes bytes faster than a real line would bring them.
 class BoxLink {
 public:
     enum class Wait { Data, Quiet, Closed, Stopped };
 
-    BoxLink(int fd, int baud, std::stop_token stop);
+    BoxLink(BoxChannel& channel, int baud, std::stop_token stop);
 
     Wait WaitInput(std::chrono::milliseconds timeout);
     // Up to count bytes (at least one unless the wait failed); bytes already
@@ -35,10 +37,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    std::size_t Available() const;
     Clock::duration ByteTime() const;
 
-    int m_fd;
+    BoxChannel& m_channel;
     int m_baud;
     std::stop_token m_stop;
     Clock::time_point m_lineFree{};       // when the last byte taken had fully arrived

@@ -1,9 +1,9 @@
-#include "cli/serial_devices.h"
+#include "platform/serial_devices.h"
 
 #include <filesystem>
 #include <fstream>
 
-namespace quillon::cli {
+namespace quillon {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     return found;
 }
 
-}  // namespace quillon::cli
+}  // namespace quillon

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-namespace quillon::cli {
+namespace quillon {
 
 struct SerialDeviceInfo {
     std::string byId;  // a /dev/serial/by-id name, when there is one
@@ -14,4 +14,4 @@ struct SerialDeviceInfo {
 // driver behind them, and those named in /dev/serial/by-id.
 std::map<std::string, SerialDeviceInfo> FindSerialDevices();
 
-}  // namespace quillon::cli
+}  // namespace quillon

@@ -1,4 +1,4 @@
-#include "platform/serial_rate.h"
+#include "platform/serial_rate_posix.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "cli/port_diagnosis.h"
+#include "platform/port_hint.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/serial_devices.h"
 #include "platform/device_users.h"
+#include "platform/serial_devices.h"
 
-namespace quillon::cli {
+namespace quillon {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::string DiagnoseOpenFailure(const std::string& device, const std::string& re
     return {};
 }
 
-}  // namespace quillon::cli
+}  // namespace quillon

@@ -1,0 +1,105 @@
+#include "platform/pseudo_terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillon {
+
+namespace {
+
+void MakeRaw(const std::string& path) {
+    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        return;
+    }
+    termios settings{};
+    if (::tcgetattr(slave, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+    }
+    ::close(slave);
+}
+
+}  // namespace
+
+std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char name[128] = {};
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
+        error = std::strerror(errno);
+        if (master >= 0) {
+            ::close(master);
+        }
+        return nullptr;
+    }
+    MakeRaw(name);
+    return std::unique_ptr<PseudoTerminal>(new PseudoTerminal(master, name));
+}
+
+PseudoTerminal::PseudoTerminal(int master, std::string path)
+    : m_master(master), m_path(std::move(path)) {}
+
+PseudoTerminal::~PseudoTerminal() {
+    ::close(m_master);
+}
+
+std::size_t PseudoTerminal::Available() const {
+    int count = 0;
+    return ::ioctl(m_master, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count)
+                                                                 : 0;
+}
+
+// A master sees POLLHUP while no one holds the other end.
+PseudoTerminal::Wait PseudoTerminal::WaitInput(std::chrono::milliseconds timeout) {
+    if (Available() > 0) {
+        return Wait::Data;
+    }
+    pollfd fd{m_master, POLLIN, 0};
+    int ready = ::poll(&fd, 1, static_cast<int>(timeout.count()));
+    if (ready < 0) {
+        return errno == EINTR ? Wait::Quiet : Wait::Closed;
+    }
+    if (ready > 0 && (fd.revents & POLLIN) && Available() > 0) {
+        return Wait::Data;
+    }
+    if (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        return Wait::Closed;
+    }
+    return Wait::Quiet;
+}
+
+long PseudoTerminal::Read(void* buffer, std::size_t count) {
+    ssize_t got = ::read(m_master, buffer, count);
+    if (got > 0) {
+        return static_cast<long>(got);
+    }
+    return got < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+long PseudoTerminal::Write(const void* buffer, std::size_t count) {
+    ssize_t put = ::write(m_master, buffer, count);
+    if (put >= 0) {
+        return static_cast<long>(put);
+    }
+    return errno == EAGAIN || errno == EINTR ? 0 : -1;
+}
+
+void PseudoTerminal::WaitWritable(std::chrono::milliseconds timeout) {
+    pollfd fd{m_master, POLLOUT, 0};
+    ::poll(&fd, 1, static_cast<int>(timeout.count()));
+}
+
+void UsePreciseTimersOnThisThread() {
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
+
+}  // namespace quillon

@@ -1,0 +1,266 @@
+#include "platform/serial_line.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/device_users.h"
+#include "platform/serial_rate_posix.h"
+
+namespace quillon {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A refused write is tried again at least once in the time the line needs
+// for this many bytes: a pty, for one, reports room to write only once its
+// buffer has drained completely, and waiting for that alone would leave
+// the line idle while we wake up and refill it.
+constexpr int kRetryBytes = 256;
+constexpr int kBitsPerByte = 10;
+constexpr int kLongestRetryMs = 20;
+
+int PollTimeout(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+int RetryTimeout(int baud) {
+    if (baud <= 0) {
+        return kLongestRetryMs;
+    }
+    long long ms = 1000LL * kRetryBytes * kBitsPerByte / baud;
+    return static_cast<int>(std::clamp<long long>(ms, 1, kLongestRetryMs));
+}
+
+void MakeRaw(termios& settings) {
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    settings.c_cflag |= CS8;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // VMIN 1 with O_NONBLOCK: no data reads as EAGAIN, so a read of 0 can
+    // only mean the device hung up.
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+}  // namespace
+
+struct SerialLine::Saved {
+    termios settings{};
+    int rate = 0;
+};
+
+void SerialLine::Waker::operator()() const noexcept {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto ignored = ::write(fd, &one, sizeof one);
+}
+
+SerialLine::SerialLine() : m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SerialLine::~SerialLine() {
+    Close();
+    m_stopCallback.reset();
+    if (m_wakeFd >= 0) {
+        ::close(m_wakeFd);
+    }
+}
+
+void SerialLine::SetStopToken(std::stop_token token) {
+    m_stopCallback.reset();
+    m_stop = std::move(token);
+    if (m_wakeFd >= 0) {
+        m_stopCallback.emplace(m_stop, Waker{m_wakeFd});
+    }
+}
+
+bool SerialLine::Fail(const std::string& reason) {
+    m_error = reason;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_saved.reset();
+    m_uucpLock.reset();
+    return false;
+}
+
+bool SerialLine::Open(const std::string& device, int baud) {
+    Close();
+    m_gone = false;
+    m_error.clear();
+    if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
+        return Fail(problem);
+    }
+    m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        return Fail(strerror(errno));
+    }
+    // TIOCEXCL does not stop root, so the lock is what keeps two of us apart.
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        return Fail(strerror(errno == EWOULDBLOCK ? EBUSY : errno));
+    }
+    // A port is ours alone, as on systems where an open port cannot be
+    // opened twice: a terminal program that has it open without a lock, or
+    // whose lock file names it, would take the box's replies from us.
+    m_uucpLock = std::make_unique<UucpLock>();
+    if (!OtherProcessesUsing(device).empty() || !m_uucpLock->Take(device)) {
+        return Fail(strerror(EBUSY));
+    }
+    auto saved = std::make_unique<Saved>();
+    if (::tcgetattr(m_fd, &saved->settings) != 0) {
+        return Fail(strerror(errno));
+    }
+    saved->rate = detail::ReadLineRate(m_fd);
+    m_saved = std::move(saved);
+    ::ioctl(m_fd, TIOCEXCL);
+    m_baud = baud;
+    Configure();
+    return true;
+}
+
+// Failures here are ignored like the driver's own refusals: a pty has no
+// modem lines and no serial_struct, and still carries bytes.
+bool SerialLine::Configure() {
+    termios settings = m_saved->settings;
+    MakeRaw(settings);
+    ::tcsetattr(m_fd, TCSANOW, &settings);
+    detail::SetLineRate(m_fd, m_baud);
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(m_fd, TIOCMBIS, &lines);
+    // An FTDI adapter otherwise holds a two-byte reply back for 16 ms.
+    serial_struct serial{};
+    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(m_fd, TIOCSSERIAL, &serial);
+    }
+    int actual = detail::ReadLineRate(m_fd);
+    if (actual > 0) {
+        m_baud = actual;
+    }
+    return true;
+}
+
+void SerialLine::Close() {
+    if (m_fd < 0) {
+        return;
+    }
+    // The rate first: the C library's settings then put back the flags
+    // exactly as they were, and a non-standard rate keeps its speed fields.
+    if (m_saved && !m_gone) {
+        if (m_saved->rate > 0) {
+            detail::SetLineRate(m_fd, m_saved->rate);
+        }
+        ::tcsetattr(m_fd, TCSANOW, &m_saved->settings);
+    }
+    // Left set, the flag would refuse every later open but root's.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::flock(m_fd, LOCK_UN);
+    ::close(m_fd);
+    m_fd = -1;
+    m_saved.reset();
+    m_uucpLock.reset();
+}
+
+void SerialLine::NoteError(int error) {
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF) {
+        m_gone = true;
+    }
+}
+
+std::size_t SerialLine::Read(void* buffer, std::size_t count) {
+    if (m_fd < 0 || m_gone || count == 0) {
+        return 0;
+    }
+    ssize_t got = ::read(m_fd, buffer, count);
+    if (got > 0) {
+        return static_cast<std::size_t>(got);
+    }
+    if (got == 0) {
+        m_gone = true;
+    } else if (errno != EAGAIN && errno != EINTR) {
+        NoteError(errno);
+    }
+    return 0;
+}
+
+std::size_t SerialLine::Write(const void* buffer, std::size_t count,
+                              std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (m_fd >= 0 && !m_gone && done < count && !Stopped()) {
+        ssize_t put = ::write(m_fd, bytes + done, count - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            NoteError(errno);
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            break;
+        }
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
+        int wait = std::min(PollTimeout(deadline), RetryTimeout(m_baud));
+        if (::poll(fds, 2, wait) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+            m_gone = true;
+        }
+    }
+    return done;
+}
+
+SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
+    if (m_fd < 0 || m_gone) {
+        return Wait::Gone;
+    }
+    if (Stopped()) {
+        return Wait::Stopped;
+    }
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    int ready = ::poll(fds, 2, static_cast<int>(timeout.count()));
+    if (Stopped()) {
+        return Wait::Stopped;
+    }
+    if (ready <= 0) {
+        return Wait::TimedOut;
+    }
+    if (fds[0].revents & POLLIN) {
+        return Wait::Readable;  // what came before a hang-up is still read
+    }
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        m_gone = true;
+        return Wait::Gone;
+    }
+    return Wait::TimedOut;
+}
+
+int SerialLine::OutputQueued() const {
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0) {
+        return 0;
+    }
+    return queued;
+}
+
+std::size_t SerialLine::InputQueued() const {
+    int count = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &count) != 0 || count < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(count);
+}
+
+}  // namespace quillon
