@@ -1,5 +1,8 @@
 #include "app/about_dialog.h"
 
+#include <algorithm>
+
+#include "app/label_fit.h"
 #include "ui_about_dialog.h"
 
 #ifndef QUILLON_VERSION
@@ -15,6 +18,14 @@ AboutDialog::AboutDialog(QWidget* parent)
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     m_ui->buildLabel->setText(
         QStringLiteral("Build %1  (C) 2024 Quillon").arg(QStringLiteral(QUILLON_VERSION)));
+    // Both lines take the width their text needs; OK stays right of the
+    // second, and the box grows by as much.
+    const int dx = std::max(ExtraWidthFor(*m_ui->nameLabel, {m_ui->nameLabel->text()}),
+                            ExtraWidthFor(*m_ui->buildLabel, {m_ui->buildLabel->text()}));
+    Widen(*m_ui->nameLabel, dx);
+    Widen(*m_ui->buildLabel, dx);
+    Shift(*m_ui->okButton, dx);
+    Widen(*this, dx);
     connect(m_ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

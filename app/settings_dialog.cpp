@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "app/label_fit.h"
 #include "initfiles/number_scan.h"
 #include "ui_settings_dialog.h"
 
@@ -29,6 +30,14 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // The port label takes the width its text needs; the list moves along,
+    // the box grows by as much and the buttons stay in its middle.
+    const int dx = ExtraWidthFor(*m_ui->portLabel, {m_ui->portLabel->text()});
+    Widen(*m_ui->portLabel, dx);
+    Shift(*m_ui->portList, dx);
+    Shift(*m_ui->okButton, dx / 2);
+    Shift(*m_ui->cancelButton, dx / 2);
+    Widen(*this, dx);
     connect(m_ui->okButton, &QPushButton::clicked, this, &SettingsDialog::accept);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
     connect(m_ui->browseButton, &QPushButton::clicked, this, &SettingsDialog::OnBrowse);

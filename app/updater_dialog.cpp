@@ -5,11 +5,13 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "app/about_dialog.h"
+#include "app/label_fit.h"
 #include "app/settings_dialog.h"
 #include "app/updater_app.h"
 #include "engine/update_worker.h"
@@ -51,6 +53,16 @@ void HandOver(const void*) {}
 void TakeOver(const void*) {}
 #endif
 
+// The widest status texts the worker makes: its longest fixed texts and its
+// counters at their longest ('#' is the widest digit).
+const QStringList kWidestStatusTexts = {
+    QStringLiteral("Waiting connection,Press reset button..."),
+    QStringLiteral("Download finish. now preparing burning !"),
+    QStringLiteral("(step 1/3) Downloading ##########/##########"),
+    QStringLiteral("(step 2/3) Erasing : #####/#####sectors completed"),
+    QStringLiteral("(step 3/3) Burning : #########/-########## bytes completed"),
+};
+
 const char* const kInterruptQuestion =
     "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
 
@@ -77,6 +89,7 @@ UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
       m_exitStep([](int code) { std::exit(code); }) {
     InitQuillonResources();
     m_ui->setupUi(this);
+    FitTexts();
     // A dialog has no menu bar of its own: the layout puts the form's bar
     // above the client area, which keeps the template's fixed size.
     auto* layout = new QVBoxLayout(this);
@@ -96,6 +109,22 @@ UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
 
 UpdaterDialog::~UpdaterDialog() {
     FinishWorker();
+}
+
+void UpdaterDialog::FitTexts() {
+    // The status line and the serial label take the width their widest
+    // texts need; what lies under them grows along, and "Exit" keeps its
+    // place at the right end.
+    Ui::UpdaterDialog& ui = *m_ui;
+    const int dx = std::max(
+        ExtraWidthFor(*ui.statusText, kWidestStatusTexts),
+        ExtraWidthFor(*ui.serialLabel, {QStringLiteral("Serial setting : COM-##########")}));
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{ui.statusText, ui.serialLabel, ui.bootFolderLabel,
+                                         ui.progress, ui.stateGroup, ui.clientArea}) {
+        Widen(*widget, dx);
+    }
+    Shift(*ui.exitButton, dx);
 }
 
 void UpdaterDialog::SetExitStep(std::function<void(int)> exitStep) {

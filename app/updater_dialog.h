@@ -79,6 +79,7 @@ protected:
 
 private:
     void OnInitDialog(AppSettings settings);
+    void FitTexts();
     void ConnectCommands();
     void ShowLampIcon();
     void UpdateSerialLabel();

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include "app/about_dialog.h"
@@ -53,6 +54,8 @@ private slots:
     void aboutShowsNameVersionAndBuild();
     void enterPressesTheFocusedButton_data();
     void enterPressesTheFocusedButton();
+    void labelsShowTheirTextsWhole_data();
+    void labelsShowTheirTextsWhole();
 };
 
 void SettingsDialogTest::portChoiceComesBackOnOkOnly() {
@@ -277,6 +280,44 @@ void SettingsDialogTest::enterPressesTheFocusedButton() {
     const int ended = about ? aboutBox.exec() : settings.DoModal();
     QCOMPARE(seen, focused);
     QCOMPARE(ended, result);
+}
+
+void SettingsDialogTest::labelsShowTheirTextsWhole_data() {
+    QTest::addColumn<int>("pointSize");  // 0: the font as it is
+    QTest::newRow("the font as it is") << 0;
+    QTest::newRow("a larger font") << 15;
+}
+
+void SettingsDialogTest::labelsShowTheirTextsWhole() {
+    QFETCH(int, pointSize);
+    const QFont kept = QApplication::font();
+    auto restore = qScopeGuard([&kept] { QApplication::setFont(kept); });
+    if (pointSize > 0) {
+        QFont larger = kept;
+        larger.setPointSize(pointSize);
+        QApplication::setFont(larger);
+    }
+    // Each label shows its text whole and lies inside its box, left of the
+    // control that follows it on its line, if any.
+    auto check = [](QDialog& dialog, const char* labelName, const char* nextName) {
+        dialog.show();
+        auto* label = dialog.findChild<QLabel*>(labelName);
+        QVERIFY2(label->width() >= label->sizeHint().width(), labelName);
+        QVERIFY2(dialog.rect().contains(label->geometry()), labelName);
+        if (nextName != nullptr) {
+            const QRect next = dialog.findChild<QWidget*>(nextName)->geometry();
+            QVERIFY2(label->geometry().right() < next.left(), labelName);
+            QVERIFY2(dialog.rect().contains(next), nextName);
+        }
+        dialog.hide();
+    };
+    quillon::AboutDialog about;
+    check(about, "nameLabel", nullptr);
+    check(about, "buildLabel", "okButton");
+    SettingsDialog settings;
+    check(settings, "portLabel", "portList");
+    QVERIFY(settings.findChild<QPushButton*>("okButton")->geometry().right() <
+            settings.findChild<QPushButton*>("cancelButton")->x());
 }
 
 QTEST_MAIN(SettingsDialogTest)

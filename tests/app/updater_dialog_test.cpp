@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QtTest>
 
+#include <climits>
 #include <condition_variable>
 #include <filesystem>
 #include <optional>
@@ -127,6 +129,8 @@ private slots:
     void systemSettingComesBackWithTheWorkersEnd();
     void enterPressesTheFocusedButton_data();
     void enterPressesTheFocusedButton();
+    void labelsShowTheWorkersLongestTexts_data();
+    void labelsShowTheWorkersLongestTexts();
     void exitButtonKeepsTheChosenPort();
 };
 
@@ -381,6 +385,55 @@ void UpdaterDialogTest::enterPressesTheFocusedButton() {
         QCOMPARE(w.exits, std::vector<int>({0}));
         QVERIFY(answerer.Seen().empty());
     }
+}
+
+void UpdaterDialogTest::labelsShowTheWorkersLongestTexts_data() {
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("device");     // LastDevice
+    QTest::addColumn<int>("pointSize");  // 0: the font as it is
+    const QString burn = "(step 3/3) Burning : 268435455/-2147483648 bytes completed";
+    QTest::newRow("burning a 1 MiB image")
+        << "(step 3/3) Burning : 652932/1044692 bytes completed" << 1 << 0;
+    QTest::newRow("burning, counters at their longest") << burn << 1 << 0;
+    QTest::newRow("erasing, counters at their longest")
+        << "(step 2/3) Erasing : 65535/65535sectors completed" << 1 << 0;
+    QTest::newRow("downloading, ten-digit counts")
+        << "(step 1/3) Downloading 2147483647/2147483647" << 1 << 0;
+    QTest::newRow("waiting") << "Waiting connection,Press reset button..." << 1 << 0;
+    QTest::newRow("port number at its longest") << "" << int(INT_MIN) << 0;
+    QTest::newRow("burning, in a larger font") << burn << int(INT_MIN) << 15;
+}
+
+void UpdaterDialogTest::labelsShowTheWorkersLongestTexts() {
+    QFETCH(QString, status);
+    QFETCH(int, device);
+    QFETCH(int, pointSize);
+    const QFont kept = QApplication::font();
+    auto restore = qScopeGuard([&kept] { QApplication::setFont(kept); });
+    if (pointSize > 0) {
+        QFont larger = kept;
+        larger.setPointSize(pointSize);
+        QApplication::setFont(larger);
+    }
+    Window w("[COMMON]\nLastDevice=" + std::to_string(device) + "\n");
+    UpdaterDialog& d = *w.dialog;
+    d.show();
+    d.SetStatusText(status.toStdString());
+    auto geometry = [&d](const char* name) { return d.findChild<QWidget*>(name)->geometry(); };
+    for (const char* name : {"statusText", "serialLabel"}) {
+        auto* label = d.findChild<QLabel*>(name);
+        QVERIFY2(label->width() >= label->sizeHint().width(), name);
+        QVERIFY2(geometry("stateGroup").contains(label->geometry()), name);
+    }
+    // The controls keep their order: the bar under the status line inside
+    // the group, "Update" left of "Exit" under it, all inside the window.
+    QVERIFY(geometry("stateGroup").contains(geometry("progress")));
+    QVERIFY(geometry("progress").top() > geometry("statusText").bottom());
+    QVERIFY(geometry("updateButton").right() < geometry("exitButton").left());
+    QVERIFY(geometry("exitButton").top() > geometry("stateGroup").bottom());
+    const QRect client(QPoint(0, 0), geometry("clientArea").size());
+    QVERIFY(client.contains(geometry("stateGroup")) && client.contains(geometry("exitButton")));
+    QVERIFY(d.width() >= client.width());
 }
 
 void UpdaterDialogTest::exitButtonKeepsTheChosenPort() {
