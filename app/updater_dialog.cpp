@@ -2,13 +2,18 @@
 
 #include <QCloseEvent>
 #include <QIcon>
+#include <QImage>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "app/about_dialog.h"
 #include "app/label_fit.h"
@@ -63,6 +68,27 @@ const QStringList kWidestStatusTexts = {
     QStringLiteral("(step 3/3) Burning : #########/-########## bytes completed"),
 };
 
+// Icon 132. A title bar shows it at 16 or 32 px, where the full drawing
+// blurs into a grey blob: those sizes have drawings of their own, on the
+// pixel grid; larger ones come from the full drawing.
+QIcon WindowIcon() {
+    const std::pair<const char*, int> images[] = {{":/icons/132-16.svg", 16},
+                                                  {":/icons/132-32.svg", 32},
+                                                  {":/icons/132.svg", 48},
+                                                  {":/icons/132.svg", 64},
+                                                  {":/icons/132.svg", 128}};
+    QIcon icon;
+    for (const auto& [file, size] : images) {
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        QSvgRenderer(QString::fromLatin1(file)).render(&painter);
+        painter.end();
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
 const char* const kInterruptQuestion =
     "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
 
@@ -101,7 +127,7 @@ UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/132.svg")));
+    setWindowIcon(WindowIcon());
     ShowLampIcon();
     ConnectCommands();
     OnInitDialog(std::move(settings));
