@@ -48,6 +48,7 @@ int SerialPort::Open(int port, int baud) {
     std::string device = DeviceForPort(port, m_ports);
     if (device.empty()) {
         Close();
+        m_device = "COM" + std::to_string(port);
         m_openError = "No such file or directory";
         return 0;
     }
@@ -56,6 +57,7 @@ int SerialPort::Open(int port, int baud) {
 
 int SerialPort::Open(const std::string& device, int baud) {
     Close();
+    m_device = device;
     auto line = std::make_unique<SerialLine>();
     line->SetStopToken(m_stop);
     if (!line->Open(device, baud)) {
@@ -114,6 +116,15 @@ int SerialPort::ReadRest(void* buffer, int count) {
         m_line->WaitReadable(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
     }
     return got;
+}
+
+std::uint64_t SerialPort::BytesInFlight() const {
+    if (!m_line) {
+        return 0;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_lineIdle - Clock::now());
+    auto queued = static_cast<std::uint64_t>(std::max(0, m_line->OutputQueued()));
+    return std::max(queued, left.count() > 0 ? LineBytesIn(left) : 0);
 }
 
 std::uint64_t SerialPort::LineBytesIn(std::chrono::milliseconds time) const {

@@ -52,6 +52,11 @@ public:
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
     int Offset() const { return m_offset; }
+    // Bytes written that cannot have crossed the line yet: what the driver
+    // still holds, or what the line's time says is still under way.
+    std::uint64_t BytesInFlight() const;
+    // The device of the last Open, found or not.
+    const std::string& Device() const { return m_device; }
     // How many bytes the line carries in that time at the port's rate.
     std::uint64_t LineBytesIn(std::chrono::milliseconds time) const;
     // Reads and pauses made so far, for those who check the waits' counts.
@@ -71,6 +76,7 @@ private:
     PortMap m_ports;
     std::stop_token m_stop;
     std::string m_openError;
+    std::string m_device;
     LineTrace* m_trace = nullptr;
     Clock::time_point m_lineIdle{};  // when the bytes written so far have reached the box
     int m_reads = 0;

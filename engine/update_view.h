@@ -56,13 +56,17 @@ public:
 
     // Where to show every byte of the line; nullptr (the default) for nowhere.
     virtual LineTrace* Trace() { return nullptr; }
-    // Bytes of the series gone down the line, for views that show a rate.
+    // Bytes of the series that have reached the line (not those the driver
+    // still holds), for views that show a rate.
     virtual void BytesSent(std::uint64_t sent, std::uint64_t total) {
         (void)sent;
         (void)total;
     }
     // Why the last failure happened, in the system's words, shown after the message.
     virtual void FailureDetail(const std::string& detail) { (void)detail; }
+    // What the inputs hold that the box may not expect (an upload that goes
+    // empty, a byte-order mark skipped); the update goes on.
+    virtual void Warning(const std::string& text) { (void)text; }
 };
 
 }  // namespace quillon

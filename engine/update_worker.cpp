@@ -121,7 +121,7 @@ private:
 
     void OpenPort() {
         if (!m_port.Open(m_view.ComPort(), m_view.BaudRate())) {
-            m_view.FailureDetail(m_port.OpenError());
+            m_view.FailureDetail("cannot open " + m_port.Device() + ": " + m_port.OpenError());
             FailApp(UpdateOutcome::PortOpenFailed, "Failed to open serial port!");
         }
     }
@@ -147,6 +147,7 @@ private:
             m_view.FailureDetail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
+        PassOnWarnings();
         if (!SendWholeFile(PacketName(m_main.OutputFolder(), 1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
         }
@@ -160,12 +161,20 @@ private:
         }
     }
 
+    void PassOnWarnings() {
+        const auto& warnings = m_main.Warnings();
+        for (; m_warningsPassed < warnings.size(); ++m_warningsPassed) {
+            m_view.Warning(warnings[m_warningsPassed]);
+        }
+    }
+
     void BuildSeries() {
         const char* invalid = "Invalid input file (BOOT)!";
         if (!Guarded(invalid, [this] { return m_main.Build(); })) {
             m_view.FailureDetail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
+        PassOnWarnings();
         m_fileCount = m_main.FileCount();
     }
 
@@ -195,11 +204,13 @@ private:
             if (result < 0) {
                 break;
             }
-            m_view.BytesSent(m_bytesSent + static_cast<std::uint64_t>(result), m_bytesTotal);
+            auto written = m_bytesSent + static_cast<std::uint64_t>(result);
+            m_view.BytesSent(written - std::min(written, m_port.BytesInFlight()), m_bytesTotal);
         }
         m_bytesSent += FileSize(name);
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
+        m_view.BytesSent(m_bytesSent, m_bytesTotal);  // answered: it has all arrived
         if (code == kRejected || code == kNoReply) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
                      "Download Failed CheckSum/Timeout");
@@ -427,6 +438,7 @@ private:
     std::uint32_t m_fileCount = 0;
     std::uint64_t m_bytesSent = 0;
     std::uint64_t m_bytesTotal = 0;
+    std::size_t m_warningsPassed = 0;
     std::mutex m_pauseMutex;
     std::condition_variable_any m_pauseWake;
 };

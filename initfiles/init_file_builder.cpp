@@ -1,6 +1,7 @@
 #include "initfiles/init_file_builder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -27,8 +28,28 @@ std::string OpenFailure(const std::string& verb, const std::string& path, int er
 }  // namespace
 
 InitFileBuilder::~InitFileBuilder() {
-    if (!m_keepFiles) {
+    if (!m_keepFiles && !m_measureOnly) {
         DeleteFiles();
+    }
+}
+
+void InitFileBuilder::MeasureOnly() {
+    m_measureOnly = true;
+    m_packet.MeasureOnly();
+}
+
+// Once each: the bus file is read twice in an update.
+void InitFileBuilder::Warn(const std::string& text) {
+    if (std::find(m_warnings.begin(), m_warnings.end(), text) == m_warnings.end()) {
+        m_warnings.push_back(text);
+    }
+}
+
+void InitFileBuilder::NoteByteOrderMark(const TextFile& text, const std::string& path) {
+    if (text.SkippedByteOrderMark()) {
+        Warn("note: " + path +
+             " starts with a UTF-8 byte-order mark (as Windows Notepad writes one); it was "
+             "skipped");
     }
 }
 
@@ -79,6 +100,7 @@ bool InitFileBuilder::WriteBusConfig() {
             group.clear();
         }
     }
+    NoteByteOrderMark(text, path);
     return group.empty() || WriteBusGroup(group, path);
 }
 
@@ -114,25 +136,37 @@ bool InitFileBuilder::WriteUploads() {
     if (!text.ReadLine(line)) {
         return true;
     }
+    NoteByteOrderMark(text, path);
     if (auto address = ScanHexField(line, kAddressWidth)) {
         m_execAddress = *address;
     }
-    while (text.ReadLine(line)) {
-        if (!WriteUpload(folder + line)) {
+    for (int number = 2; text.ReadLine(line); ++number) {
+        if (!WriteUpload(folder, line, path, number)) {
             return false;
         }
     }
     return true;
 }
 
-bool InitFileBuilder::WriteUpload(const std::string& source) {
+bool InitFileBuilder::WriteUpload(const std::string& folder, const std::string& name,
+                                  const std::string& list, int line) {
+    const std::string source = folder + name;
     // A name that does not open as a regular file (missing, a folder, a
     // FIFO, a device) gives an empty payload, so only a real file is measured.
+    // The box gets that empty upload, as it always has; the user is told.
     std::uint64_t size = 0;
     File probe;
+    const char* why = nullptr;
     if (probe.Open(source, File::Mode::ReadExisting)) {
         size = probe.GetLength();
         probe.Close();
+        why = size == 0 ? "is empty" : nullptr;
+    } else {
+        why = probe.LastOpenError() == ENOENT ? "is missing" : "is not a regular file";
+    }
+    if (why != nullptr) {
+        Warn("warning: " + list + " line " + std::to_string(line) + ": \"" + name + "\" " + why +
+             "; the box gets an empty upload for it");
     }
     if (size > kMaxPayload) {
         return Fail("upload file " + source + " is " + std::to_string(size) +
@@ -279,13 +313,16 @@ bool InitFileBuilder::EndPacket() {
     if (length > kMaxRecordLength) {
         std::string name = m_packet.Path();
         m_packet.Discard();
-        File::Remove(name);
+        if (!m_measureOnly) {
+            File::Remove(name);
+        }
         return Fail("record " + name + " would be " + std::to_string(length) +
                     " bytes long; the length field holds at most " +
                     std::to_string(kMaxRecordLength));
     }
     m_packet.PatchLength();
     m_packet.AppendChecksum();
+    m_seriesBytes += m_packet.GetLength();
     m_packet.Close();
     return true;
 }

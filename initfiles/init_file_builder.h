@@ -46,6 +46,15 @@ public:
     // Leaves the packet files on disk when the builder is destroyed, for a
     // caller that hands them on (`quillon-cli pack`).
     void KeepFiles() { m_keepFiles = true; }
+    // Builds nothing on disk: every step reads its inputs and measures its
+    // records as it would write them, so that a caller can check the inputs
+    // and tell the series' size before the box is reset.
+    void MeasureOnly();
+    // The bytes of every record made so far.
+    std::uint64_t SeriesBytes() const { return m_seriesBytes; }
+    // What the inputs hold that the box may not expect: uploads that go
+    // empty, a byte-order mark skipped. Each names its file (and line).
+    const std::vector<std::string>& Warnings() const { return m_warnings; }
 
 private:
     std::string InputFolder() const;
@@ -54,7 +63,10 @@ private:
     bool BeginPacket(int code);
     bool EndPacket();
     bool WriteBusGroup(const std::vector<std::uint16_t>& values, const std::string& source);
-    bool WriteUpload(const std::string& source);
+    bool WriteUpload(const std::string& folder, const std::string& name, const std::string& list,
+                     int line);
+    void Warn(const std::string& text);
+    void NoteByteOrderMark(const TextFile& text, const std::string& path);
     bool RequireFullBuild(const char* what);
     bool RequirePositiveBlockSize(std::int32_t size);
 
@@ -66,6 +78,9 @@ private:
     std::uint32_t m_execAddress = 0xFFFFFFFF;
     std::string m_lastError;
     bool m_keepFiles = false;
+    bool m_measureOnly = false;
+    std::uint64_t m_seriesBytes = 0;
+    std::vector<std::string> m_warnings;
 };
 
 }  // namespace quillon

@@ -14,6 +14,11 @@ constexpr std::size_t kChunk = 64 * 1024;
 
 bool PacketFile::Open(const std::string& path, File::Mode mode) {
     Discard();
+    m_path = path;
+    if (m_measureOnly) {
+        m_measuring = true;
+        return true;
+    }
     return m_file.Open(path, mode);
 }
 
@@ -81,7 +86,7 @@ void PacketFile::AppendChecksum() {
 
 void PacketFile::Close() {
     if (!m_file.IsOpen()) {
-        m_bytes.clear();
+        Discard();
         return;
     }
     try {
@@ -89,7 +94,7 @@ void PacketFile::Close() {
     } catch (const FileError&) {
         // A record that could not be written leaves no file: a cut or empty
         // one would be sent as it stands by whoever finds it.
-        std::string path = m_file.Path();
+        std::string path = m_path;
         Discard();
         try {
             File::Remove(path);
@@ -102,6 +107,7 @@ void PacketFile::Close() {
 
 void PacketFile::Discard() {
     m_bytes.clear();
+    m_measuring = false;
     m_file.Close();
 }
 

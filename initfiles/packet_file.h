@@ -39,8 +39,11 @@ public:
 
     // A record still open is dropped unwritten; false when the file cannot be opened.
     bool Open(const std::string& path, File::Mode mode);
-    bool IsOpen() const { return m_file.IsOpen(); }
-    const std::string& Path() const { return m_file.Path(); }
+    bool IsOpen() const { return m_file.IsOpen() || m_measuring; }
+    const std::string& Path() const { return m_path; }
+    // From now on records are put together and measured, but no file is
+    // created or written: what a series would be, before it is written.
+    void MeasureOnly() { m_measureOnly = true; }
     int LastOpenError() const { return m_file.LastOpenError(); }
 
     void WriteHeader(int code);
@@ -62,7 +65,10 @@ public:
 
 private:
     File m_file;
+    std::string m_path;
     std::vector<std::uint8_t> m_bytes;  // the record; keeps its capacity from one to the next
+    bool m_measureOnly = false;
+    bool m_measuring = false;  // a record is open in measure-only mode
 };
 
 }  // namespace quillon

@@ -11,7 +11,9 @@ FileError::FileError(std::string path, int systemError, const std::string& actio
       m_path(std::move(path)),
       m_systemError(systemError) {}
 
-std::string FileError::Reason() const { return std::strerror(m_systemError); }
+std::string FileError::Reason() const {
+    return std::strerror(m_systemError);
+}
 
 File::~File() {
     Close();
@@ -34,6 +36,16 @@ bool TextFile::Refill() {
 }
 
 bool TextFile::ReadLine(std::string& line) {
+    if (!m_started) {
+        m_started = true;
+        static const char kMark[] = "\xEF\xBB\xBF";
+        while (m_buffer.size() < 3 && Refill()) {
+        }
+        if (m_buffer.compare(0, 3, kMark) == 0) {
+            m_pos = 3;
+            m_skippedMark = true;
+        }
+    }
     std::size_t searchFrom = m_pos;
     for (;;) {
         std::size_t lf = m_buffer.find('\n', searchFrom);

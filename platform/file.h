@@ -51,6 +51,8 @@ public:
     void Close();
 
     static void Remove(const std::string& path);
+    // 0 when files can be created in the folder, else the system's error.
+    static int FolderWriteError(const std::string& folder);
     // Puts from in the place of to, replacing it in one step.
     static void Replace(const std::string& from, const std::string& to);
 
@@ -64,10 +66,14 @@ private:
 };
 
 // A text file read one line at a time. A line ends at LF; a CR before the
-// LF is dropped with it; a last line without a line end still counts.
+// LF is dropped with it; a last line without a line end still counts. A
+// UTF-8 byte-order mark at the start (Windows Notepad writes one) is not
+// part of the first line: it would hide a value or a section there.
 class TextFile : public File {
 public:
     bool ReadLine(std::string& line);
+    // Whether the file began with a byte-order mark that was skipped.
+    bool SkippedByteOrderMark() const { return m_skippedMark; }
 
 private:
     bool Refill();
@@ -75,6 +81,8 @@ private:
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_atEnd = false;
+    bool m_started = false;
+    bool m_skippedMark = false;
 };
 
 }  // namespace quillon

@@ -190,12 +190,60 @@ TEST_F(BuilderTest, NonRegularUploadGivesEmptyPayload) {
     std::filesystem::create_directory(m_boot / "folder");
     ASSERT_EQ(::mkfifo((m_boot / "fifo").c_str(), 0644), 0);
     ASSERT_EQ(::symlink("/dev/zero", (m_boot / "zero").c_str()), 0);
-    m_boot.Write("init_uploads.txt", "FFFFFFFF\nfolder\nfifo\nzero\n");
+    m_boot.Write("empty.bin", "");
+    m_boot.Write("init_uploads.txt", "FFFFFFFF\nfolder\nfifo\nzero\nmissing.bin \nempty.bin\n");
     ASSERT_TRUE(m_builder.Build());
-    EXPECT_EQ(m_builder.FileCount(), 3u);
-    for (const char* name : {"0001", "0002", "0003"}) {
+    EXPECT_EQ(m_builder.FileCount(), 5u);
+    for (const char* name : {"0001", "0002", "0003", "0004", "0005"}) {
         EXPECT_EQ(m_boot.Read(name), Record(CMD_UPLOAD, "")) << name;
     }
+    // Each still goes to the box as an empty upload, but the user is told,
+    // with its line; the name in quotes shows a trailing blank.
+    const std::string list = m_boot / "init_uploads.txt";
+    const std::string tail = "; the box gets an empty upload for it";
+    EXPECT_EQ(m_builder.Warnings(),
+              (std::vector<std::string>{
+                  "warning: " + list + " line 2: \"folder\" is not a regular file" + tail,
+                  "warning: " + list + " line 3: \"fifo\" is not a regular file" + tail,
+                  "warning: " + list + " line 4: \"zero\" is not a regular file" + tail,
+                  "warning: " + list + " line 5: \"missing.bin \" is missing" + tail,
+                  "warning: " + list + " line 6: \"empty.bin\" is empty" + tail}));
+}
+
+// Windows Notepad starts a file with a byte-order mark; it would hide the
+// first value or the address.
+TEST_F(BuilderTest, ByteOrderMarkIsSkippedWithANote) {
+    m_boot.Write("c_bus.txt",
+                 "\xEF\xBB\xBF"
+                 "1234\n");
+    m_boot.Write("init_uploads.txt",
+                 "\xEF\xBB\xBF"
+                 "80000000\n");
+    ASSERT_TRUE(m_builder.Build());
+    EXPECT_EQ(m_boot.Read("0001"), Record(CMD_CBUS, Words({0x1234})));
+    EXPECT_EQ(m_boot.Read("0002"), Record(CMD_EXEC_ADDRESS, Dword(0x80000000)));
+    ASSERT_EQ(m_builder.Warnings().size(), 2u);
+    EXPECT_NE(m_builder.Warnings()[0].find(m_boot / "c_bus.txt"), std::string::npos);
+    EXPECT_NE(m_builder.Warnings()[1].find("byte-order mark"), std::string::npos);
+}
+
+// Measuring tells the series' size without a file, and leaves alone the
+// files of a series already there.
+TEST_F(BuilderTest, MeasuringWritesNothingAndCountsTheBytes) {
+    m_boot.Write("c_bus.txt", "1234\n5678\n");
+    m_boot.Write("init_uploads.txt", "80000000\nload.bin\n");
+    m_boot.Write("load.bin", std::string(300, 'l'));
+    m_boot.Write("0001", "kept");
+    {
+        InitFileBuilder measure;
+        measure.MeasureOnly();
+        measure.SetFolder(m_boot.Folder());
+        ASSERT_TRUE(measure.WriteBusConfig() && measure.Build());
+        EXPECT_EQ(measure.FileCount(), 4u);
+        EXPECT_EQ(measure.SeriesBytes(), 3 * 12u + (300 + 8));  // bus twice, exec, upload
+        EXPECT_FALSE(Exists("0002"));
+    }
+    EXPECT_EQ(m_boot.Read("0001"), "kept");
 }
 
 // Mended: a packet name that is a symbolic link is not followed.
