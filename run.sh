@@ -2,11 +2,13 @@
 # Set-up, build and the two main jobs on a fresh Debian 12 machine.
 #   ./run.sh demo   a whole update against the built-in box emulator
 #   ./run.sh test   every test
+#   ./run.sh package  a Debian package (.deb) of both programs, in build/package/
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev)
+          libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev
+          help2man dpkg-dev)
 # QUILLON_BUILD_DIR, QUILLON_CMAKE_ARGS and QUILLON_CTEST_ARGS let CI's
 # sanitizer runs use their own build folders, options and test selection.
 BUILD_DIR=${QUILLON_BUILD_DIR:-build}
@@ -60,8 +62,14 @@ case "${1:-}" in
         configure_and_build
         ctest --test-dir "$BUILD_DIR" --output-on-failure -j2 ${QUILLON_CTEST_ARGS:-}
         ;;
+    package)
+        install_missing
+        configure_and_build
+        (cd "$BUILD_DIR" && cpack -G DEB)
+        ls "$BUILD_DIR"/package/*.deb
+        ;;
     *)
-        echo "usage: $0 demo|test" >&2
+        echo "usage: $0 demo|test|package" >&2
         exit 2
         ;;
 esac

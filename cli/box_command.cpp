@@ -4,7 +4,9 @@
 
 #include "cli/box_options.h"
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "platform/interrupts.h"
+#include "platform/serial_line.h"
 #include "sim/box_emulator.h"
 
 namespace quillon::cli {
@@ -89,8 +91,10 @@ void AddBoxCommand(CLI::App& app, int& exitCode) {
     auto* device = command->add_option("--device", options->device, "Serve this serial device");
     command->add_option("--link", options->link, "Make PATH a symbolic link to the pseudo-terminal")
         ->excludes(device);
-    command->add_option("--baud", options->box.baud, "Take bytes no faster than this rate")
-        ->check(CLI::NonNegativeNumber);
+    command
+        ->add_option("--baud", options->box.baud,
+                     "Take bytes no faster than this rate (0: as fast as they come)")
+        ->check(WholeNumber(0, kHighestBaud));
     AddBoxFaultOptions(command, options->box);
     command->callback([options, &exitCode] { exitCode = RunBox(*options); });
 }

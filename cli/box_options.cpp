@@ -1,5 +1,7 @@
 #include "cli/box_options.h"
 
+#include "cli/option_checks.h"
+
 namespace quillon::cli {
 
 namespace {
@@ -10,7 +12,7 @@ void AddMilliseconds(CLI::App* command, const std::string& name, std::chrono::mi
     command
         ->add_option_function<int>(
             name, [&value](int ms) { value = std::chrono::milliseconds(ms); }, help)
-        ->check(CLI::NonNegativeNumber)
+        ->check(WholeNumberFrom(0))
         ->default_str(std::to_string(value.count()));
 }
 
@@ -20,10 +22,10 @@ void AddBoxFaultOptions(CLI::App* command, sim::BoxOptions& options) {
     const std::string group = "Box emulator";
     command
         ->add_option("--reject-record", options.rejectRecord, "Answer record K (1-based) with 0x11")
-        ->check(CLI::NonNegativeNumber)
+        ->check(WholeNumberFrom(0))
         ->group(group);
     command->add_option("--silent-record", options.silentRecord, "Give no reply to record K")
-        ->check(CLI::NonNegativeNumber)
+        ->check(WholeNumberFrom(0))
         ->group(group);
     command
         ->add_flag("--no-handshake-verdict", options.noHandshakeVerdict,
@@ -38,16 +40,16 @@ void AddBoxFaultOptions(CLI::App* command, sim::BoxOptions& options) {
                    "End with a failure report (0x0F 0x0F)")
         ->group(group);
     command->add_option("--noise", options.noiseBytes, "Noise bytes before each reply and report")
-        ->check(CLI::Range(0, 1000))
+        ->check(WholeNumber(0, 1000))
         ->group(group);
     command->add_flag("--partial-frames", options.partialFrames, "Cut some progress reports short")
         ->group(group);
     command
         ->add_option("--hang-up-after", options.hangUpAfterRecord, "Close the line after record K")
-        ->check(CLI::NonNegativeNumber)
+        ->check(WholeNumberFrom(0))
         ->group(group);
     command->add_option("--sector-size", options.bytesPerSector, "Bytes per erased sector")
-        ->check(CLI::PositiveNumber)
+        ->check(WholeNumberFrom(1))
         ->capture_default_str()
         ->group(group);
     AddMilliseconds(command, "--erase-ms", options.eraseTime, "Time the whole erase takes");

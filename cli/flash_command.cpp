@@ -6,6 +6,8 @@
 #include "app/app_settings.h"
 #include "cli/box_options.h"
 #include "cli/commands.h"
+#include "cli/option_checks.h"
+#include "cli/preflight.h"
 #include "cli/terminal_view.h"
 #include "cli/trace_writer.h"
 #include "engine/update_worker.h"
@@ -86,25 +88,6 @@ int ExitCodeOf(unsigned outcome, int signal) {
     return kExitConnection;
 }
 
-// Named in words: a rate that no serial hardware offers, or no number at all.
-CLI::Validator BaudRate() {
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            int rate = 0;
-            bool number = !text.empty() && text.size() <= 9 &&
-                          text.find_first_not_of("0123456789") == std::string::npos;
-            if (number) {
-                rate = std::stoi(text);
-            }
-            if (!number || !BaudRateProblem(rate).empty()) {
-                return "the baud rate must be a whole number from " + std::to_string(kLowestBaud) +
-                       " to " + std::to_string(kHighestBaud) + ", not " + text;
-            }
-            return {};
-        },
-        "RATE");
-}
-
 bool ParseAddress(const std::string& text, std::uint32_t& address) {
     std::string digits = text;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
@@ -125,7 +108,11 @@ ProgressStyle StyleOf(const std::string& name) {
         return ProgressStyle::Plain;
     if (name == "jsonl")
         return ProgressStyle::Jsonl;
-    return ConsoleIsTerminal(ConsoleStream::Out) ? ProgressStyle::Human : ProgressStyle::Plain;
+    // A terminal that cannot move the cursor gets lines, as a pipe does.
+    const char* term = std::getenv("TERM");
+    bool dumb = term != nullptr && std::string(term) == "dumb";
+    return ConsoleIsTerminal(ConsoleStream::Out) && !dumb ? ProgressStyle::Human
+                                                          : ProgressStyle::Plain;
 }
 
 // The settings file gives the defaults; the options override them.
@@ -161,9 +148,46 @@ bool MakeConfig(const FlashOptions& options, FlashConfig& config) {
     return true;
 }
 
+constexpr auto kResetHintAfter = std::chrono::seconds(30);
+constexpr auto kHintCheck = std::chrono::seconds(1);
+
+// After a while of waiting for the boot loader, one word on what is watched
+// and what starts it.
+class ResetHint {
+public:
+    ResetHint(TerminalView& view, std::string device) : m_view(view), m_device(std::move(device)) {}
+
+    // How long the caller may sleep before the hint is due; none once it is
+    // given or no longer needed.
+    std::optional<std::chrono::milliseconds> Due() {
+        if (m_done) {
+            return std::nullopt;
+        }
+        auto since = m_view.WaitingSince();
+        if (!since) {
+            m_done = m_view.PastWaiting();
+            return m_done ? std::nullopt : std::optional(std::chrono::milliseconds(kHintCheck));
+        }
+        auto waited = std::chrono::steady_clock::now() - *since;
+        if (waited < kResetHintAfter) {
+            return std::chrono::ceil<std::chrono::milliseconds>(kResetHintAfter - waited);
+        }
+        m_view.Warn("hint: still waiting for the boot loader on " + m_device +
+                    ": press the box's reset button to start it; if it does not answer, check "
+                    "the wiring (TX to RX, RX to TX, ground) and the baud rate");
+        m_done = true;
+        return std::nullopt;
+    }
+
+private:
+    TerminalView& m_view;
+    std::string m_device;
+    bool m_done = false;
+};
+
 // Runs the worker on a thread of its own so that an interrupt can ask it to
 // stop and still wait for it to delete its files and release the port.
-unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts) {
+unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts, const std::string& device) {
     std::atomic<bool> done{false};
     unsigned outcome = 0;
     std::jthread worker([&](std::stop_token stop) {
@@ -171,8 +195,9 @@ unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts) {
         done = true;
         interrupts.Wake();
     });
+    ResetHint hint(view, device);
     while (!done) {
-        if (interrupts.Wait() != 0) {
+        if (interrupts.Wait(hint.Due()) != 0) {
             worker.request_stop();
         }
     }
@@ -212,7 +237,17 @@ int RunFlash(const FlashOptions& options) {
     std::string device = DeviceForPort(config.comPort, config.ports);
     InterruptWatch interrupts;
     ConsoleOutput output;
-    TerminalView view(std::move(config), StyleOf(options.progress), output);
+    ProgressStyle style = StyleOf(options.progress);
+    TerminalView view(config, style, output, ConsoleColumns(ConsoleStream::Out));
+    SeriesFacts facts;
+    if (!CheckInputs(config, view, facts)) {
+        view.Finish(false);
+        AwaitOutput(output, interrupts);
+        return kExitBadInput;
+    }
+    view.Using(UsingLine(options.simulate ? device + " (the built-in box emulator)" : device,
+                         config.baudRate, config, facts),
+               device, facts.files, facts.bytes);
     TraceWriter trace;
     if (!options.trace.empty()) {
         if (!trace.Open(options.trace)) {
@@ -222,7 +257,7 @@ int RunFlash(const FlashOptions& options) {
         trace.OnWriteError([&view](const std::string& reason) { view.Warn("warning: " + reason); });
         view.SetTrace(&trace);
     }
-    unsigned outcome = RunWorker(view, interrupts);
+    unsigned outcome = RunWorker(view, interrupts, device);
     if (static_cast<UpdateOutcome>(outcome) == UpdateOutcome::PortOpenFailed) {
         view.SetHint(DiagnoseOpenFailure(device, view.Detail()));
     }
@@ -244,16 +279,17 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command->footer(kExitCodeHelp);
     auto* device = command->add_option("--device", options->device, "Serial device path");
     command->add_option("--port", options->port, "COM port number, mapped by [PORTS] COMn")
-        ->check(CLI::Range(1, 999))
+        ->check(WholeNumber(1, 999))
         ->excludes(device);
-    command->add_option("--baud", options->baud, "Baud rate, 50 to 12000000")->check(BaudRate());
+    command->add_option("--baud", options->baud, "Baud rate, 50 to 12000000")
+        ->check(WholeNumber(kLowestBaud, kHighestBaud));
     command->add_option("--boot-folder", options->bootFolder,
                         "Folder of c_bus.txt and init_uploads.txt (\"\" for the full build)");
     command->add_option("--start-address", options->startAddress,
                         "Start address for the final execute command, hexadecimal");
     command->add_option("--settings", options->settings,
-                        "Settings file (default: quillon.INI "
-                        "beside the program)");
+                        "Settings file (default: quillon.INI beside the program, else "
+                        "~/.config/quillon/quillon.INI)");
     auto* project = command->add_option("--project", options->project, "Project description");
     auto* image = command->add_option("--image", options->image, "Flash image");
     project->needs(image);
@@ -267,7 +303,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command
         ->add_option("--wait-timeout", options->waitTimeout,
                      "Give up waiting for the boot loader after this many seconds")
-        ->check(CLI::NonNegativeNumber);
+        ->check(Seconds());
     command->callback([options, command, &exitCode] {
         options->bootFolderGiven = command->count("--boot-folder") > 0;
         exitCode = RunFlash(*options);

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_settings.h"
 #include "cli/commands.h"
@@ -35,6 +36,22 @@ int PortNumberOf(const std::string& device, const SerialDeviceInfo& info, const 
     return 0;
 }
 
+constexpr int kWindowPorts = 8;  // System Setting offers COM1 to COM8
+
+// A number the window can offer for a device that has none yet: the lowest
+// one that no present port holds.
+int FreeWindowPort(const std::map<std::string, SerialDeviceInfo>& found, const PortMap& ports,
+                   const std::map<int, bool>& taken) {
+    for (int number = 1; number <= kWindowPorts; ++number) {
+        bool legacyPresent =
+            ports.count(number) == 0 && found.count("/dev/ttyS" + std::to_string(number - 1)) > 0;
+        if (!taken.count(number) && !legacyPresent) {
+            return number;
+        }
+    }
+    return 0;
+}
+
 int ListPorts(const std::string& settingsFile) {
     AppSettings settings =
         settingsFile.empty() ? AppSettings() : AppSettings(settingsFile, ProgramFolder());
@@ -45,11 +62,31 @@ int ListPorts(const std::string& settingsFile) {
         std::printf("no serial devices found\n");
         return 0;
     }
+    std::map<int, bool> taken;
+    std::vector<std::string> unnumbered;
     for (const auto& [device, info] : found) {
         int number = PortNumberOf(device, info, ports);
         std::string com = number > 0 ? "COM" + std::to_string(number) : "-";
         std::printf("%-6s %-16s %s%s%s\n", com.c_str(), device.c_str(), info.usb.c_str(),
                     info.byId.empty() ? "" : "  ", info.byId.c_str());
+        if (number > 0) {
+            taken[number] = true;
+        } else {
+            unnumbered.push_back(device);
+        }
+    }
+    // The window chooses ports by number: say how to give one to a device.
+    for (const std::string& device : unnumbered) {
+        int number = FreeWindowPort(found, ports, taken);
+        if (number == 0) {
+            break;
+        }
+        taken[number] = true;
+        const std::string& byId = found.at(device).byId;
+        std::printf(
+            "hint: to use %s as COM%d in the window, add under [PORTS] in %s:\n  COM%d=%s\n",
+            device.c_str(), number, settings.SettingsPath().c_str(), number,
+            (byId.empty() ? device : byId).c_str());
     }
     return 0;
 }
@@ -62,7 +99,7 @@ void AddPortsCommand(CLI::App& app, int& exitCode) {
         "ports", "List the serial devices present and the COM number each one has");
     command->add_option("--settings", *settings,
                         "Settings file whose [PORTS] COMn keys map numbers (default: quillon.INI "
-                        "beside the program)");
+                        "beside the program, else in ~/.config/quillon/)");
     command->callback([settings, &exitCode] { exitCode = ListPorts(*settings); });
 }
 

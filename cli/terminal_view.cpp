@@ -31,8 +31,10 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string Bar(int position) {
-    const int width = 24;
+constexpr int kWidestBar = 24;
+constexpr int kNarrowestBar = 8;
+
+std::string Bar(int position, int width) {
     int filled = std::clamp(position, 0, 100) * width / 100;
     return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
 }
@@ -63,14 +65,58 @@ const char* PhaseOf(const std::string& status) {
     return "other";
 }
 
-TerminalView::TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out)
-    : m_config(std::move(config)), m_style(style), m_out(out) {}
+constexpr int kDefaultColumns = 80;
+
+TerminalView::TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out, int columns)
+    : m_config(std::move(config)),
+      m_style(style),
+      m_out(out),
+      m_columns(static_cast<std::size_t>(columns > 0 ? columns : kDefaultColumns)) {}
+
+std::optional<Clock::time_point> TerminalView::WaitingSince() const {
+    std::int64_t ticks = m_waitingSince;
+    if (ticks == 0) {
+        return std::nullopt;
+    }
+    return Clock::time_point(Clock::duration(ticks));
+}
+
+void TerminalView::Using(const std::string& line, const std::string& device, std::uint32_t files,
+                         std::uint64_t bytes) {
+    if (m_style != ProgressStyle::Jsonl) {
+        m_out.Write(ConsoleStream::Out, line + "\n");
+        return;
+    }
+    m_out.Write(ConsoleStream::Out, "{\"event\":\"using\",\"device\":" + JsonString(device) +
+                                        ",\"baud\":" + std::to_string(m_config.baudRate) +
+                                        ",\"files\":" + std::to_string(files) +
+                                        ",\"bytes\":" + std::to_string(bytes) + "}\n");
+}
+
+void TerminalView::Warning(const std::string& text) {
+    if (std::find(m_warnings.begin(), m_warnings.end(), text) != m_warnings.end()) {
+        return;
+    }
+    m_warnings.push_back(text);
+    if (m_style == ProgressStyle::Jsonl) {
+        m_out.Write(ConsoleStream::Out,
+                    "{\"event\":\"warning\",\"text\":" + JsonString(text) + "}\n");
+    } else {
+        Warn(text);
+    }
+}
 
 void TerminalView::SetStatusText(const std::string& text) {
     if (text == m_status) {
         return;
     }
     m_status = text;
+    m_lastPhase = PhaseOf(text);
+    bool waiting = m_lastPhase == "wait";
+    m_waitingSince = waiting ? Clock::now().time_since_epoch().count() : 0;
+    if (!waiting && m_lastPhase != "other") {
+        m_pastWaiting = true;
+    }
     switch (m_style) {
         case ProgressStyle::Human:
             ShowHuman(true);
@@ -109,6 +155,18 @@ void TerminalView::BytesSent(std::uint64_t sent, std::uint64_t total) {
     }
 }
 
+// The bar follows the bytes of the download, not the count of its files,
+// and is full once the box has given its verdict.
+int TerminalView::ShownPosition() const {
+    if (m_lastPhase == "end") {
+        return 100;
+    }
+    if (m_lastPhase == "download" && m_total > 0) {
+        return static_cast<int>(50 * std::min(m_sent, m_total) / m_total);
+    }
+    return m_position;
+}
+
 double TerminalView::Rate() const {
     double seconds = std::chrono::duration<double>(Clock::now() - m_firstByte).count();
     return seconds > 0.05 ? static_cast<double>(m_sent) / seconds : 0.0;
@@ -121,16 +179,31 @@ void TerminalView::ShowHuman(bool force) {
         return;
     }
     m_lastDraw = now;
-    std::string line = m_status + "  " + Bar(m_position) + " " + std::to_string(m_position) + "%";
-    if (m_total > 0 && m_sent > 0 && std::string(PhaseOf(m_status)) == "download") {
+    int position = ShownPosition();
+    std::string percent = " " + std::to_string(position) + "%";
+    std::string tail;
+    if (m_total > 0 && m_sent > 0 && m_lastPhase == "download") {
+        char text[96];
         double rate = Rate();
-        line += "  " + Kibibytes(m_sent) + "/" + Kibibytes(m_total);
+        std::snprintf(text, sizeof text, "  %.1f/%s", static_cast<double>(m_sent) / 1024.0,
+                      Kibibytes(m_total).c_str());
+        tail = text;
         if (rate > 0) {
-            char tail[64];
-            std::snprintf(tail, sizeof tail, "  %.1f KiB/s  %.0f s left", rate / 1024.0,
+            std::snprintf(text, sizeof text, "  %.1f KiB/s  %.0f s left", rate / 1024.0,
                           static_cast<double>(m_total - m_sent) / rate);
-            line += tail;
+            tail += text;
         }
+    }
+    // The bar gives way first, down to nothing, so that the figures fit;
+    // then the line is cut one column short of the width: a line that fills
+    // it would wrap, and every redraw would then add a line.
+    int room = static_cast<int>(m_columns) - 1 -
+               static_cast<int>(m_status.size() + 4 + percent.size() + tail.size());
+    std::string bar =
+        room < kNarrowestBar ? std::string() : "  " + Bar(position, std::min(room, kWidestBar));
+    std::string line = m_status + bar + percent + tail;
+    if (line.size() >= m_columns) {
+        line.resize(m_columns - 1);
     }
     // A new status is kept; a redraw of the same one may give way to the next.
     if (force) {
@@ -177,6 +250,12 @@ void TerminalView::Finish(bool cancelled) {
     std::string text =
         cancelled ? "Update cancelled; packet files removed, port released" : m_messageText;
     std::string caption = cancelled ? "Cancelled" : m_messageCaption;
+    if (cancelled &&
+        (m_lastPhase == "execute" || m_lastPhase == "erase" || m_lastPhase == "burn")) {
+        Warn(
+            "The box goes on erasing and burning by itself: leave it powered until it restarts. "
+            "Its verdict will not be seen here.");
+    }
     if (m_style == ProgressStyle::Jsonl) {
         m_out.Write(ConsoleStream::Out, "{\"event\":\"end\",\"caption\":" + JsonString(caption) +
                                             ",\"message\":" + JsonString(text) +

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/console_output.h"
 #include "engine/update_view.h"
@@ -30,7 +32,8 @@ enum class ProgressStyle { Human, Plain, Jsonl };
 // console output, so the worker never waits for the reader.
 class TerminalView : public UpdateView {
 public:
-    TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out);
+    // columns: the terminal's width, 0 when unknown (80 is taken then).
+    TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out, int columns = 0);
 
     std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
     void EnableUpdateButton(bool) override {}
@@ -55,6 +58,10 @@ public:
     }
     void BytesSent(std::uint64_t sent, std::uint64_t total) override;
     void FailureDetail(const std::string& detail) override { m_detail = detail; }
+    void Warning(const std::string& text) override;
+    // The first line: what the update uses (in jsonl, a "using" event).
+    void Using(const std::string& line, const std::string& device, std::uint32_t files,
+               std::uint64_t bytes);
     LineTrace* Trace() override { return m_trace; }
     void SetTrace(LineTrace* trace) { m_trace = trace; }
 
@@ -65,16 +72,27 @@ public:
     void Finish(bool cancelled);
     // A warning on the error stream, in its turn with the rest of the output.
     void Warn(const std::string& text);
+    // Since when the update has waited for the boot loader; none while it
+    // does something else. Read from another thread than the worker's.
+    std::optional<std::chrono::steady_clock::time_point> WaitingSince() const;
+    // Whether the wait for the boot loader is over.
+    bool PastWaiting() const { return m_pastWaiting; }
 
 private:
     void ShowHuman(bool force);
     void EmitJson(const char* event);
     void ShowMessage(const std::string& text, const std::string& caption);
     double Rate() const;
+    int ShownPosition() const;
 
     FlashConfig m_config;
     ProgressStyle m_style;
     ConsoleOutput& m_out;
+    std::size_t m_columns;
+    std::string m_lastPhase;
+    std::vector<std::string> m_warnings;          // each said once
+    std::atomic<std::int64_t> m_waitingSince{0};  // steady clock ticks, 0: not waiting
+    std::atomic<bool> m_pastWaiting{false};
     std::timed_mutex m_updateMutex;
     std::string m_status;
     int m_position = 0;

@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,11 @@ bool ConsoleWrite(ConsoleStream stream, const char* text, std::size_t size) {
 
 bool ConsoleIsTerminal(ConsoleStream stream) {
     return ::isatty(FdOf(stream)) == 1;
+}
+
+int ConsoleColumns(ConsoleStream stream) {
+    winsize size{};
+    return ::ioctl(FdOf(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 }  // namespace quillon

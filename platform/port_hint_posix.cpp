@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -30,6 +31,14 @@ bool InGroup(gid_t group) {
     return false;
 }
 
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// From the device's mode and group: joining root's group is never the way,
+// and a group without read and write access lets no member in.
 std::string PermissionHint(const std::string& device) {
     struct stat info {};
     if (::stat(device.c_str(), &info) != 0) {
@@ -37,12 +46,24 @@ std::string PermissionHint(const std::string& device) {
     }
     const struct group* owner = ::getgrgid(info.st_gid);
     std::string group = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
-    if (InGroup(info.st_gid)) {
-        return "hint: " + device + " belongs to group " + group +
-               ", and you are in it; the device's mode may still refuse you";
+    std::string facts = device + " (mode " + ModeText(info.st_mode) + ", group " + group + ")";
+    bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (info.st_gid == 0 || !groupMayUse) {
+        return "hint: only root can open " + facts +
+               "; run as root, or have an administrator give the device a group such as "
+               "dialout with read and write access (a udev rule)";
     }
-    return "hint: " + device + " belongs to group " + group +
-           ", and you are not in it: sudo usermod -aG " + group + " $USER, then log in again";
+    if (InGroup(info.st_gid)) {
+        return "hint: you are in the group of " + facts +
+               "; if you joined it only now, log in again";
+    }
+    return "hint: " + facts + " is open to its group, and you are not in it: sudo usermod -aG " +
+           group + " $USER, then log in again";
+}
+
+bool EndsWith(const std::string& text, const char* tail) {
+    std::size_t size = std::strlen(tail);
+    return text.size() >= size && text.compare(text.size() - size, size, tail) == 0;
 }
 
 // Whoever keeps the port from us: processes that have it open, or the live
@@ -80,13 +101,13 @@ std::string DiagnoseOpenFailure(const std::string& device, const std::string& re
     if (device.empty()) {
         return "hint: the port number must be 1 or more";
     }
-    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM)) {
+    if (EndsWith(reason, std::strerror(EACCES)) || EndsWith(reason, std::strerror(EPERM))) {
         return PermissionHint(device);
     }
-    if (reason == std::strerror(EBUSY) || reason == std::strerror(EWOULDBLOCK)) {
+    if (EndsWith(reason, std::strerror(EBUSY)) || EndsWith(reason, std::strerror(EWOULDBLOCK))) {
         return BusyHint(device);
     }
-    if (reason == std::strerror(ENOENT)) {
+    if (EndsWith(reason, std::strerror(ENOENT))) {
         return MissingHint(device);
     }
     return {};

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "tests/cleanup_checks.h"
@@ -100,6 +101,7 @@ TEST_F(FlashTest, BadInputAndPortFailures) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(CliRunner::LastLine(run.out), "quillon: Invalid CBUS file (BOOT)!");
     EXPECT_NE(run.err.find("c_bus.txt"), std::string::npos) << run.err;
+    m_boot.Write("c_bus.txt", "1234\n");
 
     run = m_cli.Run("flash --progress plain --settings " + CliRunner::Quote(m_settings) +
                     " --boot-folder " + CliRunner::Quote(m_boot.Folder()) + " --device " +
@@ -113,6 +115,9 @@ TEST_F(FlashTest, BadInputAndPortFailures) {
     EXPECT_EQ(run.exitCode, 64);
     run = m_cli.Run("flash --progress fancy");
     EXPECT_EQ(run.exitCode, 64);
+    run = m_cli.Run("flahs");
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_EQ(run.err, "quillon-cli: unknown command \"flahs\"; did you mean \"flash\"?\n");
 
     // A rate no serial hardware offers would stretch every wait for ever.
     run = m_cli.Run("flash --baud 1");
@@ -132,11 +137,64 @@ TEST_F(FlashTest, WaitTimeoutBoundsTheWaitForTheBootLoader) {
     ::grantpt(master);
     ::unlockpt(master);
     CliRun run = m_cli.Run("flash --progress plain --wait-timeout 0.3 --settings " +
-                           CliRunner::Quote(m_settings) + " --device " +
+                           CliRunner::Quote(m_settings) + " --boot-folder " +
+                           CliRunner::Quote(m_boot.Folder()) + " --device " +
                            CliRunner::Quote(::ptsname(master)));
     ::close(master);
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_EQ(CliRunner::LastLine(run.out), "Connect Failed: " + kCheck);
+}
+
+// What the update would find wrong only after the box was reset ends the run
+// at once; uploads that go empty are said before the wait, where the user
+// can still mend them.
+TEST_F(FlashTest, SaysWhatItUsesAndChecksBeforeWaiting) {
+    CliRun run =
+        m_cli.Run("flash --progress plain --settings " + CliRunner::Quote(m_settings) +
+                  " --boot-folder /nonexistent --device " + CliRunner::Quote(m_boot / "no-port"));
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(CliRunner::LastLine(run.out), "quillon: Invalid CBUS file (BOOT)!");
+    EXPECT_NE(run.err.find("boot folder /nonexistent does not exist"), std::string::npos)
+        << run.err;
+
+    m_boot.Write("init_uploads.txt", "80000000\nload.bin\nmissing.bin \n");
+    run = Flash("");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::regex first(
+        "Using /dev/\\S+ \\(the built-in box emulator\\) at 115200 baud, boot folder " +
+        m_boot.Folder() + " \\(7 packet files, 2\\.[0-9] KiB\\)\n.*");
+    EXPECT_TRUE(std::regex_search(run.out, first, std::regex_constants::match_continuous))
+        << run.out;
+    const std::string warning = "warning: " + m_boot.Folder() +
+                                "init_uploads.txt line 3: \"missing.bin \" is missing; the box "
+                                "gets an empty upload for it\n";
+    EXPECT_EQ(run.err, warning) << "said once, before the wait";
+}
+
+// In an 80-column terminal every redraw must stay on its line; the bar
+// follows the bytes of a large file, and is full once the box has answered.
+TEST_F(FlashTest, HumanProgressFitsTheWidthFollowsBytesAndEndsFull) {
+    m_boot.Write("load.bin", std::string(60000, 'x'));
+    CliRun run = Flash("--baud 230400", "human");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::set<std::string> percentsOfTheLargeFile;
+    std::string lastRedraw;
+    for (std::size_t at = run.out.find('\r'); at != std::string::npos;) {
+        std::size_t next = run.out.find_first_of("\r\n", at + 1);
+        std::string redraw = run.out.substr(at + 4, next - at - 4);  // after "\r\033[K"
+        EXPECT_LT(redraw.size(), 80u) << redraw;
+        std::smatch percent;
+        if (redraw.rfind("(step 1/3) Downloading 0005/0006", 0) == 0 &&
+            std::regex_search(redraw, percent, std::regex(" ([0-9]+)%"))) {
+            percentsOfTheLargeFile.insert(percent[1]);
+        }
+        lastRedraw = redraw;
+        at = run.out.find('\r', at + 1);
+    }
+    EXPECT_GE(percentsOfTheLargeFile.size(), 3u);
+    EXPECT_NE(lastRedraw.find("Burning finished!  [########################] 100%"),
+              std::string::npos)
+        << lastRedraw;
 }
 
 TEST_F(FlashTest, JsonLinesForScripts) {
