@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include "initfiles/boot_folder.h"
 #include "platform/ini_file.h"
@@ -38,7 +39,18 @@ PortMap ReadPorts(const std::string& path) {
 }  // namespace
 
 AppSettings::AppSettings()
-    : AppSettings(quillon::ProgramFolder() + kSettingsFileName, quillon::ProgramFolder()) {}
+    : AppSettings(FindSettingsFile(quillon::ProgramFolder(), UserConfigFolder()),
+                  quillon::ProgramFolder()) {}
+
+std::string AppSettings::FindSettingsFile(const std::string& programFolder,
+                                          const std::string& userFolder) {
+    std::string beside = programFolder + kSettingsFileName;
+    std::error_code error;
+    if (userFolder.empty() || std::filesystem::exists(beside, error)) {
+        return beside;
+    }
+    return userFolder + "quillon/" + kSettingsFileName;
+}
 
 AppSettings::AppSettings(std::string settingsPath, std::string programFolder)
     : m_settingsPath(std::move(settingsPath)), m_programFolder(std::move(programFolder)) {}
@@ -82,6 +94,15 @@ void AppSettings::Load() {
 void AppSettings::Save() const {
     AppSettings stored(m_settingsPath, m_programFolder);
     stored.LoadFields();
+    bool changed = m_pathToBootFiles != stored.m_pathToBootFiles ||
+                   m_lastDevice != stored.m_lastDevice || m_lastSpeed != stored.m_lastSpeed ||
+                   m_lastExecAddr != stored.m_lastExecAddr;
+    if (changed) {
+        // The user's settings folder may not exist before the first save.
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(m_settingsPath).parent_path(),
+                                            ignored);
+    }
     // Only what the user changed goes back, so a value the file never held
     // stays a default and every other line stays as it was.
     if (m_pathToBootFiles != stored.m_pathToBootFiles) {

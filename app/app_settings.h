@@ -10,7 +10,7 @@ namespace quillon {
 // The program's settings, read from the INI file beside the window program.
 class AppSettings {
 public:
-    // The settings file beside the running program, named after the window program.
+    // The settings file the programs use (see FindSettingsFile).
     AppSettings();
     // A settings file elsewhere; programFolder stands in for the program's own.
     AppSettings(std::string settingsPath, std::string programFolder);
@@ -23,6 +23,13 @@ public:
     void Save() const;
 
     const std::string& SettingsPath() const { return m_settingsPath; }
+
+    // quillon.INI beside the program when it is there (a portable copy),
+    // else in the user's folder (userFolder/quillon/), where it is also
+    // written when neither exists yet: an installed program must not write
+    // beside itself in /usr/bin.
+    static std::string FindSettingsFile(const std::string& programFolder,
+                                        const std::string& userFolder);
     const std::string& ProgramFolder() const { return m_programFolder; }
 
     std::string m_pathToFlashSec;

@@ -10,6 +10,11 @@ std::string ProgramPath();
 // The folder of the running executable, with its trailing separator.
 std::string ProgramFolder();
 
+// The user's folder for settings, with its trailing separator:
+// $XDG_CONFIG_HOME, else ~/.config/ (on Windows, %APPDATA%); empty when
+// the system names none.
+std::string UserConfigFolder();
+
 // This process's number, as lock files record it.
 int ProcessId();
 

@@ -23,6 +23,24 @@ protected:
     std::string m_path = m_program / "quillon.INI";
 };
 
+// An installed program must not write beside itself in /usr/bin; a copy with
+// its settings beside it stays portable.
+TEST_F(AppSettingsTest, SettingsFileIsFoundBesideTheProgramElseInTheUsersFolder) {
+    TempDir user;
+    const std::string inUserFolder = user.Folder() + "quillon/quillon.INI";
+    EXPECT_EQ(AppSettings::FindSettingsFile(m_program.Folder(), user.Folder()), inUserFolder);
+    EXPECT_EQ(AppSettings::FindSettingsFile(m_program.Folder(), ""), m_path);
+    m_program.Write("quillon.INI", "");
+    EXPECT_EQ(AppSettings::FindSettingsFile(m_program.Folder(), user.Folder()), m_path);
+
+    // A first save creates the user's folder.
+    AppSettings settings(inUserFolder, m_program.Folder());
+    settings.Load();
+    settings.m_lastDevice = 3;
+    settings.Save();
+    EXPECT_NE(TempDir::ReadFile(inUserFolder).find("LastDevice=3"), std::string::npos);
+}
+
 TEST_F(AppSettingsTest, DefaultsWithoutAFile) {
     AppSettings settings = Loaded();
     const std::string folder = m_program.Folder();
