@@ -111,6 +111,10 @@ void File::Close() {
     }
 }
 
+int File::FolderWriteError(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 void File::Replace(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
         throw FileError(to, errno, "cannot replace");
