@@ -259,6 +259,11 @@ void UpdaterDialog::FailureDetail(const std::string& detail) {
     OnGuiThread([&] { AddDetail(detail); });
 }
 
+void UpdaterDialog::Warning(const std::string& text) {
+    // The update goes on; the warning waits for the box that ends it.
+    OnGuiThread([&] { AddDetail(text); });
+}
+
 void UpdaterDialog::AddDetail(const std::string& line) {
     if (!line.empty()) {
         m_details << QString::fromStdString(line);

@@ -56,6 +56,7 @@ public:
     int ComPort() const override { return m_comPort; }
     PortMap Ports() const override { return m_ports; }
     void FailureDetail(const std::string& detail) override;
+    void Warning(const std::string& text) override;
 
     // True from "Update" until the window's thread has taken the end that the
     // worker posts once it has returned.

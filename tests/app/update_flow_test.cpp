@@ -184,7 +184,7 @@ private slots:
     void wholeUpdateThroughTheWindow();
     void closeDuringAnUpdateAnsweredNoKeepsItRunning();
     void closeDuringAnUpdateAnsweredYesEndsItCleanly();
-    void failureShowsItsReasonInTheDetails();
+    void boxDetailsGiveTheReasonsAndWarnings();
 };
 
 void UpdateFlowTest::wholeUpdateThroughTheWindow() {
@@ -291,7 +291,7 @@ void UpdateFlowTest::closeDuringAnUpdateAnsweredYesEndsItCleanly() {
     QCOMPARE(port.Open(bench.box.DevicePath(), 115200), 1);
 }
 
-void UpdateFlowTest::failureShowsItsReasonInTheDetails() {
+void UpdateFlowTest::boxDetailsGiveTheReasonsAndWarnings() {
     Bench bench{quillon::sim::BoxOptions()};
     const std::string uploads = bench.temp / "boot/init_uploads.txt";
     std::filesystem::rename(uploads, uploads + ".away");
@@ -303,11 +303,22 @@ void UpdateFlowTest::failureShowsItsReasonInTheDetails() {
     QCOMPARE(failed.caption, quillon::UpdaterApp::Title());
     QVERIFY2(failed.details.contains(QString::fromStdString(uploads)), qPrintable(failed.details));
 
-    // The next update starts with no details of its own: its box shows none.
+    // An upload that goes empty does not stop the update: its warning waits
+    // for the box that ends it, and only that update's box.
     QTRY_VERIFY(!bench.dialog->IsUpdateRunning());
     std::filesystem::rename(uploads + ".away", uploads);
+    const std::string upload = bench.temp / "boot/loader.bin";
+    std::filesystem::resize_file(upload, 0);
     bench.Update()->click();
     QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(2), 30000);
+    QCOMPARE(answerer.Seen().back().caption, QStringLiteral("Success"));
+    QVERIFY2(answerer.Seen().back().details.contains("loader.bin"),
+             qPrintable(answerer.Seen().back().details));
+
+    QTRY_VERIFY(!bench.dialog->IsUpdateRunning());
+    bench.temp.Write("boot/loader.bin", "loader");
+    bench.Update()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(3), 30000);
     QCOMPARE(answerer.Seen().back().caption, QStringLiteral("Success"));
     QCOMPARE(answerer.Seen().back().details, QString());
 }
