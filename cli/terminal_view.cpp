@@ -66,6 +66,9 @@ const char* PhaseOf(const std::string& status) {
 }
 
 constexpr int kDefaultColumns = 80;
+constexpr auto kEventPeriod = std::chrono::milliseconds(100);
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+constexpr int kBitsPerByte = 10;
 
 TerminalView::TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out, int columns)
     : m_config(std::move(config)),
@@ -83,6 +86,7 @@ std::optional<Clock::time_point> TerminalView::WaitingSince() const {
 
 void TerminalView::Using(const std::string& line, const std::string& device, std::uint32_t files,
                          std::uint64_t bytes) {
+    std::lock_guard lock(m_stateMutex);
     if (m_style != ProgressStyle::Jsonl) {
         m_out.Write(ConsoleStream::Out, line + "\n");
         return;
@@ -94,6 +98,7 @@ void TerminalView::Using(const std::string& line, const std::string& device, std
 }
 
 void TerminalView::Warning(const std::string& text) {
+    std::lock_guard lock(m_stateMutex);
     if (std::find(m_warnings.begin(), m_warnings.end(), text) != m_warnings.end()) {
         return;
     }
@@ -107,6 +112,7 @@ void TerminalView::Warning(const std::string& text) {
 }
 
 void TerminalView::SetStatusText(const std::string& text) {
+    std::lock_guard lock(m_stateMutex);
     if (text == m_status) {
         return;
     }
@@ -131,6 +137,7 @@ void TerminalView::SetStatusText(const std::string& text) {
 }
 
 void TerminalView::SetProgressPos(int pos) {
+    std::lock_guard lock(m_stateMutex);
     if (pos == m_position) {
         return;
     }
@@ -142,34 +149,61 @@ void TerminalView::SetProgressPos(int pos) {
     }
 }
 
-void TerminalView::BytesSent(std::uint64_t sent, std::uint64_t total) {
+void TerminalView::BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
+                             bool fileDone) {
+    std::lock_guard lock(m_stateMutex);
+    Clock::time_point now = Clock::now();
     if (m_sent == 0) {
-        m_firstByte = Clock::now();
+        m_firstByte = now;
     }
     m_sent = sent;
+    m_reached = sent - std::min(sent, inFlight);
+    m_toldAt = now;
     m_total = total;
     if (m_style == ProgressStyle::Human) {
         ShowHuman(false);
-    } else if (m_style == ProgressStyle::Jsonl) {
+    } else if (m_style == ProgressStyle::Jsonl &&
+               (fileDone || now - m_lastBytesEvent >= kEventPeriod)) {
+        // A script gets the count of every file, and about ten in between a second.
+        m_lastBytesEvent = now;
         EmitJson("bytes");
     }
 }
 
+std::optional<std::chrono::milliseconds> TerminalView::Tick() {
+    if (m_style != ProgressStyle::Human) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(m_stateMutex);
+    if (m_lastPhase == "download" && m_total > 0) {
+        ShowHuman(false);
+    }
+    return kRedrawPeriod;
+}
+
+// What has crossed the line by now: what was on it when the worker last
+// told, and what the line carries since, up to all that was written.
+std::uint64_t TerminalView::Reached(Clock::time_point now) const {
+    double since = std::chrono::duration<double>(now - m_toldAt).count();
+    auto carried = static_cast<std::uint64_t>(since * m_config.baudRate / kBitsPerByte);
+    return std::min(m_sent, m_reached + carried);
+}
+
 // The bar follows the bytes of the download, not the count of its files,
 // and is full once the box has given its verdict.
-int TerminalView::ShownPosition() const {
+int TerminalView::ShownPosition(Clock::time_point now) const {
     if (m_lastPhase == "end") {
         return 100;
     }
     if (m_lastPhase == "download" && m_total > 0) {
-        return static_cast<int>(50 * std::min(m_sent, m_total) / m_total);
+        return static_cast<int>(50 * std::min(Reached(now), m_total) / m_total);
     }
     return m_position;
 }
 
-double TerminalView::Rate() const {
-    double seconds = std::chrono::duration<double>(Clock::now() - m_firstByte).count();
-    return seconds > 0.05 ? static_cast<double>(m_sent) / seconds : 0.0;
+double TerminalView::Rate(Clock::time_point now) const {
+    double seconds = std::chrono::duration<double>(now - m_firstByte).count();
+    return seconds > 0.05 ? static_cast<double>(Reached(now)) / seconds : 0.0;
 }
 
 void TerminalView::ShowHuman(bool force) {
@@ -179,18 +213,19 @@ void TerminalView::ShowHuman(bool force) {
         return;
     }
     m_lastDraw = now;
-    int position = ShownPosition();
+    int position = ShownPosition(now);
     std::string percent = " " + std::to_string(position) + "%";
     std::string tail;
     if (m_total > 0 && m_sent > 0 && m_lastPhase == "download") {
         char text[96];
-        double rate = Rate();
-        std::snprintf(text, sizeof text, "  %.1f/%s", static_cast<double>(m_sent) / 1024.0,
+        double rate = Rate(now);
+        std::uint64_t reached = std::min(Reached(now), m_total);
+        std::snprintf(text, sizeof text, "  %.1f/%s", static_cast<double>(reached) / 1024.0,
                       Kibibytes(m_total).c_str());
         tail = text;
         if (rate > 0) {
             std::snprintf(text, sizeof text, "  %.1f KiB/s  %.0f s left", rate / 1024.0,
-                          static_cast<double>(m_total - m_sent) / rate);
+                          static_cast<double>(m_total - reached) / rate);
             tail += text;
         }
     }
@@ -218,7 +253,7 @@ void TerminalView::EmitJson(const char* event) {
     char numbers[160];
     std::snprintf(numbers, sizeof numbers,
                   ",\"position\":%d,\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
-                  m_position, m_sent, m_total, Rate());
+                  m_position, Reached(Clock::now()), m_total, Rate(Clock::now()));
     std::string line = std::string("{\"event\":\"") + event + "\",\"phase\":\"" +
                        PhaseOf(m_status) + "\",\"status\":" + JsonString(m_status) + numbers;
     // Status events are kept; progress and byte counts may give way to newer ones.
@@ -238,11 +273,13 @@ void TerminalView::WindowMessageBox(const std::string& text, const std::string& 
 }
 
 void TerminalView::ShowMessage(const std::string& text, const std::string& caption) {
+    std::lock_guard lock(m_stateMutex);
     m_messageText = text;
     m_messageCaption = caption;
 }
 
 void TerminalView::Finish(bool cancelled) {
+    std::lock_guard lock(m_stateMutex);
     if (m_lineOpen) {
         m_out.Write(ConsoleStream::Out, "\n");
         m_lineOpen = false;

@@ -56,7 +56,8 @@ public:
     std::optional<std::chrono::milliseconds> BootWaitLimit() const override {
         return m_config.waitLimit;
     }
-    void BytesSent(std::uint64_t sent, std::uint64_t total) override;
+    void BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
+                   bool fileDone) override;
     void FailureDetail(const std::string& detail) override { m_detail = detail; }
     void Warning(const std::string& text) override;
     // The first line: what the update uses (in jsonl, a "using" event).
@@ -75,6 +76,10 @@ public:
     // Since when the update has waited for the boot loader; none while it
     // does something else. Read from another thread than the worker's.
     std::optional<std::chrono::steady_clock::time_point> WaitingSince() const;
+    // Redraws the progress while the worker waits for the line to carry
+    // what it wrote; called from another thread. How soon it wants the
+    // next call, none when it has nothing to redraw.
+    std::optional<std::chrono::milliseconds> Tick();
     // Whether the wait for the boot loader is over.
     bool PastWaiting() const { return m_pastWaiting; }
 
@@ -82,8 +87,9 @@ private:
     void ShowHuman(bool force);
     void EmitJson(const char* event);
     void ShowMessage(const std::string& text, const std::string& caption);
-    double Rate() const;
-    int ShownPosition() const;
+    double Rate(std::chrono::steady_clock::time_point now) const;
+    std::uint64_t Reached(std::chrono::steady_clock::time_point now) const;
+    int ShownPosition(std::chrono::steady_clock::time_point now) const;
 
     FlashConfig m_config;
     ProgressStyle m_style;
@@ -96,10 +102,15 @@ private:
     std::timed_mutex m_updateMutex;
     std::string m_status;
     int m_position = 0;
-    std::uint64_t m_sent = 0;
+    // The worker's thread and the one that ticks both draw.
+    mutable std::mutex m_stateMutex;
+    std::uint64_t m_sent = 0;     // written to the port
+    std::uint64_t m_reached = 0;  // of those, on the line when last told
+    std::chrono::steady_clock::time_point m_toldAt{};
     std::uint64_t m_total = 0;
     std::chrono::steady_clock::time_point m_firstByte{};
     std::chrono::steady_clock::time_point m_lastDraw{};
+    std::chrono::steady_clock::time_point m_lastBytesEvent{};
     bool m_lineOpen = false;
     std::string m_messageText;
     std::string m_messageCaption;

@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::uint8_t kStatusSync = 0xAA;
 constexpr std::uint8_t kReportMarker = 0x0F;
+// How stale the file may be: a trace read while the update runs (tail -f)
+// lags by no more than this.
+constexpr auto kFlushPeriod = std::chrono::milliseconds(20);
 
 std::size_t ReportSize(std::uint8_t code) {
     return (code == 0x0A || code == 0x0C || code == 0x0E) ? 6 : 2;
@@ -62,6 +65,9 @@ std::string DescribeBoxFrame(const std::vector<std::uint8_t>& frame) {
 bool TraceWriter::Open(const std::string& path) {
     m_path = path;
     m_file = std::fopen(path.c_str(), "w");
+    if (m_file != nullptr) {
+        m_flusher = std::jthread([this](std::stop_token stop) { FlushEvery(stop); });
+    }
     return m_file != nullptr;
 }
 
@@ -70,17 +76,36 @@ TraceWriter::~TraceWriter() {
 }
 
 void TraceWriter::Close() {
+    if (m_flusher.joinable()) {
+        m_flusher.request_stop();
+        m_flusher.join();
+    }
     std::lock_guard<std::mutex> guard(m_mutex);
+    WritePending();
     if (m_file != nullptr && std::fclose(m_file) != 0) {
         ReportFailure(errno);
     }
     m_file = nullptr;
 }
 
-void TraceWriter::Flush() {
-    if (std::fflush(m_file) != 0 || std::ferror(m_file)) {
+void TraceWriter::FlushEvery(std::stop_token stop) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!stop.stop_requested()) {
+        m_flushWake.wait_for(lock, stop, kFlushPeriod, [] { return false; });
+        WritePending();
+    }
+}
+
+// Called with the mutex held.
+void TraceWriter::WritePending() {
+    if (m_file == nullptr || m_pending.empty()) {
+        return;
+    }
+    if (std::fwrite(m_pending.data(), 1, m_pending.size(), m_file) != m_pending.size() ||
+        std::fflush(m_file) != 0) {
         ReportFailure(errno);
     }
+    m_pending.clear();
 }
 
 void TraceWriter::ReportFailure(int error) {
@@ -96,9 +121,7 @@ void TraceWriter::ReportFailure(int error) {
 void TraceWriter::OnSent(const std::uint8_t* bytes, std::size_t count) {
     std::lock_guard<std::mutex> guard(m_mutex);
     Dump(">", bytes, count);
-    for (std::size_t i = 0; i < count; ++i) {
-        DecodeSent(bytes[i]);
-    }
+    DecodeSent(bytes, count);
 }
 
 void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count) {
@@ -109,44 +132,51 @@ void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count) {
     }
 }
 
+// Sixteen bytes a line, each line formatted whole.
 void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count) {
     if (m_file == nullptr) {
         return;
     }
+    static const char kDigits[] = "0123456789ABCDEF";
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    char stamp[32];
+    int stampSize = std::snprintf(stamp, sizeof stamp, "%10.6f %s", seconds, direction);
     for (std::size_t line = 0; line < count; line += 16) {
-        std::fprintf(m_file, "%10.6f %s", seconds, direction);
+        m_pending.append(stamp, static_cast<std::size_t>(stampSize));
         for (std::size_t i = line; i < count && i < line + 16; ++i) {
-            std::fprintf(m_file, " %02X", bytes[i]);
+            const char hex[3] = {' ', kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0F]};
+            m_pending.append(hex, sizeof hex);
         }
-        std::fputc('\n', m_file);
+        m_pending += '\n';
     }
-    Flush();
 }
 
 void TraceWriter::Note(const std::string& text) {
     if (m_file != nullptr) {
-        std::fprintf(m_file, "           = %s\n", text.c_str());
-        Flush();
+        m_pending += "           = ";
+        m_pending += text;
+        m_pending += '\n';
     }
 }
 
-void TraceWriter::DecodeSent(std::uint8_t byte) {
-    m_record.push_back(byte);
-    if (m_record.size() < kRecordHeaderSize) {
-        return;
+// Records are found in what was sent, a piece at a time.
+void TraceWriter::DecodeSent(const std::uint8_t* bytes, std::size_t count) {
+    m_record.insert(m_record.end(), bytes, bytes + count);
+    std::size_t start = 0;
+    while (m_record.size() - start >= kRecordHeaderSize) {
+        std::size_t size = RecordSizeFor(ReadWordBE(&m_record[start + 2]));
+        if (m_record.size() - start < size) {
+            break;
+        }
+        RecordCheck check = CheckRecord(&m_record[start], size);
+        const char* name = CommandName(check.code);
+        Note(std::string("record ") + (name != nullptr ? name : Hex(check.code, 2).c_str()) +
+             ", length " + std::to_string(check.lengthField) + ", checksum " +
+             (check.checksumOk ? "ok" : "BAD"));
+        start += size;
     }
-    std::size_t size = RecordSizeFor(ReadWordBE(&m_record[2]));
-    if (m_record.size() < size) {
-        return;
-    }
-    RecordCheck check = CheckRecord(m_record.data(), m_record.size());
-    const char* name = CommandName(check.code);
-    Note(std::string("record ") + (name != nullptr ? name : Hex(check.code, 2).c_str()) +
-         ", length " + std::to_string(check.lengthField) + ", checksum " +
-         (check.checksumOk ? "ok" : "BAD"));
-    m_record.clear();
+    m_record.erase(m_record.begin(), m_record.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
 void TraceWriter::DecodeReceived(std::uint8_t byte) {

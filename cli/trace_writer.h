@@ -1,10 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/line_trace.h"
@@ -12,7 +15,10 @@
 namespace quillon::cli {
 
 // Writes a timestamped hex dump of the line to a file, with the records
-// sent and the box's status replies and progress frames decoded.
+// sent and the box's status replies and progress frames decoded. The lines
+// are put together in memory and written by a thread of its own every few
+// milliseconds, so that tracing adds no system call between a reply and
+// the next record.
 class TraceWriter : public LineTrace {
 public:
     // false when the file cannot be created.
@@ -31,12 +37,16 @@ public:
 private:
     void Dump(const char* direction, const std::uint8_t* bytes, std::size_t count);
     void Note(const std::string& text);
-    void DecodeSent(std::uint8_t byte);
+    void DecodeSent(const std::uint8_t* bytes, std::size_t count);
     void DecodeReceived(std::uint8_t byte);
-    void Flush();
+    void FlushEvery(std::stop_token stop);
+    void WritePending();
     void ReportFailure(int error);
 
     std::FILE* m_file = nullptr;
+    std::string m_pending;  // lines not yet written
+    std::condition_variable_any m_flushWake;
+    std::jthread m_flusher;
     std::string m_path;
     std::function<void(const std::string&)> m_report;
     bool m_failed = false;

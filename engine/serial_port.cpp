@@ -3,6 +3,7 @@
 #include "engine/line_trace.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "platform/file.h"
@@ -71,7 +72,9 @@ int SerialPort::Open(const std::string& device, int baud) {
 }
 
 void SerialPort::Close() {
+    m_packetFile.reset();
     m_line.reset();
+    m_inputStart = m_inputEnd = 0;
 }
 
 void SerialPort::SetStopToken(std::stop_token token) {
@@ -89,16 +92,24 @@ const std::string& SerialPort::OpenError() const {
     return m_openError;
 }
 
+// Whatever has arrived, as one read of the line would give it; the line is
+// read a buffer at a time, and what a caller did not take waits for the next.
 int SerialPort::Read(void* buffer, int count) {
     ++m_reads;
     if (!m_line || count <= 0) {
         return 0;
     }
-    std::size_t got = m_line->Read(buffer, static_cast<std::size_t>(count));
-    if (m_trace != nullptr && got > 0) {
-        m_trace->OnReceived(static_cast<const std::uint8_t*>(buffer), got);
+    if (m_inputStart == m_inputEnd) {
+        m_inputStart = 0;
+        m_inputEnd = m_line->Read(m_input, sizeof m_input);
+        if (m_trace != nullptr && m_inputEnd > 0) {
+            m_trace->OnReceived(m_input, m_inputEnd);
+        }
     }
-    return static_cast<int>(got);
+    std::size_t taken = std::min(static_cast<std::size_t>(count), m_inputEnd - m_inputStart);
+    std::memcpy(buffer, m_input + m_inputStart, taken);
+    m_inputStart += taken;
+    return static_cast<int>(taken);
 }
 
 int SerialPort::ReadRest(void* buffer, int count) {
@@ -225,36 +236,58 @@ void SerialPort::Drain() {
     }
 }
 
-// A packet file that fails to seek or read after it opened is a failed
-// piece like a short write: 0, and the next attempt starts the file over.
+void SerialPort::AbandonFile() {
+    m_packetFile.reset();
+    m_offset = 0;
+}
+
+// The file of the last piece while its path still names it; a file opened
+// anew for a new name, or when the old one was removed or replaced, as
+// opening it for every piece would find it.
+File* SerialPort::PacketFileFor(const std::string& name) {
+    if (m_packetFile && (m_packetFile->Path() != name || !m_packetFile->IsStillAt(name))) {
+        m_packetFile.reset();
+    }
+    if (!m_packetFile) {
+        auto file = std::make_unique<File>();
+        if (!file->Open(name, File::Mode::ReadExisting)) {
+            return nullptr;
+        }
+        m_packetFile = std::move(file);
+    }
+    return m_packetFile.get();
+}
+
+// A packet file that fails to read after it opened is a failed piece like a
+// short write: 0, and the next attempt starts the file over. The file stays
+// open between the pieces of one file: five system calls a piece were most
+// of the tool's work between two records.
 int SerialPort::SendFilePiece(std::string fileName) {
-    File file;
-    if (!file.Open(fileName, File::Mode::ReadExisting)) {
+    File* file = PacketFileFor(fileName);
+    if (file == nullptr) {
         m_offset = 0;
         return 0;
     }
     unsigned char buffer[kPieceSize];
     std::size_t got = 0;
     try {
-        file.Seek(m_offset, File::From::Start);
-        got = file.Read(buffer, sizeof buffer);
+        got = file->ReadAt(buffer, sizeof buffer, static_cast<std::uint64_t>(m_offset));
     } catch (const FileError&) {
-        m_offset = 0;
+        AbandonFile();
         return 0;
     }
-    file.Close();
     if (got == 0) {
-        m_offset = 0;
+        AbandonFile();
         return -1;
     }
     // The offset is 32-bit; a file beyond it cannot be sent whole.
     if (m_offset > std::numeric_limits<std::int32_t>::max() - kPieceSize) {
-        m_offset = 0;
+        AbandonFile();
         return 0;
     }
     m_offset += static_cast<std::int32_t>(got);
     if (Write(buffer, static_cast<int>(got)) < static_cast<int>(got)) {
-        m_offset = 0;
+        AbandonFile();
         return 0;
     }
     return m_offset;

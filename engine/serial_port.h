@@ -9,14 +9,15 @@
 
 namespace quillon {
 
+class File;
 class SerialLine;
 class LineTrace;
 
 // Port number to device path, from the settings' [PORTS] COMn keys.
 using PortMap = std::map<int, std::string>;
 
-// The device that port number n names: the map's entry, else /dev/ttyS<n-1>;
-// empty for a number below 1.
+// The device that port number n names: the map's entry, else the system's
+// default (/dev/ttyS<n-1>, on Windows \\.\COMn); empty for a number below 1.
 std::string DeviceForPort(int port, const PortMap& ports);
 
 // The system's only access to the serial line to the box.
@@ -42,6 +43,9 @@ public:
     void Drain();
     // 0 on failure, -1 when the file is complete, else the running offset.
     int SendFilePiece(std::string fileName);
+    // Lets go of the file in transit (and starts it over next time), so that
+    // it can be deleted even where an open file cannot be.
+    void AbandonFile();
 
     // The waits end early, as if nothing came, once a stop is requested.
     void SetStopToken(std::stop_token token);
@@ -67,6 +71,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool ReadWithWait(std::uint8_t& byte);
+    File* PacketFileFor(const std::string& name);
     void Pause(Clock::duration longest);
     bool WaitEnded() const;
     Clock::duration LineTime(std::size_t bytes) const;
@@ -81,6 +86,13 @@ private:
     Clock::time_point m_lineIdle{};  // when the bytes written so far have reached the box
     int m_reads = 0;
     int m_pauses = 0;
+    // What the line brought in one read and the callers have not taken yet:
+    // a reply's two bytes cost one system call, not two.
+    std::uint8_t m_input[1024];
+    std::size_t m_inputStart = 0;
+    std::size_t m_inputEnd = 0;
+    // The packet file in transit, open from its first piece to its last.
+    std::unique_ptr<File> m_packetFile;
 };
 
 }  // namespace quillon

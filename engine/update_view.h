@@ -56,11 +56,16 @@ public:
 
     // Where to show every byte of the line; nullptr (the default) for nowhere.
     virtual LineTrace* Trace() { return nullptr; }
-    // Bytes of the series that have reached the line (not those the driver
-    // still holds), for views that show a rate.
-    virtual void BytesSent(std::uint64_t sent, std::uint64_t total) {
+    // Bytes of the series written to the port, of which inFlight cannot have
+    // crossed the line yet (the driver holds them, or the line's time says
+    // so), for views that show progress and a rate. fileDone: the box has
+    // answered the file, so all of it has arrived.
+    virtual void BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
+                           bool fileDone) {
         (void)sent;
+        (void)inFlight;
         (void)total;
+        (void)fileDone;
     }
     // Why the last failure happened, in the system's words, shown after the message.
     virtual void FailureDetail(const std::string& detail) { (void)detail; }

@@ -90,6 +90,7 @@ public:
             SendExecCommand();
             EraseAndBurn();
         } catch (const Ended& end) {
+            m_port.AbandonFile();
             return end.outcome;
         }
         return UpdateOutcome::Success;
@@ -204,13 +205,13 @@ private:
             if (result < 0) {
                 break;
             }
-            auto written = m_bytesSent + static_cast<std::uint64_t>(result);
-            m_view.BytesSent(written - std::min(written, m_port.BytesInFlight()), m_bytesTotal);
+            m_view.BytesSent(m_bytesSent + static_cast<std::uint64_t>(result),
+                             m_port.BytesInFlight(), m_bytesTotal, false);
         }
         m_bytesSent += FileSize(name);
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
-        m_view.BytesSent(m_bytesSent, m_bytesTotal);  // answered: it has all arrived
+        m_view.BytesSent(m_bytesSent, 0, m_bytesTotal, true);
         if (code == kRejected || code == kNoReply) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
                      "Download Failed CheckSum/Timeout");

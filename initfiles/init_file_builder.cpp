@@ -230,6 +230,11 @@ bool InitFileBuilder::WriteImageBlocks() {
     }
     std::uint32_t count = m_project.BlockCount();
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+    m_project.HoldImageOpen();
+    struct Release {
+        ProjectFile& project;
+        ~Release() { project.ReleaseImage(); }
+    } release{m_project};
     std::uint32_t offset = 0;
     for (std::uint32_t i = 0;;) {
         if (!BeginPacket(CMD_BLOCK_HEADER)) {
@@ -303,6 +308,7 @@ bool InitFileBuilder::BeginPacket(int code) {
         return Fail(OpenFailure("cannot create", name, m_packet.LastOpenError()));
     }
     m_packet.WriteHeader(code);
+    m_code = code;
     return true;
 }
 
@@ -323,7 +329,11 @@ bool InitFileBuilder::EndPacket() {
     m_packet.PatchLength();
     m_packet.AppendChecksum();
     m_seriesBytes += m_packet.GetLength();
+    std::string name = m_packet.Path();
     m_packet.Close();
+    if (m_onRecord) {
+        m_onRecord(name, m_code, static_cast<std::uint16_t>(length));
+    }
     return true;
 }
 

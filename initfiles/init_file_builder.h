@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ public:
     // records as it would write them, so that a caller can check the inputs
     // and tell the series' size before the box is reset.
     void MeasureOnly();
+    // Called for every record once it is written: its file, command code
+    // and length field. A listing made from it needs no second read.
+    using RecordListener =
+        std::function<void(const std::string& name, int code, std::uint16_t lengthField)>;
+    void OnRecord(RecordListener listener) { m_onRecord = std::move(listener); }
     // The bytes of every record made so far.
     std::uint64_t SeriesBytes() const { return m_seriesBytes; }
     // What the inputs hold that the box may not expect: uploads that go
@@ -81,6 +87,8 @@ private:
     bool m_measureOnly = false;
     std::uint64_t m_seriesBytes = 0;
     std::vector<std::string> m_warnings;
+    RecordListener m_onRecord;
+    int m_code = 0;  // of the record being made
 };
 
 }  // namespace quillon

@@ -16,6 +16,9 @@ constexpr std::size_t kValueBuffer = 256;
 
 }  // namespace
 
+ProjectFile::ProjectFile() = default;
+ProjectFile::~ProjectFile() = default;
+
 void ProjectFile::SetPaths(std::string projectPath, std::string imagePath) {
     m_projectPath = std::move(projectPath);
     m_imagePath = std::move(imagePath);
@@ -69,7 +72,23 @@ std::uint32_t ProjectFile::ImageSize() const {
     return static_cast<std::uint32_t>(image.GetLength());
 }
 
+void ProjectFile::HoldImageOpen() {
+    auto image = std::make_unique<File>();
+    m_heldImage = image->Open(m_imagePath, File::Mode::ReadExisting) ? std::move(image) : nullptr;
+}
+
+void ProjectFile::ReleaseImage() {
+    m_heldImage.reset();
+}
+
 std::uint32_t ProjectFile::ReadImage(std::int32_t offset, void* buffer, std::uint32_t count) const {
+    if (m_heldImage) {
+        if (offset < 0) {
+            m_heldImage->Seek(offset, File::From::Start);  // refused as an unheld read would be
+        }
+        return static_cast<std::uint32_t>(
+            m_heldImage->ReadAt(buffer, count, static_cast<std::uint64_t>(offset)));
+    }
     File image;
     if (!image.Open(m_imagePath, File::Mode::ReadExisting)) {
         return 0;

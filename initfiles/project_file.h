@@ -1,16 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quillon {
 
+class File;
+
 // Reads the project description (INI syntax) and the flash image of the
-// full build. Keeps nothing but the two paths: every request reads anew.
+// full build. Keeps nothing but the two paths: every request reads anew,
+// but for the image while a series of blocks holds it open.
 class ProjectFile {
 public:
-    ProjectFile() = default;
-    virtual ~ProjectFile() = default;
+    ProjectFile();
 
     void SetPaths(std::string projectPath, std::string imagePath);
 
@@ -26,13 +29,20 @@ public:
     std::string PersonalFolder() const;
     std::uint32_t ImageSize() const;
     std::uint32_t ReadImage(std::int32_t offset, void* buffer, std::uint32_t count) const;
+    // While held, ReadImage reads from one opening of the image instead of
+    // opening it for every block of a series of thousands.
+    void HoldImageOpen();
+    void ReleaseImage();
     std::int32_t BlockSize() const;
     // 0 when the block size is not positive.
     std::uint32_t BlockCount() const;
 
+    virtual ~ProjectFile();
+
 private:
     std::string m_projectPath;
     std::string m_imagePath;
+    std::unique_ptr<File> m_heldImage;
 };
 
 }  // namespace quillon

@@ -47,6 +47,11 @@ public:
     virtual std::uint64_t GetLength();
     // Count of bytes read: fewer than asked near the end, 0 at the end.
     virtual std::size_t Read(void* buffer, std::size_t count);
+    // The same from a given offset, leaving the file's position alone.
+    std::size_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset);
+    // Whether the path this file was opened by still names this very file:
+    // false once it was removed, or another file was put in its place.
+    bool IsStillAt(const std::string& path) const;
     virtual void Write(const void* buffer, std::size_t count);
     void Close();
 
@@ -63,6 +68,9 @@ private:
     int m_fd = -1;
     int m_openError = 0;
     std::string m_path;
+    // What the system knows the open file by (device and file number).
+    std::uint64_t m_volume = 0;
+    std::uint64_t m_index = 0;
 };
 
 // A text file read one line at a time. A line ends at LF; a CR before the

@@ -15,7 +15,7 @@ namespace {
 // non-blocking and anything but a regular file is refused. The flag stays:
 // reads and writes of a regular file ignore it, and clearing it would cost
 // two more system calls per file of a series that has thousands.
-int OpenRegular(const std::string& path, File::Mode mode) {
+int OpenRegular(const std::string& path, File::Mode mode, struct stat& info) {
     int flags = O_CLOEXEC | O_NONBLOCK;
     if (mode == File::Mode::ReadExisting) {
         flags |= O_RDONLY;
@@ -26,7 +26,6 @@ int OpenRegular(const std::string& path, File::Mode mode) {
     if (fd < 0) {
         return -errno;
     }
-    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
@@ -39,12 +38,15 @@ int OpenRegular(const std::string& path, File::Mode mode) {
 
 bool File::Open(const std::string& path, Mode mode) {
     Close();
-    int fd = OpenRegular(path, mode);
+    struct stat info {};
+    int fd = OpenRegular(path, mode, info);
     if (fd < 0) {
         m_openError = -fd;
         return false;
     }
     m_fd = fd;
+    m_volume = static_cast<std::uint64_t>(info.st_dev);
+    m_index = static_cast<std::uint64_t>(info.st_ino);
     m_openError = 0;
     m_path = path;
     return true;
@@ -87,6 +89,33 @@ std::size_t File::Read(void* buffer, std::size_t count) {
         total += static_cast<std::size_t>(got);
     }
     return total;
+}
+
+std::size_t File::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        ssize_t got =
+            ::pread(m_fd, bytes + total, count - total, static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            Fail("cannot read");
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+bool File::IsStillAt(const std::string& path) const {
+    struct stat info {};
+    return m_fd >= 0 && ::stat(path.c_str(), &info) == 0 &&
+           static_cast<std::uint64_t>(info.st_dev) == m_volume &&
+           static_cast<std::uint64_t>(info.st_ino) == m_index;
 }
 
 void File::Write(const void* buffer, std::size_t count) {

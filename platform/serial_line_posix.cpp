@@ -22,25 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A refused write is tried again at least once in the time the line needs
-// for this many bytes: a pty, for one, reports room to write only once its
-// buffer has drained completely, and waiting for that alone would leave
-// the line idle while we wake up and refill it.
-constexpr int kRetryBytes = 256;
-constexpr int kBitsPerByte = 10;
-constexpr int kLongestRetryMs = 20;
-
 int PollTimeout(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
-int RetryTimeout(int baud) {
-    if (baud <= 0) {
-        return kLongestRetryMs;
-    }
-    long long ms = 1000LL * kRetryBytes * kBitsPerByte / baud;
-    return static_cast<int>(std::clamp<long long>(ms, 1, kLongestRetryMs));
 }
 
 void MakeRaw(termios& settings) {
@@ -213,9 +197,9 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
         if (Clock::now() >= deadline) {
             break;
         }
+        // A refused write waits for room, not in a loop of retries.
         pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
-        int wait = std::min(PollTimeout(deadline), RetryTimeout(m_baud));
-        if (::poll(fds, 2, wait) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+        if (::poll(fds, 2, PollTimeout(deadline)) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
             m_gone = true;
         }
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -164,6 +165,27 @@ TEST_F(SendFilePieceTest, WholePiecesEndWithAnEmptyRead) {
 TEST_F(SendFilePieceTest, EmptyFileIsCompleteAtOnce) {
     EXPECT_EQ(m_port.SendFilePiece(m_dir.Write("0002", "")), -1);
     EXPECT_TRUE(m_box.Receive().empty());
+}
+
+// The file stays open between pieces, yet each piece sees what opening the
+// file anew would: a file removed fails, one put in its place is read on
+// at the offset, one cut short ends.
+TEST_F(SendFilePieceTest, FileChangedBetweenPiecesIsSeenAsIfOpenedAnew) {
+    std::string path = m_dir.Write("0002", Pattern(3000));
+    EXPECT_EQ(m_port.SendFilePiece(path), 1024);
+    std::filesystem::remove(path);
+    EXPECT_EQ(m_port.SendFilePiece(path), 0);
+
+    EXPECT_EQ(m_port.SendFilePiece(m_dir.Write("0002", Pattern(3000))), 1024);
+    std::string other(3000, 'o');
+    m_dir.Write("0002.new", other);
+    std::filesystem::rename(m_dir / "0002.new", path);
+    m_box.Receive();
+    EXPECT_EQ(m_port.SendFilePiece(path), 2048);
+    EXPECT_EQ(m_box.Receive(), AsBytes(other.substr(1024, 1024)));
+
+    std::filesystem::resize_file(path, 2048);
+    EXPECT_EQ(m_port.SendFilePiece(path), -1);
 }
 
 TEST_F(SendFilePieceTest, MissingFileFails) {
