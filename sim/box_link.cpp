@@ -11,7 +11,6 @@ namespace {
 
 // Waits are cut into slices this long so that a stop is seen quickly.
 constexpr auto kSlice = 10ms;
-constexpr auto kChunkTime = 5ms;  // bytes taken at once when paced
 
 }  // namespace
 
@@ -68,25 +67,24 @@ BoxLink::Wait BoxLink::Read(std::uint8_t* buffer, std::size_t count, std::size_t
         return wait;
     }
     std::size_t take = std::min(count, m_channel.Available());
+    long read = m_channel.Read(buffer, std::max<std::size_t>(take, 1));
+    if (read <= 0) {
+        return read == 0 ? Wait::Quiet : Wait::Closed;
+    }
+    got = static_cast<std::size_t>(read);
     if (m_baud > 0) {
-        auto perChunk = static_cast<std::size_t>(std::max<long long>(1, kChunkTime / ByteTime()));
-        take = std::min(take, perChunk);
         // Bytes that were already waiting keep the schedule, so that the
         // box's own late wake-ups do not add up into a slower line; bytes
         // that came after the line fell quiet start their time on the line
         // when they came, so a pause of the sender is never made up.
-        auto start = std::max(m_lineFree, m_arrivedNoSooner);
-        if (!Sleep(start + ByteTime() * static_cast<long long>(take) - Clock::now())) {
-            return Wait::Stopped;
-        }
-        m_lineFree = start + ByteTime() * static_cast<long long>(take);
+        m_lineFree =
+            std::max(m_lineFree, m_arrivedNoSooner) + ByteTime() * static_cast<long long>(got);
     }
-    long read = m_channel.Read(buffer, std::max<std::size_t>(take, 1));
-    if (read > 0) {
-        got = static_cast<std::size_t>(read);
-        return Wait::Data;
-    }
-    return read == 0 ? Wait::Quiet : Wait::Closed;
+    return Wait::Data;
+}
+
+bool BoxLink::AwaitSchedule() {
+    return m_baud <= 0 || Sleep(m_lineFree - Clock::now());
 }
 
 BoxLink::Wait BoxLink::ReadExact(std::uint8_t* buffer, std::size_t count,

@@ -10,9 +10,10 @@
 
 namespace quillon::sim {
 
-// The box's end of the line, over a pty master or an open device. Reads are
-// paced to the baud rate, at 10 bits a byte on an absolute schedule, so the
-// box never takes bytes faster than a real line would bring them.
+// The box's end of the line, over a pty master or an open device. What is
+// read is put on an absolute schedule at the baud rate, 10 bits a byte, and
+// the box waits once a record for the time at which a real line would have
+// brought its last byte: never sooner, and with one wake-up a record.
 class BoxLink {
 public:
     enum class Wait { Data, Quiet, Closed, Stopped };
@@ -20,12 +21,14 @@ public:
     BoxLink(BoxChannel& channel, int baud, std::stop_token stop);
 
     Wait WaitInput(std::chrono::milliseconds timeout);
-    // Up to count bytes (at least one unless the wait failed); bytes already
-    // waiting are not taken before their time on the line.
+    // Up to count bytes that have come (at least one unless the wait failed).
     Wait Read(std::uint8_t* buffer, std::size_t count, std::size_t& got,
               std::chrono::milliseconds timeout);
     // All count bytes; Quiet when the line falls silent for gap before them.
     Wait ReadExact(std::uint8_t* buffer, std::size_t count, std::chrono::milliseconds gap);
+    // Until the bytes read so far would have crossed the line; false when a
+    // stop came first.
+    bool AwaitSchedule();
     // Throws input away until the line has been quiet for quiet.
     Wait DrainUntilQuiet(std::chrono::milliseconds quiet);
     bool Send(const std::vector<std::uint8_t>& bytes);

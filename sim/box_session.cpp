@@ -120,8 +120,12 @@ BoxLink::Wait BoxSession::ReadRecord(std::vector<std::uint8_t>& record, bool& fr
         return m_link.DrainUntilQuiet(kResyncQuiet);
     }
     record.resize(RecordSizeFor(length));
-    return m_link.ReadExact(record.data() + kRecordHeaderSize, record.size() - kRecordHeaderSize,
+    wait = m_link.ReadExact(record.data() + kRecordHeaderSize, record.size() - kRecordHeaderSize,
                             kRecordGap);
+    if (wait == BoxLink::Wait::Data && !m_link.AwaitSchedule()) {
+        return BoxLink::Wait::Stopped;
+    }
+    return wait;
 }
 
 bool BoxSession::Answer(bool accepted) {
