@@ -1,8 +1,7 @@
 // Helpers for bench/run, which measures whole programs:
-//   line TRACE BAUD             line utilisation of the download in a flash trace
-//   measure OUT -- CMD ARGS...  runs CMD; writes "wall user sys status" (seconds) to OUT
-//   mkfiles DIR COUNT           creates COUNT empty files in DIR; prints the seconds taken
-#include <fcntl.h>
+//   line TRACE BAUD             line utilisation of the download in a flash trace, and the
+//                               tool's turnaround from each reply to the next file (ms)
+//   measure OUT -- CMD ARGS...  runs CMD; writes "wall user sys status maxrss_kib" to OUT
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,8 +23,7 @@ using Clock = std::chrono::steady_clock;
 int Usage() {
     std::fprintf(stderr,
                  "usage: quillon-bench-tools line TRACE BAUD\n"
-                 "       quillon-bench-tools measure OUT -- CMD [ARGS...]\n"
-                 "       quillon-bench-tools mkfiles DIR COUNT\n");
+                 "       quillon-bench-tools measure OUT -- CMD [ARGS...]\n");
     return 2;
 }
 
@@ -41,9 +39,10 @@ int Line(const char* path, int baud) {
         std::fprintf(stderr, "%s: %s\n", path, error.c_str());
         return 1;
     }
-    std::printf("%.4f %llu %.6f %.6f %d\n", span->Utilisation(baud),
+    std::printf("%.4f %llu %.6f %.6f %d %.4f %.4f\n", span->Utilisation(baud),
                 static_cast<unsigned long long>(span->bytes), span->Seconds(),
-                span->LineSeconds(baud), span->replies);
+                span->LineSeconds(baud), span->replies, span->TurnaroundQuantile(0.5) * 1000,
+                span->TurnaroundQuantile(0.99) * 1000);
     return 0;
 }
 
@@ -77,24 +76,9 @@ int Measure(const char* out, char** command) {
         std::perror(out);
         return 1;
     }
-    std::fprintf(file, "%.6f %.6f %.6f %d\n", wall, Seconds(usage.ru_utime),
-                 Seconds(usage.ru_stime), code);
+    std::fprintf(file, "%.6f %.6f %.6f %d %ld\n", wall, Seconds(usage.ru_utime),
+                 Seconds(usage.ru_stime), code, usage.ru_maxrss);
     std::fclose(file);
-    return 0;
-}
-
-int MakeFiles(const std::string& folder, int count) {
-    auto start = Clock::now();
-    for (int i = 1; i <= count; ++i) {
-        std::string name = folder + "/empty" + std::to_string(i);
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            std::perror(name.c_str());
-            return 1;
-        }
-        ::close(fd);
-    }
-    std::printf("%.6f\n", std::chrono::duration<double>(Clock::now() - start).count());
     return 0;
 }
 
@@ -106,9 +90,6 @@ int main(int argc, char** argv) {
     }
     if (argc >= 5 && std::strcmp(argv[1], "measure") == 0 && std::strcmp(argv[3], "--") == 0) {
         return Measure(argv[2], argv + 4);
-    }
-    if (argc == 4 && std::strcmp(argv[1], "mkfiles") == 0) {
-        return MakeFiles(argv[2], std::atoi(argv[3]));
     }
     return Usage();
 }

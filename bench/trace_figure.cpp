@@ -1,5 +1,6 @@
 #include "bench/trace_figure.h"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -106,15 +107,23 @@ std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error
         return Fail(error, "no status reply during the download");
     }
     bool ended = false;
+    bool replied = false;  // a reply was read and no byte has gone out since
+    double lastRead = 0;
     for (std::size_t i = first; i < lastReply; ++i) {
         const Event& event = events[i];
         if (event.kind == Event::Kind::Sent) {
             span.bytes += event.bytes;
+            if (replied) {
+                span.turnarounds.push_back(event.time - lastRead);
+                replied = false;
+            }
         } else if (event.kind == Event::Kind::Received) {
             span.end = event.time;
+            lastRead = event.time;
             ended = true;
         } else if (IsNote(event, "status reply")) {
             ++span.replies;
+            replied = true;
         }
     }
     if (!ended || span.end <= span.start) {
@@ -122,6 +131,16 @@ std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error
     }
     ++span.replies;  // the last one, which ends the span
     return span;
+}
+
+double DownloadSpan::TurnaroundQuantile(double share) const {
+    if (turnarounds.empty()) {
+        return 0;
+    }
+    std::vector<double> sorted = turnarounds;
+    std::sort(sorted.begin(), sorted.end());
+    auto at = static_cast<std::size_t>(share * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(at, sorted.size() - 1)];
 }
 
 }  // namespace quillon::bench

@@ -48,6 +48,9 @@ TEST(TraceFigure, SpanRunsFromTheFirstFileToTheLastReply) {
     EXPECT_EQ(span->replies, 2);
     EXPECT_DOUBLE_EQ(span->LineSeconds(1100), 0.2);
     EXPECT_NEAR(span->Utilisation(1100), 0.2 / 1.0005, 1e-12);
+    // The reply read at 1.5 s, the next file written at 1.6 s.
+    ASSERT_EQ(span->turnarounds.size(), 1u);
+    EXPECT_NEAR(span->TurnaroundQuantile(0.5), 0.1, 1e-9);
 }
 
 TEST(TraceFigure, AnExecuteCommandInsideTheSeriesDoesNotEndIt) {
