@@ -9,6 +9,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char* const kLegacyPrefix = "/dev/ttyS";
+
 std::string ReadLine(const fs::path& path) {
     std::ifstream in(path);
     std::string line;
@@ -63,6 +65,23 @@ void AddByIdPorts(std::map<std::string, SerialDeviceInfo>& found) {
 }
 
 }  // namespace
+
+std::string DefaultPortDevice(int port) {
+    return port < 1 ? std::string() : kLegacyPrefix + std::to_string(port - 1);
+}
+
+int DefaultPortNumber(const std::string& device) {
+    const std::string prefix = kLegacyPrefix;
+    if (device.size() <= prefix.size() || device.compare(0, prefix.size(), prefix) != 0 ||
+        device.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+        return 0;
+    }
+    try {
+        return std::stoi(device.substr(prefix.size())) + 1;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
 
 std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     std::map<std::string, SerialDeviceInfo> found;

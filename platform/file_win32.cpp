@@ -1,0 +1,239 @@
+#include "platform/file.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/support_win32.h"
+
+namespace quillon {
+
+namespace {
+
+using detail::ErrnoFromWin32;
+using detail::HandleToInt;
+using detail::IntToHandle;
+
+// Others may read, replace or remove a file we have open, as on POSIX.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// ReadFile and WriteFile take a 32-bit count.
+constexpr std::size_t kLargestTransfer = 1u << 30;
+
+bool IsDirectory(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Windows refuses to open a folder as a file with "access denied".
+int OpenErrorOf(DWORD error, const std::string& path) {
+    if (error == ERROR_ACCESS_DENIED && IsDirectory(path)) {
+        return EISDIR;
+    }
+    return ErrnoFromWin32(error);
+}
+
+// Binary always: the handle carries bytes unchanged. Anything but a file on
+// a disk (a port, a pipe, a console) is refused, as a FIFO or a device is on
+// POSIX. A file to be created is opened without following a link that has
+// its name, and truncated only once it is known to be no link.
+HANDLE OpenRegular(const std::string& path, File::Mode mode, int& error) {
+    bool create = mode == File::Mode::CreateReadWrite;
+    HANDLE handle =
+        ::CreateFileA(path.c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, kShareAll,
+                      nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | (create ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = OpenErrorOf(::GetLastError(), path);
+        return handle;
+    }
+    error = 0;
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        error = EINVAL;
+    } else if (create && detail::IsNameSurrogate(handle)) {
+        error = ELOOP;
+    } else if (create && !::SetEndOfFile(handle)) {
+        error = ErrnoFromWin32(::GetLastError());
+    }
+    if (error != 0) {
+        ::CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+bool Identify(HANDLE handle, std::uint64_t& volume, std::uint64_t& index) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) {
+        return false;
+    }
+    volume = info.dwVolumeSerialNumber;
+    index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+}  // namespace
+
+bool File::Open(const std::string& path, Mode mode) {
+    Close();
+    int error = 0;
+    HANDLE handle = OpenRegular(path, mode, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        m_openError = error;
+        return false;
+    }
+    m_fd = HandleToInt(handle);
+    if (!Identify(handle, m_volume, m_index)) {
+        m_volume = m_index = 0;
+    }
+    m_openError = 0;
+    m_path = path;
+    return true;
+}
+
+void File::Fail(const std::string& action) const {
+    throw FileError(m_path, ErrnoFromWin32(::GetLastError()), action);
+}
+
+std::uint64_t File::Seek(std::int64_t offset, From from) {
+    LARGE_INTEGER distance{};
+    distance.QuadPart = offset;
+    LARGE_INTEGER result{};
+    if (!::SetFilePointerEx(IntToHandle(m_fd), distance, &result,
+                            from == From::Start ? FILE_BEGIN : FILE_END)) {
+        Fail("cannot seek in");
+    }
+    return static_cast<std::uint64_t>(result.QuadPart);
+}
+
+std::uint64_t File::GetLength() {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(IntToHandle(m_fd), &size)) {
+        Fail("cannot read the length of");
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::size_t File::Read(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        DWORD got = 0;
+        DWORD ask = static_cast<DWORD>(std::min(count - total, kLargestTransfer));
+        if (!::ReadFile(IntToHandle(m_fd), bytes + total, ask, &got, nullptr)) {
+            Fail("cannot read");
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    return total;
+}
+
+// A positioned read on a handle opened for plain I/O moves its position as
+// well: it is put back.
+std::size_t File::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
+    HANDLE handle = IntToHandle(m_fd);
+    LARGE_INTEGER none{};
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(handle, none, &position, FILE_CURRENT)) {
+        Fail("cannot read");
+    }
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        OVERLAPPED at{};
+        std::uint64_t from = offset + total;
+        at.Offset = static_cast<DWORD>(from);
+        at.OffsetHigh = static_cast<DWORD>(from >> 32);
+        DWORD got = 0;
+        DWORD ask = static_cast<DWORD>(std::min(count - total, kLargestTransfer));
+        if (!::ReadFile(handle, bytes + total, ask, &got, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            Fail("cannot read");
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    if (!::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN)) {
+        Fail("cannot read");
+    }
+    return total;
+}
+
+bool File::IsStillAt(const std::string& path) const {
+    if (m_fd < 0) {
+        return false;
+    }
+    HANDLE named = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool same = Identify(named, volume, index) && volume == m_volume && index == m_index;
+    ::CloseHandle(named);
+    return same;
+}
+
+void File::Write(const void* buffer, std::size_t count) {
+    const auto* bytes = static_cast<const char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        DWORD put = 0;
+        DWORD give = static_cast<DWORD>(std::min(count - total, kLargestTransfer));
+        if (!::WriteFile(IntToHandle(m_fd), bytes + total, give, &put, nullptr)) {
+            Fail("cannot write");
+        }
+        total += put;
+    }
+}
+
+void File::Close() {
+    if (m_fd >= 0) {
+        ::CloseHandle(IntToHandle(m_fd));
+        m_fd = -1;
+    }
+}
+
+// Windows keeps no write permission on folders that a check could read: a
+// file is created there, and gone again when its handle closes.
+int File::FolderWriteError(const std::string& folder) {
+    std::string probe = folder;
+    if (!probe.empty() && probe.back() != '\\' && probe.back() != '/') {
+        probe += '\\';
+    }
+    probe += ".quillon-probe-" + std::to_string(::GetCurrentProcessId());
+    HANDLE handle = ::CreateFileA(probe.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS ? 0 : ErrnoFromWin32(error);
+    }
+    ::CloseHandle(handle);
+    return 0;
+}
+
+// rename() of the C library refuses to replace an existing file here.
+void File::Replace(const std::string& from, const std::string& to) {
+    if (!::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw FileError(to, ErrnoFromWin32(::GetLastError()), "cannot replace");
+    }
+}
+
+void File::Remove(const std::string& path) {
+    if (!::DeleteFileA(path.c_str())) {
+        DWORD error = ::GetLastError();
+        throw FileError(
+            path,
+            error == ERROR_ACCESS_DENIED && IsDirectory(path) ? EISDIR : ErrnoFromWin32(error),
+            "cannot remove");
+    }
+}
+
+}  // namespace quillon

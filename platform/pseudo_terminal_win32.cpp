@@ -1,0 +1,48 @@
+#include "platform/pseudo_terminal.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+namespace quillon {
+
+// Windows has no pseudo-terminals that a serial line could be opened on:
+// the emulated box serves a real port there, or runs on another system.
+std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
+    error =
+        "pseudo-terminals do not exist on Windows; serve a serial port with --device COMn, or "
+        "run the box on Linux";
+    return nullptr;
+}
+
+PseudoTerminal::PseudoTerminal(int master, std::string path)
+    : m_master(master), m_path(std::move(path)) {}
+
+PseudoTerminal::~PseudoTerminal() = default;
+
+std::size_t PseudoTerminal::Available() const {
+    return 0;
+}
+
+PseudoTerminal::Wait PseudoTerminal::WaitInput(std::chrono::milliseconds) {
+    return Wait::Closed;
+}
+
+long PseudoTerminal::Read(void*, std::size_t) {
+    return -1;
+}
+
+long PseudoTerminal::Write(const void*, std::size_t) {
+    return -1;
+}
+
+void PseudoTerminal::WaitWritable(std::chrono::milliseconds) {}
+
+// The timer resolution is the process's, not the thread's: about 15.6 ms
+// unless asked for 1 ms, which lasts until the process ends.
+void UsePreciseTimersOnThisThread() {
+    static std::once_flag asked;
+    std::call_once(asked, [] { ::timeBeginPeriod(1); });
+}
+
+}  // namespace quillon
