@@ -25,15 +25,8 @@ int PortNumberOf(const std::string& device, const SerialDeviceInfo& info, const 
             return number;
         }
     }
-    const std::string legacy = "/dev/ttyS";
-    if (device.compare(0, legacy.size(), legacy) == 0) {
-        try {
-            int number = std::stoi(device.substr(legacy.size())) + 1;
-            return ports.count(number) ? 0 : number;
-        } catch (const std::exception&) {
-        }
-    }
-    return 0;
+    int number = DefaultPortNumber(device);
+    return number > 0 && ports.count(number) == 0 ? number : 0;
 }
 
 constexpr int kWindowPorts = 8;  // System Setting offers COM1 to COM8
@@ -44,7 +37,7 @@ int FreeWindowPort(const std::map<std::string, SerialDeviceInfo>& found, const P
                    const std::map<int, bool>& taken) {
     for (int number = 1; number <= kWindowPorts; ++number) {
         bool legacyPresent =
-            ports.count(number) == 0 && found.count("/dev/ttyS" + std::to_string(number - 1)) > 0;
+            ports.count(number) == 0 && found.count(DefaultPortDevice(number)) > 0;
         if (!taken.count(number) && !legacyPresent) {
             return number;
         }

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/file.h"
+#include "platform/serial_devices.h"
 #include "platform/serial_line.h"
 
 namespace quillon {
@@ -36,7 +37,7 @@ std::string DeviceForPort(int port, const PortMap& ports) {
     if (found != ports.end()) {
         return found->second;
     }
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return DefaultPortDevice(port);
 }
 
 SerialPort::SerialPort(PortMap ports) : m_ports(std::move(ports)) {}
