@@ -6,7 +6,9 @@
 namespace quillon {
 
 std::string NormalizeBootFolder(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') {
+    // A folder named with the system's own separator at its end has one.
+    const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    if (folder.empty() || folder.back() == '/' || folder.back() == separator) {
         return folder;
     }
     std::error_code error;
