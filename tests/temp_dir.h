@@ -2,19 +2,28 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
-
-#include <stdlib.h>
 
 namespace quillon::testing {
 
 // A fresh folder under the system's temporary folder, removed with its
-// content at the end of the test.
+// content at the end of the test. Its paths use '/' on every system, so
+// that Folder() + name and dir / name are the same text.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device seed;
+        std::mt19937 random(seed());
+        for (;;) {
+            std::filesystem::path candidate =
+                base / ("quillon-" + std::to_string(random() % 1000000000));
+            if (std::filesystem::create_directory(candidate)) {
+                m_path = candidate.generic_string();
+                return;
+            }
+        }
     }
     ~TempDir() {
         std::error_code ignored;
@@ -24,8 +33,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     // The folder with its trailing separator, ready to be a name prefix.
-    std::string Folder() const { return m_path.string() + "/"; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+    std::string Folder() const { return m_path + "/"; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
     std::string Write(const std::string& name, const std::string& content) const {
         std::string path = *this / name;
@@ -41,7 +50,7 @@ public:
     }
 
 private:
-    std::filesystem::path m_path;
+    std::string m_path;
 };
 
 }  // namespace quillon::testing
