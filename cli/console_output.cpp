@@ -8,6 +8,15 @@
 
 namespace quillon::cli {
 
+namespace {
+
+// The writer takes what has gathered this often, rather than being woken
+// for every line: on a busy update, a wake-up a line would cost the worker
+// more than the line itself.
+constexpr auto kGatherPeriod = std::chrono::milliseconds(20);
+
+}  // namespace
+
 struct ConsoleOutput::Shared {
     struct Item {
         ConsoleStream stream;
@@ -16,13 +25,15 @@ struct ConsoleOutput::Shared {
     };
 
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable work;  // for the writer: flush now, or close
+    std::condition_variable done;  // for those who wait for the writer
     std::deque<Item> queue;
     bool writing = false;
-    std::uint64_t written = 0;  // items done, to tell a slow reader from a stuck one
+    bool hurry = false;
     bool closing = false;
     bool outGone = false;
     bool errGone = false;
+    std::uint64_t written = 0;  // batches done, to tell a slow reader from a stuck one
 
     bool& GoneFlag(ConsoleStream stream) {
         return stream == ConsoleStream::Out ? outGone : errGone;
@@ -31,23 +42,50 @@ struct ConsoleOutput::Shared {
     void Serve() {
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return closing || !queue.empty(); });
-            if (queue.empty()) {
-                return;
+            if (queue.empty() && !closing) {
+                work.wait_for(lock, kGatherPeriod, [this] { return hurry || closing; });
             }
-            Item item = std::move(queue.front());
-            queue.pop_front();
+            if (queue.empty()) {
+                if (closing) {
+                    return;
+                }
+                hurry = false;
+                continue;
+            }
+            std::deque<Item> batch;
+            batch.swap(queue);
+            hurry = false;
             writing = true;
-            bool gone = GoneFlag(item.stream);
             lock.unlock();
-            bool ok = gone || ConsoleWrite(item.stream, item.text.data(), item.text.size());
+            WriteBatch(batch);
             lock.lock();
             writing = false;
             ++written;
-            if (!ok) {
-                GoneFlag(item.stream) = true;  // what follows for it is dropped
+            done.notify_all();
+        }
+    }
+
+    // Neighbours for the same stream go out in one write.
+    void WriteBatch(const std::deque<Item>& batch) {
+        std::string text;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            text += batch[i].text;
+            if (i + 1 == batch.size() || batch[i + 1].stream != batch[i].stream) {
+                WriteText(batch[i].stream, text);
+                text.clear();
             }
-            changed.notify_all();
+        }
+    }
+
+    void WriteText(ConsoleStream stream, const std::string& text) {
+        bool gone = false;
+        {
+            std::lock_guard lock(mutex);
+            gone = GoneFlag(stream);
+        }
+        if (!gone && !ConsoleWrite(stream, text.data(), text.size())) {
+            std::lock_guard lock(mutex);
+            GoneFlag(stream) = true;  // what follows for it is dropped
         }
     }
 };
@@ -67,7 +105,7 @@ ConsoleOutput::~ConsoleOutput() {
     }
     std::lock_guard lock(m_shared->mutex);
     m_shared->closing = true;
-    m_shared->changed.notify_all();
+    m_shared->work.notify_all();
 }
 
 void ConsoleOutput::Write(ConsoleStream stream, std::string text) {
@@ -87,12 +125,13 @@ void ConsoleOutput::Queue(ConsoleStream stream, std::string text, bool replaceab
         return;
     }
     queue.push_back({stream, std::move(text), replaceable});
-    m_shared->changed.notify_all();
 }
 
 bool ConsoleOutput::Flush(std::chrono::milliseconds limit) {
     std::unique_lock lock(m_shared->mutex);
-    return m_shared->changed.wait_for(
+    m_shared->hurry = true;
+    m_shared->work.notify_all();
+    return m_shared->done.wait_for(
         lock, limit, [this] { return m_shared->queue.empty() && !m_shared->writing; });
 }
 

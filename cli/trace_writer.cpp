@@ -81,31 +81,38 @@ void TraceWriter::Close() {
         m_flusher.join();
     }
     std::lock_guard<std::mutex> guard(m_mutex);
-    WritePending();
+    WriteLines(m_pending);
+    m_pending.clear();
     if (m_file != nullptr && std::fclose(m_file) != 0) {
         ReportFailure(errno);
     }
     m_file = nullptr;
 }
 
+// The lines are taken under the lock and written outside it: the worker
+// never waits for the disk.
 void TraceWriter::FlushEvery(std::stop_token stop) {
+    std::string lines;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!stop.stop_requested()) {
         m_flushWake.wait_for(lock, stop, kFlushPeriod, [] { return false; });
-        WritePending();
+        lines.swap(m_pending);
+        lock.unlock();
+        WriteLines(lines);
+        lines.clear();
+        lock.lock();
     }
 }
 
-// Called with the mutex held.
-void TraceWriter::WritePending() {
-    if (m_file == nullptr || m_pending.empty()) {
+// Only the flusher writes while it runs, and Close only after it.
+void TraceWriter::WriteLines(const std::string& lines) {
+    if (m_file == nullptr || lines.empty()) {
         return;
     }
-    if (std::fwrite(m_pending.data(), 1, m_pending.size(), m_file) != m_pending.size() ||
+    if (std::fwrite(lines.data(), 1, lines.size(), m_file) != lines.size() ||
         std::fflush(m_file) != 0) {
         ReportFailure(errno);
     }
-    m_pending.clear();
 }
 
 void TraceWriter::ReportFailure(int error) {
@@ -118,28 +125,28 @@ void TraceWriter::ReportFailure(int error) {
     }
 }
 
-void TraceWriter::OnSent(const std::uint8_t* bytes, std::size_t count) {
+void TraceWriter::OnSent(const std::uint8_t* bytes, std::size_t count, Time at) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    Dump(">", bytes, count);
+    Dump(">", bytes, count, at);
     DecodeSent(bytes, count);
 }
 
-void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count) {
+void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count, Time at) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    Dump("<", bytes, count);
+    Dump("<", bytes, count, at);
     for (std::size_t i = 0; i < count; ++i) {
         DecodeReceived(bytes[i]);
     }
 }
 
 // Sixteen bytes a line, each line formatted whole.
-void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count) {
+void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count,
+                       Time at) {
     if (m_file == nullptr) {
         return;
     }
     static const char kDigits[] = "0123456789ABCDEF";
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    double seconds = std::chrono::duration<double>(at - m_start).count();
     char stamp[32];
     int stampSize = std::snprintf(stamp, sizeof stamp, "%10.6f %s", seconds, direction);
     for (std::size_t line = 0; line < count; line += 16) {

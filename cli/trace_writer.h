@@ -31,16 +31,16 @@ public:
     }
     void Close();
 
-    void OnSent(const std::uint8_t* bytes, std::size_t count) override;
-    void OnReceived(const std::uint8_t* bytes, std::size_t count) override;
+    void OnSent(const std::uint8_t* bytes, std::size_t count, Time at) override;
+    void OnReceived(const std::uint8_t* bytes, std::size_t count, Time at) override;
 
 private:
-    void Dump(const char* direction, const std::uint8_t* bytes, std::size_t count);
+    void Dump(const char* direction, const std::uint8_t* bytes, std::size_t count, Time at);
     void Note(const std::string& text);
     void DecodeSent(const std::uint8_t* bytes, std::size_t count);
     void DecodeReceived(std::uint8_t byte);
     void FlushEvery(std::stop_token stop);
-    void WritePending();
+    void WriteLines(const std::string& lines);
     void ReportFailure(int error);
 
     std::FILE* m_file = nullptr;

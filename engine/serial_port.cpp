@@ -74,6 +74,7 @@ int SerialPort::Open(const std::string& device, int baud) {
 
 void SerialPort::Close() {
     m_packetFile.reset();
+    m_nextFile.reset();
     m_line.reset();
     m_inputStart = m_inputEnd = 0;
 }
@@ -104,7 +105,7 @@ int SerialPort::Read(void* buffer, int count) {
         m_inputStart = 0;
         m_inputEnd = m_line->Read(m_input, sizeof m_input);
         if (m_trace != nullptr && m_inputEnd > 0) {
-            m_trace->OnReceived(m_input, m_inputEnd);
+            m_trace->OnReceived(m_input, m_inputEnd, Clock::now());
         }
     }
     std::size_t taken = std::min(static_cast<std::size_t>(count), m_inputEnd - m_inputStart);
@@ -168,9 +169,12 @@ int SerialPort::Write(const void* buffer, int count) {
     auto size = static_cast<std::size_t>(count);
     auto timeout =
         kWriteTimeout + std::chrono::ceil<std::chrono::milliseconds>(start - now + LineTime(size));
+    // The bytes leave when they are handed over, however long the call
+    // takes to return: the trace takes that moment.
+    auto handedOver = Clock::now();
     std::size_t put = m_line->Write(buffer, size, timeout);
     if (m_trace != nullptr && put > 0) {
-        m_trace->OnSent(static_cast<const std::uint8_t*>(buffer), put);
+        m_trace->OnSent(static_cast<const std::uint8_t*>(buffer), put, handedOver);
     }
     m_lineIdle = start + LineTime(put);
     return static_cast<int>(put);
@@ -239,7 +243,13 @@ void SerialPort::Drain() {
 
 void SerialPort::AbandonFile() {
     m_packetFile.reset();
+    m_nextFile.reset();
     m_offset = 0;
+}
+
+void SerialPort::PrepareFile(const std::string& fileName) {
+    auto file = std::make_unique<File>();
+    m_nextFile = file->Open(fileName, File::Mode::ReadExisting) ? std::move(file) : nullptr;
 }
 
 // The file of the last piece while its path still names it; a file opened
@@ -249,6 +259,10 @@ File* SerialPort::PacketFileFor(const std::string& name) {
     if (m_packetFile && (m_packetFile->Path() != name || !m_packetFile->IsStillAt(name))) {
         m_packetFile.reset();
     }
+    if (!m_packetFile && m_nextFile && m_nextFile->Path() == name && m_nextFile->IsStillAt(name)) {
+        m_packetFile = std::move(m_nextFile);
+    }
+    m_nextFile.reset();
     if (!m_packetFile) {
         auto file = std::make_unique<File>();
         if (!file->Open(name, File::Mode::ReadExisting)) {

@@ -46,6 +46,10 @@ public:
     // Lets go of the file in transit (and starts it over next time), so that
     // it can be deleted even where an open file cannot be.
     void AbandonFile();
+    // Opens the file that goes next while the box answers the last one, so
+    // that its first piece leaves at once; whether it is still that file is
+    // checked when its turn comes.
+    void PrepareFile(const std::string& fileName);
 
     // The waits end early, as if nothing came, once a stop is requested.
     void SetStopToken(std::stop_token token);
@@ -91,8 +95,10 @@ private:
     std::uint8_t m_input[1024];
     std::size_t m_inputStart = 0;
     std::size_t m_inputEnd = 0;
-    // The packet file in transit, open from its first piece to its last.
+    // The packet file in transit, open from its first piece to its last,
+    // and the one prepared to follow it.
     std::unique_ptr<File> m_packetFile;
+    std::unique_ptr<File> m_nextFile;
 };
 
 }  // namespace quillon

@@ -193,6 +193,7 @@ private:
 
     void DownloadFile(int i, int count) {
         std::string name = PacketName(m_main.OutputFolder(), i);
+        std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
             m_view.SetStatusText(Format("(step 1/3) Downloading %04d/%04d", i, count));
             m_view.SetProgressPos(BandPosition(0, 50, i, count));
@@ -205,10 +206,13 @@ private:
             if (result < 0) {
                 break;
             }
-            m_view.BytesSent(m_bytesSent + static_cast<std::uint64_t>(result),
-                             m_port.BytesInFlight(), m_bytesTotal, false);
+            fileBytes = static_cast<std::uint64_t>(result);
+            m_view.BytesSent(m_bytesSent + fileBytes, m_port.BytesInFlight(), m_bytesTotal, false);
         }
-        m_bytesSent += FileSize(name);
+        m_bytesSent += fileBytes;
+        if (i < count) {
+            m_port.PrepareFile(PacketName(m_main.OutputFolder(), i + 1));
+        }
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
         m_view.BytesSent(m_bytesSent, 0, m_bytesTotal, true);

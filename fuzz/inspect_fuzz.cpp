@@ -1,6 +1,7 @@
 // Any bytes as a packet file through `quillon-cli inspect` (its loading,
 // record check and decoding), and as line traffic through the trace's
 // record and frame decoding.
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <sstream>
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(exitCode >= 0 && exitCode <= 2, "inspect ends with one of its exit codes");
 
     quillon::cli::TraceWriter trace;  // not opened: decoding only
-    trace.OnSent(data, size);
-    trace.OnReceived(data, size);
+    trace.OnSent(data, size, std::chrono::steady_clock::now());
+    trace.OnReceived(data, size, std::chrono::steady_clock::now());
     std::vector<std::uint8_t> frame(data, data + (size < 8 ? size : 8));
     quillon::cli::DescribeBoxFrame(frame);
     return 0;
