@@ -11,6 +11,10 @@ namespace {
 
 // Waits are cut into slices this long so that a stop is seen quickly.
 constexpr auto kSlice = 10ms;
+// A sleep ends some tens of microseconds late, more on a virtual machine;
+// a real boot loader answers the moment the last byte is in. So the last
+// stretch of a wait is spent awake.
+constexpr auto kSpinBelow = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -32,7 +36,11 @@ bool BoxLink::Sleep(Clock::duration length) {
         if (now >= until) {
             return true;
         }
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kSlice));
+        auto left = until - now;
+        if (left < kSpinBelow) {
+            continue;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(left - kSpinBelow, kSlice));
     }
     return false;
 }
