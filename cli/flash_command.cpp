@@ -14,7 +14,6 @@
 #include "initfiles/boot_folder.h"
 #include "platform/console.h"
 #include "platform/interrupts.h"
-#include "platform/port_hint.h"
 #include "platform/serial_line.h"
 #include "sim/box_emulator.h"
 
@@ -261,9 +260,6 @@ int RunFlash(const FlashOptions& options) {
         view.SetTrace(&trace);
     }
     unsigned outcome = RunWorker(view, interrupts, device);
-    if (static_cast<UpdateOutcome>(outcome) == UpdateOutcome::PortOpenFailed) {
-        view.SetHint(DiagnoseOpenFailure(device, view.Detail()));
-    }
     trace.Close();
     if (box) {
         box->Stop();

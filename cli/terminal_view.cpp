@@ -299,13 +299,10 @@ void TerminalView::Finish(bool cancelled) {
                                             ",\"detail\":" + JsonString(m_detail) + "}\n");
         return;
     }
-    // The reason and the hint go to the error stream, so that the
+    // The reason (with its hint) goes to the error stream, so that the
     // message stays the last line of the output.
     if (!m_detail.empty()) {
         Warn(m_detail);
-    }
-    if (!m_hint.empty()) {
-        Warn(m_hint);
     }
     m_out.Write(ConsoleStream::Out, caption + ": " + text + "\n");
 }

@@ -66,9 +66,6 @@ public:
     LineTrace* Trace() override { return m_trace; }
     void SetTrace(LineTrace* trace) { m_trace = trace; }
 
-    // A hint to print under the ending message (how to mend a port that would not open).
-    void SetHint(const std::string& hint) { m_hint = hint; }
-    const std::string& Detail() const { return m_detail; }
     // Ends the progress display and prints the ending message, if any.
     void Finish(bool cancelled);
     // A warning on the error stream, in its turn with the rest of the output.
@@ -115,7 +112,6 @@ private:
     std::string m_messageText;
     std::string m_messageCaption;
     std::string m_detail;
-    std::string m_hint;
     LineTrace* m_trace = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include "initfiles/init_file_builder.h"
 #include "initfiles/series_lock.h"
 #include "platform/file.h"
+#include "platform/port_hint.h"
 
 namespace quillon {
 
@@ -122,7 +123,11 @@ private:
 
     void OpenPort() {
         if (!m_port.Open(m_view.ComPort(), m_view.BaudRate())) {
-            m_view.FailureDetail("cannot open " + m_port.Device() + ": " + m_port.OpenError());
+            // With the hint on how to get at the port: the window shows it
+            // as the command line does.
+            std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
+            std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
+            m_view.FailureDetail(hint.empty() ? reason : reason + "\n" + hint);
             FailApp(UpdateOutcome::PortOpenFailed, "Failed to open serial port!");
         }
     }
