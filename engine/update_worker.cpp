@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "engine/packet_series.h"
 #include "initfiles/init_file_builder.h"
 #include "initfiles/series_lock.h"
 #include "platform/file.h"
@@ -76,8 +77,13 @@ struct Ended {
 
 class UpdateSession {
 public:
-    UpdateSession(UpdateView& view, std::stop_token stop, std::unique_lock<std::timed_mutex>& lock)
-        : m_view(view), m_stop(std::move(stop)), m_lock(lock), m_port(view.Ports()) {}
+    UpdateSession(UpdateView& view, std::stop_token stop, std::unique_lock<std::timed_mutex>& lock,
+                  const PacketSeries* series)
+        : m_view(view),
+          m_stop(std::move(stop)),
+          m_lock(lock),
+          m_series(series),
+          m_port(view.Ports()) {}
 
     UpdateOutcome Execute() {
         try {
@@ -116,7 +122,7 @@ private:
     // Before the port opens, so that a second update on the folder is
     // refused at once rather than after the box was reset.
     void LockSeriesFolder() {
-        if (!m_seriesLock.Take(m_main.OutputFolder())) {
+        if (m_series == nullptr && !m_seriesLock.Take(m_main.OutputFolder())) {
             FailApp(UpdateOutcome::BadInput, m_seriesLock.Problem());
         }
     }
@@ -149,12 +155,12 @@ private:
     void SendHandshakeFile() {
         m_view.SetStatusText("Now preparing...");
         const char* invalid = "Invalid CBUS file (BOOT)!";
-        if (!Guarded(invalid, [this] { return m_main.WriteBusConfig(); })) {
+        if (m_series == nullptr && !Guarded(invalid, [this] { return m_main.WriteBusConfig(); })) {
             m_view.FailureDetail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
         PassOnWarnings();
-        if (!SendWholeFile(PacketName(m_main.OutputFolder(), 1))) {
+        if (!SendWholeFile(SeriesFile(1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
         }
         std::uint8_t code = kNoVerdict;
@@ -175,6 +181,10 @@ private:
     }
 
     void BuildSeries() {
+        if (m_series != nullptr) {
+            m_fileCount = m_series->Count();
+            return;
+        }
         const char* invalid = "Invalid input file (BOOT)!";
         if (!Guarded(invalid, [this] { return m_main.Build(); })) {
             m_view.FailureDetail(m_main.LastError());
@@ -197,7 +207,7 @@ private:
     }
 
     void DownloadFile(int i, int count) {
-        std::string name = PacketName(m_main.OutputFolder(), i);
+        std::string name = SeriesFile(i);
         std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
             m_view.SetStatusText(Format("(step 1/3) Downloading %04d/%04d", i, count));
@@ -216,7 +226,7 @@ private:
         }
         m_bytesSent += fileBytes;
         if (i < count) {
-            m_port.PrepareFile(PacketName(m_main.OutputFolder(), i + 1));
+            m_port.PrepareFile(SeriesFile(i + 1));
         }
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
@@ -228,6 +238,13 @@ private:
     }
 
     void SendExecCommand() {
+        if (m_series != nullptr) {
+            if (!SendWholeFile(m_series->ExecFileName())) {
+                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
+            }
+            m_view.SetStatusText("Download finish. now preparing burning !");
+            return;
+        }
         m_exec = std::make_unique<InitFileBuilder>();
         m_exec->SetFolder(ExecFolder());
         m_exec->SetExecAddress(m_view.StartAddress());
@@ -422,6 +439,12 @@ private:
         return Format("%s%04d", folder.c_str(), number);
     }
 
+    // File n of the series: the shared one's, or the one this update wrote.
+    std::string SeriesFile(int number) const {
+        return m_series != nullptr ? m_series->FileName(static_cast<std::uint32_t>(number))
+                                   : PacketName(m_main.OutputFolder(), number);
+    }
+
     static std::uint64_t FileSize(const std::string& path) {
         std::error_code error;
         std::uintmax_t size = std::filesystem::file_size(path, error);
@@ -431,7 +454,7 @@ private:
     std::uint64_t SeriesSize(int first, int last) const {
         std::uint64_t size = 0;
         for (int i = first; i <= last; ++i) {
-            size += FileSize(PacketName(m_main.OutputFolder(), i));
+            size += FileSize(SeriesFile(i));
         }
         return size;
     }
@@ -439,6 +462,7 @@ private:
     UpdateView& m_view;
     std::stop_token m_stop;
     std::unique_lock<std::timed_mutex>& m_lock;
+    const PacketSeries* m_series;
     // Declared in this order so that discarding runs exec builder, main
     // builder, the port, then the folder's lock: released once its files are gone.
     SeriesLock m_seriesLock;
@@ -455,11 +479,11 @@ private:
 
 }  // namespace
 
-unsigned UpdateWorker::Run(UpdateView& view, std::stop_token stop) {
+unsigned UpdateWorker::Run(UpdateView& view, std::stop_token stop, const PacketSeries* series) {
     std::unique_lock<std::timed_mutex> lock(view.UpdateMutex(), std::defer_lock);
     UpdateOutcome outcome;
     {
-        UpdateSession session(view, std::move(stop), lock);
+        UpdateSession session(view, std::move(stop), lock, series);
         outcome = session.Execute();
     }
     // A cancelled update releases the lock only once its files are gone

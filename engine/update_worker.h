@@ -17,11 +17,17 @@ enum class UpdateOutcome : unsigned {
     Cancelled,           // a stop was requested
 };
 
+class PacketSeries;
+
 class UpdateWorker {
 public:
     // Runs one whole update against the view. A stop request ends it within
     // about 100 ms, with its packet files deleted and the port released.
-    static unsigned Run(UpdateView& view, std::stop_token stop = {});
+    // With a series built beforehand, the update sends that one (several
+    // lines or box after box share it) instead of writing its own; every
+    // step, text and reply is the same.
+    static unsigned Run(UpdateView& view, std::stop_token stop = {},
+                        const PacketSeries* series = nullptr);
 };
 
 }  // namespace quillon
