@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "cli/box_options.h"
 #include "cli/commands.h"
@@ -17,6 +18,9 @@ struct BoxCommandOptions {
     std::string device;
     std::string link;
     sim::BoxOptions box;
+    int count = 1;
+    bool counted = false;  // --count given: the link is a prefix
+    int faultyBox = -1;    // --on K: only box K plays the faults
 };
 
 // A symbolic link to the pty for as long as the box runs.
@@ -46,39 +50,68 @@ private:
     std::string m_link;
 };
 
-void PrintSummary(const sim::BoxSummary& summary) {
-    std::printf("%d session(s), %d record(s), %d rejected, %llu bytes received%s\n",
+void PrintSummary(const std::string& who, const sim::BoxSummary& summary) {
+    std::printf("%s%d session(s), %d record(s), %d rejected, %llu bytes received%s\n", who.c_str(),
                 summary.sessions, summary.records, summary.rejected,
                 static_cast<unsigned long long>(summary.bytes),
                 summary.hungUp ? ", hung up on request" : "");
     if (!summary.lastError.empty()) {
-        std::fprintf(stderr, "dump: %s\n", summary.lastError.c_str());
+        std::fprintf(stderr, "%sdump: %s\n", who.c_str(), summary.lastError.c_str());
     }
 }
 
-int RunBox(const BoxCommandOptions& options) {
-    // Ctrl+C and termination requests end the box cleanly, link removed.
-    InterruptWatch interrupts;
-    sim::BoxEmulator box(options.box);
+// One box of several, or the only one: on its own pty (with its link) or
+// on the device.
+struct ServedBox {
+    std::unique_ptr<sim::BoxEmulator> box;
+    PathLink link;
+};
+
+bool OpenBox(const BoxCommandOptions& options, int index, ServedBox& served) {
+    bool faulty = options.faultyBox < 0 || options.faultyBox == index;
+    served.box =
+        std::make_unique<sim::BoxEmulator>(faulty ? options.box : sim::WithoutFaults(options.box));
     std::string error;
-    bool opened =
-        options.device.empty() ? box.OpenPty(&error) : box.OpenDevice(options.device, &error);
+    bool opened = options.device.empty() ? served.box->OpenPty(&error)
+                                         : served.box->OpenDevice(options.device, &error);
     if (!opened) {
         std::fprintf(stderr, "cannot open the box's line: %s\n", error.c_str());
-        return 1;
+        return false;
     }
-    PathLink link;
-    if (!options.link.empty() && !link.Make(options.link, box.DevicePath(), error)) {
+    // Several boxes take the link as a prefix: PREFIX0, PREFIX1, ...
+    std::string link = options.counted ? options.link + std::to_string(index) : options.link;
+    if (!options.link.empty() && !served.link.Make(link, served.box->DevicePath(), error)) {
         std::fprintf(stderr, "cannot make the link: %s\n", error.c_str());
-        return 1;
+        return false;
     }
-    std::printf("%s\n", box.DevicePath().c_str());
+    std::printf("%s\n", served.box->DevicePath().c_str());
+    return true;
+}
+
+int RunBox(const BoxCommandOptions& options) {
+    // Ctrl+C and termination requests end the boxes cleanly, links removed.
+    InterruptWatch interrupts;
+    if (options.count > 1 && !options.device.empty()) {
+        std::fprintf(stderr, "--count: several boxes need pseudo-terminals, not --device\n");
+        return 64;
+    }
+    std::vector<ServedBox> boxes(static_cast<std::size_t>(options.count));
+    for (int i = 0; i < options.count; ++i) {
+        if (!OpenBox(options, i, boxes[static_cast<std::size_t>(i)])) {
+            return 1;
+        }
+    }
     std::fflush(stdout);
-    box.Start();
+    for (ServedBox& served : boxes) {
+        served.box->Start();
+    }
     while (interrupts.Wait() == 0) {
     }
-    box.Stop();
-    PrintSummary(box.Summary());
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        boxes[i].box->Stop();
+        PrintSummary(options.count > 1 ? "box " + std::to_string(i) + ": " : "",
+                     boxes[i].box->Summary());
+    }
     return 0;
 }
 
@@ -96,7 +129,19 @@ void AddBoxCommand(CLI::App& app, int& exitCode) {
                      "Take bytes no faster than this rate (0: as fast as they come)")
         ->check(WholeNumber(0, kHighestBaud));
     AddBoxFaultOptions(command, options->box);
-    command->callback([options, &exitCode] { exitCode = RunBox(*options); });
+    command
+        ->add_option("--count", options->count,
+                     "Serve this many boxes, each on a pseudo-terminal of its own; --link is "
+                     "then a prefix (PREFIX0, PREFIX1, ...)")
+        ->check(WholeNumber(1, 256));
+    command
+        ->add_option("--on", options->faultyBox,
+                     "Play the fault options on box K only (0-based); the others have none")
+        ->check(WholeNumber(0, 255));
+    command->callback([options, command, &exitCode] {
+        options->counted = command->count("--count") > 0;
+        exitCode = RunBox(*options);
+    });
 }
 
 }  // namespace quillon::cli

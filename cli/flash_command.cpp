@@ -6,10 +6,14 @@
 #include "app/app_settings.h"
 #include "cli/box_options.h"
 #include "cli/commands.h"
+#include "cli/flash_exit.h"
 #include "cli/option_checks.h"
+#include "cli/port_list.h"
 #include "cli/preflight.h"
+#include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/trace_writer.h"
+#include "engine/packet_series.h"
 #include "engine/update_worker.h"
 #include "initfiles/boot_folder.h"
 #include "platform/console.h"
@@ -21,36 +25,9 @@ namespace quillon::cli {
 
 namespace {
 
-// Exit codes of `flash`, also listed in its --help.
-enum FlashExit : int {
-    kExitSuccess = 0,
-    kExitUsage = 64,
-    kExitPortOpen = 2,
-    kExitBadInput = 3,
-    kExitConnection = 4,
-    kExitBurnTimeout = 5,
-    kExitBoxFailure = 6,
-};
-
-const char* const kExitCodeHelp =
-    "Exit codes:\n"
-    "  0   the box reported success\n"
-    "  2   the serial port could not be opened\n"
-    "  3   the boot folder's files could not be made into packet files, or another\n"
-    "      update uses the folder\n"
-    "  4   the box rejected a file or did not answer, or the line failed\n"
-    "  5   the box fell silent while erasing or burning\n"
-    "  6   the box reported that the update failed\n"
-    "  64  the command line was not understood\n"
-    "  129 cancelled: the terminal was closed or the session lost (SIGHUP)\n"
-    "  130 cancelled: Ctrl+C (SIGINT)\n"
-    "  131 cancelled: Ctrl+\\ (SIGQUIT)\n"
-    "  143 cancelled: asked to terminate (SIGTERM)\n"
-    "A cancelled update removes its packet files and releases the port before it ends.";
-
 struct FlashOptions {
-    std::string device;
-    int port = 0;
+    std::vector<std::string> devices;
+    std::vector<std::string> ports;  // numbers, lists and ranges: 1-8,12
     int baud = 0;
     std::string bootFolder;
     bool bootFolderGiven = false;
@@ -63,29 +40,11 @@ struct FlashOptions {
     std::string trace;
     std::string progress = "auto";
     double waitTimeout = 0;
+    int boxes = 1;  // emulated boxes, with --simulate
+    bool repeat = false;
+    int count = 0;
+    std::string log;
 };
-
-constexpr int kSigInt = 2;  // a stop with no signal behind it counts as Ctrl+C
-
-int ExitCodeOf(unsigned outcome, int signal) {
-    switch (static_cast<UpdateOutcome>(outcome)) {
-        case UpdateOutcome::Success:
-            return kExitSuccess;
-        case UpdateOutcome::PortOpenFailed:
-            return kExitPortOpen;
-        case UpdateOutcome::BadInput:
-            return kExitBadInput;
-        case UpdateOutcome::ConnectionFailed:
-            return kExitConnection;
-        case UpdateOutcome::BurnTimedOut:
-            return kExitBurnTimeout;
-        case UpdateOutcome::BoxReportedFailure:
-            return kExitBoxFailure;
-        case UpdateOutcome::Cancelled:
-            return InterruptWatch::ExitCodeFor(signal != 0 ? signal : kSigInt);
-    }
-    return kExitConnection;
-}
 
 bool ParseAddress(const std::string& text, std::uint32_t& address) {
     std::string digits = text;
@@ -135,10 +94,15 @@ bool MakeConfig(const FlashOptions& options, FlashConfig& config) {
     }
     if (options.baud > 0)
         config.baudRate = options.baud;
-    if (options.port > 0)
-        config.comPort = options.port;
-    if (!options.device.empty())
-        config.ports[config.comPort] = options.device;
+    // One line named by number or path is the port of a single update.
+    if (options.ports.size() == 1 && options.devices.empty()) {
+        std::vector<int> numbers;
+        if (ParsePortList(options.ports.front(), numbers) && numbers.size() == 1) {
+            config.comPort = numbers.front();
+        }
+    }
+    if (options.devices.size() == 1 && options.ports.empty())
+        config.ports[config.comPort] = options.devices.front();
     config.projectPath = options.project;
     config.imagePath = options.image;
     if (options.waitTimeout > 0) {
@@ -214,29 +178,65 @@ void AwaitOutput(ConsoleOutput& output, InterruptWatch& interrupts) {
     }
 }
 
-int RunFlash(const FlashOptions& options) {
-    FlashConfig config;
-    if (!MakeConfig(options, config)) {
-        return kExitUsage;
-    }
-    std::unique_ptr<sim::BoxEmulator> box;
-    if (options.simulate) {
-        // The emulated box keeps the pace of a real line at the port's rate
-        // unless told otherwise.
+// The boxes of --simulate, each on a pseudo-terminal of its own, keeping the
+// pace of a real line at the port's rate unless told otherwise.
+class EmulatedBoxes {
+public:
+    bool Start(const FlashOptions& options, int baud, std::vector<std::string>& devices) {
         sim::BoxOptions boxOptions = options.box;
         if (boxOptions.baud == 0) {
-            boxOptions.baud = config.baudRate;
+            boxOptions.baud = baud;
         }
-        box = std::make_unique<sim::BoxEmulator>(boxOptions);
-        std::string error;
-        if (!box->OpenPty(&error)) {
-            std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
-            return kExitPortOpen;
+        for (int i = 0; i < options.boxes; ++i) {
+            auto box = std::make_unique<sim::BoxEmulator>(boxOptions);
+            std::string error;
+            if (!box->OpenPty(&error)) {
+                std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
+                return false;
+            }
+            devices.push_back(box->DevicePath());
+            box->Start();
+            m_boxes.push_back(std::move(box));
         }
-        config.ports[config.comPort] = box->DevicePath();
-        box->Start();
+        return true;
     }
-    std::string device = DeviceForPort(config.comPort, config.ports);
+    ~EmulatedBoxes() {
+        for (auto& box : m_boxes) {
+            box->Stop();
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<sim::BoxEmulator>> m_boxes;
+};
+
+// The lines of the command line: each --device, each number of each --port
+// list, else the settings' port.
+bool LinesOf(const FlashOptions& options, const FlashConfig& config,
+             std::vector<std::string>& devices) {
+    devices = options.devices;
+    for (const std::string& list : options.ports) {
+        std::vector<int> numbers;
+        if (!ParsePortList(list, numbers)) {
+            std::fprintf(stderr,
+                         "--port: %s is no list of port numbers from 1 to 999 (such as "
+                         "1-8,12)\n",
+                         list.c_str());
+            return false;
+        }
+        for (int number : numbers) {
+            devices.push_back(DeviceForPort(number, config.ports));
+        }
+    }
+    if (devices.empty()) {
+        devices.push_back(DeviceForPort(config.comPort, config.ports));
+    }
+    return true;
+}
+
+// One box on one line: the update exactly as a single one runs.
+int FlashOne(const FlashOptions& options, FlashConfig config, const std::string& device,
+             bool simulated) {
     InterruptWatch interrupts;
     ConsoleOutput output;
     ProgressStyle style = StyleOf(options.progress);
@@ -247,7 +247,7 @@ int RunFlash(const FlashOptions& options) {
         AwaitOutput(output, interrupts);
         return kExitBadInput;
     }
-    view.Using(UsingLine(options.simulate ? device + " (the built-in box emulator)" : device,
+    view.Using(UsingLine(simulated ? device + " (the built-in box emulator)" : device,
                          config.baudRate, config, facts),
                device, facts.files, facts.bytes);
     TraceWriter trace;
@@ -261,12 +261,77 @@ int RunFlash(const FlashOptions& options) {
     }
     unsigned outcome = RunWorker(view, interrupts, device);
     trace.Close();
-    if (box) {
-        box->Stop();
-    }
     view.Finish(static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled);
     AwaitOutput(output, interrupts);
     return ExitCodeOf(outcome, interrupts.Received());
+}
+
+// Several lines, or box after box: the series is built once, before any
+// line opens, and every line sends it.
+int FlashMany(const FlashOptions& options, const FlashConfig& config,
+              const std::vector<std::string>& devices, bool simulated) {
+    if (!options.trace.empty()) {
+        std::fprintf(stderr, "--trace records one line: give one device, without --repeat\n");
+        return kExitUsage;
+    }
+    InterruptWatch interrupts;
+    ConsoleOutput output;
+    StationOptions station;
+    station.style = StyleOf(options.progress);
+    station.columns = ConsoleColumns(ConsoleStream::Out);
+    station.repeat = options.repeat;
+    station.count = options.count;
+    station.logPath = options.log;
+    TerminalView view(config, station.style, output, station.columns);
+    SeriesFacts facts;
+    PacketSeries series;
+    bool built = CheckInputs(config, view, facts);
+    if (built && !series.Build(config.bootFolder, config.projectPath, config.imagePath,
+                               config.startAddress)) {
+        view.FailureDetail(series.Detail());
+        view.AppMessageBox(series.Message());
+        built = false;
+    }
+    if (!built) {
+        view.Finish(false);
+        AwaitOutput(output, interrupts);
+        return kExitBadInput;
+    }
+    std::string lines;
+    for (const std::string& device : devices) {
+        lines += (lines.empty() ? "" : ", ") + device;
+    }
+    std::string what = std::to_string(devices.size()) + (devices.size() == 1 ? " line" : " lines") +
+                       (simulated ? " of the built-in box emulator" : "") + " (" + lines + ")";
+    view.Using(UsingLine(what, config.baudRate, config, facts), lines, facts.files, facts.bytes);
+    int code = RunStation(config, devices, series, station, output, interrupts);
+    AwaitOutput(output, interrupts);
+    return code;
+}
+
+int RunFlash(const FlashOptions& options) {
+    FlashConfig config;
+    if (!MakeConfig(options, config)) {
+        return kExitUsage;
+    }
+    std::vector<std::string> devices;
+    EmulatedBoxes boxes;
+    if (options.simulate) {
+        if (!boxes.Start(options, config.baudRate, devices)) {
+            return kExitPortOpen;
+        }
+    } else if (!LinesOf(options, config, devices)) {
+        return kExitUsage;
+    }
+    // With one device the update runs as it always has: the handshake,
+    // then the build.
+    if (devices.size() == 1 && !options.repeat) {
+        if (options.simulate) {
+            config.ports[config.comPort] = devices.front();
+        }
+        return FlashOne(options, config, devices.front(), options.simulate);
+    }
+    return FlashMany(options, config, devices, options.simulate);
 }
 
 }  // namespace
@@ -276,10 +341,10 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     auto* command = app.add_subcommand(
         "flash", "Update a box: send the boot folder's packet series, then follow erase and burn");
     command->footer(kExitCodeHelp);
-    auto* device = command->add_option("--device", options->device, "Serial device path");
-    command->add_option("--port", options->port, "COM port number, mapped by [PORTS] COMn")
-        ->check(WholeNumber(1, 999))
-        ->excludes(device);
+    command->add_option("--device", options->devices,
+                        "Serial device path; once for each line to update at once");
+    command->add_option("--port", options->ports,
+                        "COM port numbers, mapped by [PORTS] COMn: 3, or a list such as 1-8,12");
     command->add_option("--baud", options->baud, "Baud rate, 50 to 12000000")
         ->check(WholeNumber(kLowestBaud, kHighestBaud));
     command->add_option("--boot-folder", options->bootFolder,
@@ -303,6 +368,15 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         ->add_option("--wait-timeout", options->waitTimeout,
                      "Give up waiting for the boot loader after this many seconds")
         ->check(Seconds());
+    command->add_flag("--repeat", options->repeat,
+                      "After each box, wait for the next one on the same line (a station), "
+                      "until Ctrl+C or --count boxes");
+    command->add_option("--count", options->count, "With --repeat: stop after this many boxes")
+        ->check(WholeNumberFrom(1));
+    command->add_option("--log", options->log,
+                        "Append one JSON object per finished box to this file");
+    command->add_option("--boxes", options->boxes, "With --simulate: this many emulated boxes")
+        ->check(WholeNumber(1, 64));
     command->callback([options, command, &exitCode] {
         options->bootFolderGiven = command->count("--boot-folder") > 0;
         exitCode = RunFlash(*options);

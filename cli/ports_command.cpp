@@ -36,8 +36,7 @@ constexpr int kWindowPorts = 8;  // System Setting offers COM1 to COM8
 int FreeWindowPort(const std::map<std::string, SerialDeviceInfo>& found, const PortMap& ports,
                    const std::map<int, bool>& taken) {
     for (int number = 1; number <= kWindowPorts; ++number) {
-        bool legacyPresent =
-            ports.count(number) == 0 && found.count(DefaultPortDevice(number)) > 0;
+        bool legacyPresent = ports.count(number) == 0 && found.count(DefaultPortDevice(number)) > 0;
         if (!taken.count(number) && !legacyPresent) {
             return number;
         }

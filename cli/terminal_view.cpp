@@ -14,6 +14,22 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+constexpr int kWidestBar = 24;
+constexpr int kNarrowestBar = 8;
+
+std::string Bar(int position, int width) {
+    int filled = std::clamp(position, 0, 100) * width / 100;
+    return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
+}
+
+std::string Kibibytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    return text;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -30,22 +46,6 @@ std::string JsonString(const std::string& text) {
     }
     return out + "\"";
 }
-
-constexpr int kWidestBar = 24;
-constexpr int kNarrowestBar = 8;
-
-std::string Bar(int position, int width) {
-    int filled = std::clamp(position, 0, 100) * width / 100;
-    return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
-}
-
-std::string Kibibytes(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
-    return text;
-}
-
-}  // namespace
 
 const char* PhaseOf(const std::string& status) {
     if (StartsWith(status, "Waiting"))
@@ -91,7 +91,7 @@ void TerminalView::Using(const std::string& line, const std::string& device, std
         m_out.Write(ConsoleStream::Out, line + "\n");
         return;
     }
-    m_out.Write(ConsoleStream::Out, "{\"event\":\"using\",\"device\":" + JsonString(device) +
+    m_out.Write(ConsoleStream::Out, JsonStart("using") + ",\"device\":" + JsonString(device) +
                                         ",\"baud\":" + std::to_string(m_config.baudRate) +
                                         ",\"files\":" + std::to_string(files) +
                                         ",\"bytes\":" + std::to_string(bytes) + "}\n");
@@ -105,7 +105,7 @@ void TerminalView::Warning(const std::string& text) {
     m_warnings.push_back(text);
     if (m_style == ProgressStyle::Jsonl) {
         m_out.Write(ConsoleStream::Out,
-                    "{\"event\":\"warning\",\"text\":" + JsonString(text) + "}\n");
+                    JsonStart("warning") + ",\"text\":" + JsonString(text) + "}\n");
     } else {
         Warn(text);
     }
@@ -128,7 +128,7 @@ void TerminalView::SetStatusText(const std::string& text) {
             ShowHuman(true);
             break;
         case ProgressStyle::Plain:
-            m_out.Write(ConsoleStream::Out, text + "\n");
+            m_out.Write(ConsoleStream::Out, Prefix() + text + "\n");
             break;
         case ProgressStyle::Jsonl:
             EmitJson("status");
@@ -240,6 +240,10 @@ void TerminalView::ShowHuman(bool force) {
     if (line.size() >= m_columns) {
         line.resize(m_columns - 1);
     }
+    if (m_screen != nullptr) {
+        m_screen->Row(line);
+        return;
+    }
     // A new status is kept; a redraw of the same one may give way to the next.
     if (force) {
         m_out.Write(ConsoleStream::Out, "\r\033[K" + line);
@@ -254,8 +258,8 @@ void TerminalView::EmitJson(const char* event) {
     std::snprintf(numbers, sizeof numbers,
                   ",\"position\":%d,\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
                   m_position, Reached(Clock::now()), m_total, Rate(Clock::now()));
-    std::string line = std::string("{\"event\":\"") + event + "\",\"phase\":\"" +
-                       PhaseOf(m_status) + "\",\"status\":" + JsonString(m_status) + numbers;
+    std::string line = JsonStart(event) + ",\"phase\":\"" + PhaseOf(m_status) +
+                       "\",\"status\":" + JsonString(m_status) + numbers;
     // Status events are kept; progress and byte counts may give way to newer ones.
     if (std::string(event) == "status") {
         m_out.Write(ConsoleStream::Out, line);
@@ -293,8 +297,10 @@ void TerminalView::Finish(bool cancelled) {
             "The box goes on erasing and burning by itself: leave it powered until it restarts. "
             "Its verdict will not be seen here.");
     }
+    m_messageCaption = caption;
+    m_messageText = text;
     if (m_style == ProgressStyle::Jsonl) {
-        m_out.Write(ConsoleStream::Out, "{\"event\":\"end\",\"caption\":" + JsonString(caption) +
+        m_out.Write(ConsoleStream::Out, JsonStart("end") + ",\"caption\":" + JsonString(caption) +
                                             ",\"message\":" + JsonString(text) +
                                             ",\"detail\":" + JsonString(m_detail) + "}\n");
         return;
@@ -304,11 +310,54 @@ void TerminalView::Finish(bool cancelled) {
     if (!m_detail.empty()) {
         Warn(m_detail);
     }
-    m_out.Write(ConsoleStream::Out, caption + ": " + text + "\n");
+    if (m_screen != nullptr && m_style == ProgressStyle::Human) {
+        m_screen->Row(caption + ": " + text);
+        return;
+    }
+    m_out.Write(ConsoleStream::Out, Prefix() + caption + ": " + text + "\n");
 }
 
 void TerminalView::Warn(const std::string& text) {
-    m_out.Write(ConsoleStream::Err, text + "\n");
+    if (m_screen != nullptr && m_style == ProgressStyle::Human) {
+        m_screen->Note(Prefix() + text);
+        return;
+    }
+    // Each line of a reason names its device when several lines run.
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        out += Prefix() + text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    m_out.Write(ConsoleStream::Err, out.empty() ? "\n" : out);
+}
+
+void TerminalView::JoinLines(std::string device, LineScreen* screen) {
+    std::lock_guard lock(m_stateMutex);
+    m_device = std::move(device);
+    m_screen = screen;
+}
+
+std::string TerminalView::Caption() const {
+    std::lock_guard lock(m_stateMutex);
+    return m_messageCaption;
+}
+
+std::string TerminalView::Message() const {
+    std::lock_guard lock(m_stateMutex);
+    return m_messageText;
+}
+
+std::uint64_t TerminalView::BytesWritten() const {
+    std::lock_guard lock(m_stateMutex);
+    return m_sent;
+}
+
+std::string TerminalView::JsonStart(const char* event) const {
+    std::string start = std::string("{\"event\":\"") + event + "\"";
+    return m_device.empty() ? start : start + ",\"device\":" + JsonString(m_device);
 }
 
 }  // namespace quillon::cli

@@ -27,6 +27,15 @@ struct FlashConfig {
 
 enum class ProgressStyle { Human, Plain, Jsonl };
 
+// A screen that several lines share: on a terminal each line has a row of
+// its own, redrawn in place, and notes go above the rows.
+class LineScreen {
+public:
+    virtual ~LineScreen() = default;
+    virtual void Row(const std::string& text) = 0;
+    virtual void Note(const std::string& text) = 0;
+};
+
 // Shows an update in a terminal or to a script: the status texts, the bar,
 // and the ending message as the final line. Everything goes through the
 // console output, so the worker never waits for the reader.
@@ -66,8 +75,17 @@ public:
     LineTrace* Trace() override { return m_trace; }
     void SetTrace(LineTrace* trace) { m_trace = trace; }
 
+    // One of several lines: plain lines start with the device and jsonl
+    // events name it; on a terminal the row is drawn by the screen (when
+    // given), to a width of columns.
+    void JoinLines(std::string device, LineScreen* screen);
     // Ends the progress display and prints the ending message, if any.
     void Finish(bool cancelled);
+    // The ending, once Finish has run: caption and message.
+    std::string Caption() const;
+    std::string Message() const;
+    // Bytes of the series written to the box so far.
+    std::uint64_t BytesWritten() const;
     // A warning on the error stream, in its turn with the rest of the output.
     void Warn(const std::string& text);
     // Since when the update has waited for the boot loader; none while it
@@ -83,6 +101,9 @@ public:
 private:
     void ShowHuman(bool force);
     void EmitJson(const char* event);
+    // The start of a jsonl event: its name, and the device when several lines run.
+    std::string JsonStart(const char* event) const;
+    std::string Prefix() const { return m_device.empty() ? "" : m_device + ": "; }
     void ShowMessage(const std::string& text, const std::string& caption);
     double Rate(std::chrono::steady_clock::time_point now) const;
     std::uint64_t Reached(std::chrono::steady_clock::time_point now) const;
@@ -113,9 +134,14 @@ private:
     std::string m_messageCaption;
     std::string m_detail;
     LineTrace* m_trace = nullptr;
+    std::string m_device;
+    LineScreen* m_screen = nullptr;
 };
 
 // The phase that a status text belongs to: wait, prepare, download, execute, erase, burn, end.
 const char* PhaseOf(const std::string& status);
+
+// The text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
 
 }  // namespace quillon::cli

@@ -27,6 +27,16 @@ bool SetError(std::string* error, const std::string& text) {
 
 }  // namespace
 
+BoxOptions WithoutFaults(BoxOptions options) {
+    BoxOptions plain;
+    plain.baud = options.baud;
+    plain.bytesPerSector = options.bytesPerSector;
+    plain.eraseTime = options.eraseTime;
+    plain.burnTime = options.burnTime;
+    plain.dumpFolder = options.dumpFolder;
+    return plain;
+}
+
 BoxEmulator::BoxEmulator(BoxOptions options) : m_options(std::move(options)) {}
 
 BoxEmulator::~BoxEmulator() {

@@ -33,6 +33,9 @@ struct BoxOptions {
     std::string dumpFolder;                    // write each received record to a file there
 };
 
+// The same box with none of the faults: its rate, timings and dumps stay.
+BoxOptions WithoutFaults(BoxOptions options);
+
 struct BoxSummary {
     int sessions = 0;         // sessions that ended
     int records = 0;          // records received, all sessions

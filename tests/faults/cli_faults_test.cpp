@@ -29,35 +29,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::CliProcess;
+using testing::SilentLine;
 using testing::TempDir;
 
 const std::string kCheck = "Please check your serial connection";
 const std::string kCancelled = "Cancelled: Update cancelled; packet files removed, port released";
 constexpr uid_t kNobody = 65534;
-
-// The other end of a pseudo-terminal, held by the test: a box that never speaks.
-class SilentLine {
-public:
-    SilentLine() {
-        // Not inherited by the tool: only the test holds the box's end.
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(m_master);
-        ::unlockpt(m_master);
-        m_slave = ::ptsname(m_master);
-    }
-    ~SilentLine() { Unplug(); }
-    const std::string& Device() const { return m_slave; }
-    void Unplug() {
-        if (m_master >= 0) {
-            ::close(m_master);
-            m_master = -1;
-        }
-    }
-
-private:
-    int m_master = -1;
-    std::string m_slave;
-};
 
 class CliFaults : public ::testing::Test {
 protected:

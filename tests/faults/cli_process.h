@@ -1,6 +1,8 @@
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,6 +120,30 @@ private:
     pid_t m_pid = -1;
     int m_status = 0;
     bool m_ended = false;
+};
+
+// The other end of a pseudo-terminal, held by the test: a box that never speaks.
+class SilentLine {
+public:
+    SilentLine() {
+        // Not inherited by the tool: only the test holds the box's end.
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(m_master);
+        ::unlockpt(m_master);
+        m_slave = ::ptsname(m_master);
+    }
+    ~SilentLine() { Unplug(); }
+    const std::string& Device() const { return m_slave; }
+    void Unplug() {
+        if (m_master >= 0) {
+            ::close(m_master);
+            m_master = -1;
+        }
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
 };
 
 }  // namespace quillon::testing

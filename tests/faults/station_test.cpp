@@ -1,0 +1,145 @@
+// Several boxes from one build: lines at once, and a station that keeps
+// flashing, through the built quillon-cli against emulated boxes in a
+// process of their own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "tests/cleanup_checks.h"
+#include "tests/faults/cli_process.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliProcess;
+using testing::SilentLine;
+using testing::TempDir;
+
+class StationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_boot.Write("c_bus.txt", "1234\n5678\n");
+        m_boot.Write("init_uploads.txt", "80000000\nload.bin\n");
+        m_boot.Write("load.bin", std::string(3000, 'u'));
+    }
+
+    std::vector<std::string> Flash(std::vector<std::string> extra) const {
+        std::vector<std::string> arguments = {
+            "flash",         "--progress",   "plain", "--settings", m_home / "quillon.INI",
+            "--boot-folder", m_boot.Folder()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+
+    // `box --count N`, each box on PREFIXk; the boxes' own summary comes at the end.
+    std::unique_ptr<CliProcess> Boxes(int count, std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments = {"box", "--count", std::to_string(count), "--link",
+                                              m_home / "box"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        auto boxes = std::make_unique<CliProcess>(arguments);
+        for (int i = 0; i < 1000 && !std::filesystem::exists(Box(count - 1)); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(std::filesystem::exists(Box(count - 1))) << boxes->Err();
+        return boxes;
+    }
+
+    std::string Box(int k) const { return m_home / ("box" + std::to_string(k)); }
+
+    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_boot.Folder()); }
+
+    TempDir m_boot;
+    TempDir m_home;
+};
+
+// One box rejects a record: the others get the whole series, the failure is
+// named in the summary, and the exit code is that failure's.
+TEST_F(StationTest, OneLineFailsAndTheOthersGoThrough) {
+    auto boxes = Boxes(3, {"--on", "1", "--reject-record", "3"});
+    CliProcess flash(Flash({"--device", Box(0), "--device", Box(1), "--device", Box(2)}));
+    EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
+    std::string out = flash.Out();
+    EXPECT_TRUE(std::regex_search(out, std::regex("Using 3 lines \\(.*\\) at 115200 baud")))
+        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("  " + Box(1) +
+                                                  "  failed +Download Failed CheckSum/Timeout: "
+                                                  "Please check your serial connection  exit 4")))
+        << out;
+    for (int k : {0, 2}) {
+        EXPECT_TRUE(std::regex_search(out, std::regex("  " + Box(k) + "  ok +Success: "))) << k;
+    }
+    EXPECT_FALSE(PacketFilesLeft());
+    boxes->Signal(SIGTERM);
+    ASSERT_EQ(boxes->Finish(), 0);
+    // The series (5 records) reached both good boxes, byte for byte the same count.
+    std::smatch first;
+    std::string summary = boxes->Out();
+    ASSERT_TRUE(std::regex_search(
+        summary, first,
+        std::regex("box 0: 1 session\\(s\\), 5 record\\(s\\), 0 rejected, ([0-9]+) bytes")))
+        << summary;
+    EXPECT_NE(summary.find("box 2: 1 session(s), 5 record(s), 0 rejected, " + first[1].str()),
+              std::string::npos)
+        << summary;
+}
+
+// Ctrl+C with one line burning and one still waiting for its box: both end,
+// the burning one says its box goes on, and nothing is left.
+TEST_F(StationTest, InterruptEndsEveryLineInItsPhase) {
+    auto boxes = Boxes(1, {"--burn-ms", "12000"});
+    SilentLine waiting;
+    CliProcess flash(Flash({"--device", Box(0), "--device", waiting.Device()}));
+    ASSERT_TRUE(flash.WaitForOutput(Box(0) + ": (step 3/3)")) << flash.Out();
+    flash.Signal(SIGINT);
+    EXPECT_EQ(flash.Finish(10s), 130) << flash.Out() << flash.Err();
+    EXPECT_NE(flash.Err().find(Box(0) + ": The box goes on erasing and burning by itself"),
+              std::string::npos)
+        << flash.Err();
+    EXPECT_EQ(flash.Err().find(waiting.Device() + ": The box goes on"), std::string::npos);
+    EXPECT_FALSE(PacketFilesLeft());
+    EXPECT_TRUE(testing::PortReleased(waiting.Device()));
+}
+
+// A station: box after box on one line, each logged as it ends; a kill
+// loses nothing that was logged.
+TEST_F(StationTest, RepeatLogsEveryBoxAndAKillLosesNone) {
+    auto boxes = Boxes(1);
+    std::string log = m_home / "results.jsonl";
+    {
+        CliProcess station(Flash({"--device", Box(0), "--repeat", "--count", "2", "--log", log}));
+        EXPECT_EQ(station.Finish(), 0) << station.Out() << station.Err();
+        EXPECT_NE(station.Out().find("2 boxes: 2 ok, 0 failed"), std::string::npos)
+            << station.Out();
+    }
+    CliProcess station(Flash({"--device", Box(0), "--repeat", "--log", log}));
+    auto logged = [&log] {
+        std::string text = TempDir::ReadFile(log);
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    for (int i = 0; i < 6000 && logged() < 3; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    station.Signal(SIGKILL);
+    station.Finish();
+    std::ifstream lines(log);
+    std::string line;
+    std::regex entry(
+        R"(\{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z","device":"[^"]+","verdict":"ok",)"
+        R"("caption":"Success","message":"Successful to update flash! STB has restarted ",)"
+        R"("exit":0,"seconds":[0-9.]+,"bytes":[0-9]+\})");
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_TRUE(std::regex_match(line, entry)) << line;
+        ++count;
+    }
+    EXPECT_GE(count, 3);
+}
+
+}  // namespace
+}  // namespace quillon
