@@ -53,6 +53,10 @@ demo() {
     head -n 12 "$work/trace.txt"
     echo "Files in the boot folder afterwards (no packet file is left):"
     ls "$work/boot"
+    echo
+    echo "Two boxes at once from one build of the series:"
+    "$BUILD_DIR/bin/quillon-cli" flash --simulate --boxes 2 --progress plain \
+        --boot-folder "$work/boot" --settings "$work/quillon.INI" | tail -n 3
 }
 
 # Wine in a prefix of our own, its server started here and not by the first

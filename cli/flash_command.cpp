@@ -10,6 +10,7 @@
 #include "cli/option_checks.h"
 #include "cli/port_list.h"
 #include "cli/preflight.h"
+#include "cli/results_log.h"
 #include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/trace_writer.h"
@@ -259,11 +260,25 @@ int FlashOne(const FlashOptions& options, FlashConfig config, const std::string&
         trace.OnWriteError([&view](const std::string& reason) { view.Warn("warning: " + reason); });
         view.SetTrace(&trace);
     }
+    ResultsLog log;
+    if (!options.log.empty() && !log.Open(options.log)) {
+        std::fprintf(stderr, "--log: cannot open %s\n", options.log.c_str());
+        return kExitUsage;
+    }
+    auto start = std::chrono::steady_clock::now();
     unsigned outcome = RunWorker(view, interrupts, device);
     trace.Close();
-    view.Finish(static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled);
+    bool cancelled = static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled;
+    view.Finish(cancelled);
+    int code = ExitCodeOf(outcome, interrupts.Received());
+    if (!cancelled || view.PastWaiting()) {
+        log.Append(device,
+                   {code, view.Caption(), view.Message(),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    view.BytesWritten(), true});
+    }
     AwaitOutput(output, interrupts);
-    return ExitCodeOf(outcome, interrupts.Received());
+    return code;
 }
 
 // Several lines, or box after box: the series is built once, before any

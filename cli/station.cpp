@@ -4,13 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "cli/flash_exit.h"
+#include "cli/results_log.h"
 #include "engine/update_worker.h"
 
 namespace quillon::cli {
@@ -21,64 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 constexpr int kDefaultColumns = 80;
-
-struct BoxResult {
-    int exitCode = 0;
-    std::string caption;
-    std::string message;
-    double seconds = 0;
-    std::uint64_t bytes = 0;
-    bool hadBox = true;  // false: cancelled while still waiting for a box
-};
-
-std::string IsoTimeNow() {
-    std::time_t now = std::time(nullptr);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
-}
-
-std::string Seconds(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
-}
-
-const char* VerdictOf(const BoxResult& result) {
-    if (!result.hadBox) {
-        return "cancelled";
-    }
-    return result.exitCode == kExitSuccess ? "ok" : "failed";
-}
-
-// One JSON object a finished box, appended and flushed as the box ends, so
-// that a crash loses nothing already reported.
-class ResultsLog {
-public:
-    bool Open(const std::string& path) {
-        m_file.open(path, std::ios::app | std::ios::binary);
-        return m_file.is_open();
-    }
-
-    void Append(const std::string& device, const BoxResult& result) {
-        if (!m_file.is_open()) {
-            return;
-        }
-        std::string line = "{\"time\":\"" + IsoTimeNow() + "\",\"device\":" + JsonString(device) +
-                           ",\"verdict\":\"" + VerdictOf(result) +
-                           "\",\"caption\":" + JsonString(result.caption) +
-                           ",\"message\":" + JsonString(result.message) +
-                           ",\"exit\":" + std::to_string(result.exitCode) +
-                           ",\"seconds\":" + Seconds(result.seconds) +
-                           ",\"bytes\":" + std::to_string(result.bytes) + "}\n";
-        std::lock_guard lock(m_mutex);
-        m_file << line << std::flush;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::ofstream m_file;
-};
 
 // The rows of every line on a terminal, redrawn in place; notes (warnings,
 // reasons) go above them.
@@ -306,7 +247,7 @@ std::string SummaryRow(const Line& line, const std::vector<BoxResult>& results,
     std::string verdict = VerdictOf(last);
     verdict.resize(std::max<std::size_t>(verdict.size(), 9), ' ');  // "cancelled"
     return row + verdict + " " + last.caption + ": " + last.message + "  exit " +
-           std::to_string(last.exitCode) + "  " + Seconds(seconds) + " s\n";
+           std::to_string(last.exitCode) + "  " + SecondsText(seconds) + " s\n";
 }
 
 std::string SummaryEvent(const Line& line, const std::vector<BoxResult>& results) {
@@ -324,7 +265,7 @@ std::string SummaryEvent(const Line& line, const std::vector<BoxResult>& results
            (results.empty() ? "none" : VerdictOf(last)) +
            "\",\"caption\":" + JsonString(last.caption) +
            ",\"message\":" + JsonString(last.message) +
-           ",\"exit\":" + std::to_string(last.exitCode) + ",\"seconds\":" + Seconds(seconds) +
+           ",\"exit\":" + std::to_string(last.exitCode) + ",\"seconds\":" + SecondsText(seconds) +
            ",\"ok\":" + std::to_string(ok) + ",\"failed\":" + std::to_string(failed) + "}\n";
 }
 
