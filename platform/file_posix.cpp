@@ -34,6 +34,27 @@ int OpenRegular(const std::string& path, File::Mode mode, struct stat& info) {
     return fd;
 }
 
+// Reads until count bytes are in or the file ends; -1 on a failure, with
+// errno set. read(at, size, done) reads the next part.
+template <typename ReadPart>
+ssize_t ReadFully(char* bytes, std::size_t count, ReadPart read) {
+    std::size_t total = 0;
+    while (total < count) {
+        ssize_t got = read(bytes + total, count - total, total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(total);
+}
+
 }  // namespace
 
 bool File::Open(const std::string& path, Mode mode) {
@@ -73,42 +94,24 @@ std::uint64_t File::GetLength() {
 }
 
 std::size_t File::Read(void* buffer, std::size_t count) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        ssize_t got = ::read(m_fd, bytes + total, count - total);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            Fail("cannot read");
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
+    ssize_t total = ReadFully(
+        static_cast<char*>(buffer), count,
+        [this](char* at, std::size_t size, std::size_t) { return ::read(m_fd, at, size); });
+    if (total < 0) {
+        Fail("cannot read");
     }
-    return total;
+    return static_cast<std::size_t>(total);
 }
 
 std::size_t File::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        ssize_t got =
-            ::pread(m_fd, bytes + total, count - total, static_cast<off_t>(offset + total));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            Fail("cannot read");
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
+    ssize_t total = ReadFully(static_cast<char*>(buffer), count,
+                              [this, offset](char* at, std::size_t size, std::size_t done) {
+                                  return ::pread(m_fd, at, size, static_cast<off_t>(offset + done));
+                              });
+    if (total < 0) {
+        Fail("cannot read");
     }
-    return total;
+    return static_cast<std::size_t>(total);
 }
 
 bool File::IsStillAt(const std::string& path) const {

@@ -10,4 +10,13 @@ std::string BaudRateProblem(int baud) {
            " to " + std::to_string(kHighestBaud);
 }
 
+// The same on every system: the waker is each system's own.
+void SerialLine::SetStopToken(std::stop_token token) {
+    m_stopCallback.reset();
+    m_stop = std::move(token);
+    if (m_wakeFd >= 0) {
+        m_stopCallback.emplace(m_stop, Waker{m_wakeFd});
+    }
+}
+
 }  // namespace quillon

@@ -61,14 +61,6 @@ SerialLine::~SerialLine() {
     }
 }
 
-void SerialLine::SetStopToken(std::stop_token token) {
-    m_stopCallback.reset();
-    m_stop = std::move(token);
-    if (m_wakeFd >= 0) {
-        m_stopCallback.emplace(m_stop, Waker{m_wakeFd});
-    }
-}
-
 bool SerialLine::Fail(const std::string& reason) {
     m_error = reason;
     if (m_fd >= 0) {
