@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace quillon {
@@ -14,16 +15,17 @@ namespace {
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The handler may only do what is safe in a signal handler: remember the
-// first signal and write one byte to the pipe that Wait polls.
-volatile sig_atomic_t g_received = 0;
+// first signal and write one byte to the pipe that Wait polls. Lock-free
+// atomics are safe there, and other threads read it too.
+std::atomic<int> g_received{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 int g_pipe[2] = {-1, -1};
 struct sigaction g_former[sizeof kSignals / sizeof kSignals[0]];
 
 void OnSignal(int signal) {
     int saved = errno;
-    if (g_received == 0) {
-        g_received = signal;
-    }
+    int none = 0;
+    g_received.compare_exchange_strong(none, signal);
     unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] auto ignored = ::write(g_pipe[1], &byte, 1);
     errno = saved;
