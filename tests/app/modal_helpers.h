@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFont>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
@@ -74,6 +75,25 @@ private:
     Policy m_policy;
     QTimer m_timer;
     std::vector<Box> m_seen;
+};
+
+// The application's font at another point size for as long as it lives
+// (0: left as it is), so that a test sees the widgets in a larger font.
+class ApplicationFont {
+public:
+    explicit ApplicationFont(int pointSize) : m_kept(QApplication::font()) {
+        if (pointSize > 0) {
+            QFont larger = m_kept;
+            larger.setPointSize(pointSize);
+            QApplication::setFont(larger);
+        }
+    }
+    ~ApplicationFont() { QApplication::setFont(m_kept); }
+    ApplicationFont(const ApplicationFont&) = delete;
+    ApplicationFont& operator=(const ApplicationFont&) = delete;
+
+private:
+    QFont m_kept;
 };
 
 }  // namespace quillon::testing

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QtTest>
 
 #include "app/about_dialog.h"
@@ -290,13 +289,7 @@ void SettingsDialogTest::labelsShowTheirTextsWhole_data() {
 
 void SettingsDialogTest::labelsShowTheirTextsWhole() {
     QFETCH(int, pointSize);
-    const QFont kept = QApplication::font();
-    auto restore = qScopeGuard([&kept] { QApplication::setFont(kept); });
-    if (pointSize > 0) {
-        QFont larger = kept;
-        larger.setPointSize(pointSize);
-        QApplication::setFont(larger);
-    }
+    quillon::testing::ApplicationFont font(pointSize);
     // Each label shows its text whole and lies inside its box, left of the
     // control that follows it on its line, if any.
     auto check = [](QDialog& dialog, const char* labelName, const char* nextName) {

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QtTest>
 
 #include <climits>
@@ -408,13 +407,7 @@ void UpdaterDialogTest::labelsShowTheWorkersLongestTexts() {
     QFETCH(QString, status);
     QFETCH(int, device);
     QFETCH(int, pointSize);
-    const QFont kept = QApplication::font();
-    auto restore = qScopeGuard([&kept] { QApplication::setFont(kept); });
-    if (pointSize > 0) {
-        QFont larger = kept;
-        larger.setPointSize(pointSize);
-        QApplication::setFont(larger);
-    }
+    quillon::testing::ApplicationFont font(pointSize);
     Window w("[COMMON]\nLastDevice=" + std::to_string(device) + "\n");
     UpdaterDialog& d = *w.dialog;
     d.show();
