@@ -17,7 +17,9 @@ std::vector<DeviceUser> OtherProcessesUsing(const std::string& device);
 // The lock file of the UUCP convention that terminal programs (minicom,
 // picocom) keep beside a port they use: /var/lock/LCK..<device name>.
 std::string UucpLockPath(const std::string& device);
-// The live process, other than this one, that the device's lock file names.
+// The live process, other than this one, that the device's lock file names;
+// pid 0 when what has the lock file's name is no lock file (a link, a FIFO, a
+// folder), which keeps the port from everyone as a live lock would.
 std::optional<DeviceUser> UucpLockHolder(const std::string& device);
 
 // Our own lock file of that convention, held while a port is open. Where
@@ -34,6 +36,8 @@ public:
     void Release();
 
 private:
+    bool TakeWith(const std::string& path, const std::string& own);
+
     std::string m_path;  // set while the file is ours
 };
 

@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <algorithm>
 #include <cstring>
 
 // What the file layer does alike on every system; the system calls are in
@@ -15,6 +16,19 @@ std::string FileError::Reason() const {
     return std::strerror(m_systemError);
 }
 
+std::string OpenErrorText(int error) {
+    switch (error) {
+        case ELOOP:
+            return "a symbolic link has that name, and links are not followed";
+        case kErrorHardLink:
+            return "the file has other names (hard links), and is not written through them";
+        case kErrorNotRegular:
+            return "not a regular file";
+        default:
+            return std::strerror(error);
+    }
+}
+
 File::~File() {
     Close();
 }
@@ -24,8 +38,14 @@ bool TextFile::Refill() {
         return false;
     }
     char chunk[4096];
-    std::size_t got = Read(chunk, sizeof chunk);
+    std::uint64_t room = m_limit - m_readSoFar;
+    std::size_t got =
+        Read(chunk, static_cast<std::size_t>(std::min<std::uint64_t>(room, sizeof chunk)));
+    m_readSoFar += got;
     if (got == 0) {
+        // At the limit, one byte more tells a file that ends there from one that goes on.
+        char next = 0;
+        m_cut = room == 0 && Read(&next, 1) == 1;
         m_atEnd = true;
         return false;
     }
@@ -36,6 +56,7 @@ bool TextFile::Refill() {
 }
 
 bool TextFile::ReadLine(std::string& line) {
+    m_tooLong = false;
     if (!m_started) {
         m_started = true;
         static const char kMark[] = "\xEF\xBB\xBF";
@@ -51,11 +72,18 @@ bool TextFile::ReadLine(std::string& line) {
         std::size_t lf = m_buffer.find('\n', searchFrom);
         if (lf != std::string::npos) {
             std::size_t end = (lf > m_pos && m_buffer[lf - 1] == '\r') ? lf - 1 : lf;
-            line.assign(m_buffer, m_pos, end - m_pos);
+            m_tooLong = end - m_pos > kMaxLine;
+            line.assign(m_buffer, m_pos, std::min(end - m_pos, kMaxLine));
             m_pos = lf + 1;
             return true;
         }
         std::size_t scanned = m_buffer.size() - m_pos;
+        if (scanned > kMaxLine) {
+            line.assign(m_buffer, m_pos, kMaxLine);
+            m_tooLong = true;
+            PassOverLineEnd();
+            return true;
+        }
         if (!Refill()) {
             break;
         }
@@ -64,9 +92,25 @@ bool TextFile::ReadLine(std::string& line) {
     if (m_pos >= m_buffer.size()) {
         return false;
     }
-    line.assign(m_buffer, m_pos, std::string::npos);
+    m_tooLong = m_buffer.size() - m_pos > kMaxLine;
+    line.assign(m_buffer, m_pos, kMaxLine);
     m_pos = m_buffer.size();
     return true;
+}
+
+// Reads on to the next line end, holding no more than one chunk at a time.
+void TextFile::PassOverLineEnd() {
+    for (;;) {
+        std::size_t lf = m_buffer.find('\n', m_pos);
+        if (lf != std::string::npos) {
+            m_pos = lf + 1;
+            return;
+        }
+        m_pos = m_buffer.size();
+        if (!Refill()) {
+            return;
+        }
+    }
 }
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -26,9 +27,23 @@ private:
 // every other failure raises FileError.
 class File {
 public:
+    // No open ever waits (a FIFO would wait for its other end), and only a
+    // regular file is opened. Nothing we write is reached through a link: a
+    // technician may run us as root in a folder that others can write.
     enum class Mode {
-        ReadExisting,     // an existing regular file, read-only
-        CreateReadWrite,  // create or truncate, read and write; a symbolic link is not followed
+        ReadExisting,  // an existing regular file, read-only
+        // A new file, read and write, in place of whatever had the name: that
+        // is removed first (a link itself, never its target). Readable by this
+        // user only: a series holds the uploads, which may be private.
+        CreateFresh,
+        // The same, readable by others as far as the user's umask lets them:
+        // for files that are meant to be kept and shared.
+        CreateFreshShared,
+        // The regular file of that name, emptied, or a new one; a name that is
+        // a symbolic link or has other names (hard links) is refused.
+        Overwrite,
+        // The same, never emptied; every write goes to its end.
+        Append,
     };
     enum class From { Start, End };
 
@@ -37,7 +52,8 @@ public:
     File& operator=(const File&) = delete;
     virtual ~File();
 
-    // false when the file cannot be opened; the reason is then in LastOpenError().
+    // false when the file cannot be opened; the reason is then in LastOpenError(),
+    // in words in OpenErrorText(LastOpenError()).
     bool Open(const std::string& path, Mode mode);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
@@ -53,11 +69,19 @@ public:
     // false once it was removed, or another file was put in its place.
     bool IsStillAt(const std::string& path) const;
     virtual void Write(const void* buffer, std::size_t count);
+    // Writes all of it at the end of the file, or nothing: a part that got
+    // in before a failure (a full disk) is cut off again, so that no reader
+    // finds half a line. Others appending with this call wait their turn.
+    // 0, or the system's error.
+    int AppendWhole(const void* buffer, std::size_t count);
     void Close();
 
     static void Remove(const std::string& path);
     // 0 when files can be created in the folder, else the system's error.
     static int FolderWriteError(const std::string& folder);
+    // 0 when Open with CreateFresh can make the name fresh: nothing has it,
+    // or what has it may be removed. Else why not (EISDIR for a folder).
+    static int FreshNameError(const std::string& path);
     // Puts from in the place of to, replacing it in one step.
     static void Replace(const std::string& from, const std::string& to);
 
@@ -73,24 +97,46 @@ private:
     std::uint64_t m_index = 0;
 };
 
+// The words for an error of Open, where ours say more than the system's:
+// "is a symbolic link, which is not followed".
+std::string OpenErrorText(int error);
+// Errors of Open for what it refuses by itself.
+constexpr int kErrorHardLink = EMLINK;    // the file has other names
+constexpr int kErrorNotRegular = EINVAL;  // a FIFO, a device, a socket
+
 // A text file read one line at a time. A line ends at LF; a CR before the
 // LF is dropped with it; a last line without a line end still counts. A
 // UTF-8 byte-order mark at the start (Windows Notepad writes one) is not
 // part of the first line: it would hide a value or a section there.
+// A line is held up to kMaxLine bytes: the rest of a longer one (a file of
+// a gigabyte without a line end) is passed over, and the line is flagged.
 class TextFile : public File {
 public:
+    static constexpr std::size_t kMaxLine = 64 * 1024;
+
     bool ReadLine(std::string& line);
+    // Whether the line last read was longer than kMaxLine (it holds its start).
+    bool LineTooLong() const { return m_tooLong; }
     // Whether the file began with a byte-order mark that was skipped.
     bool SkippedByteOrderMark() const { return m_skippedMark; }
+    // Reads no more than this many bytes of the file in all; what lies
+    // beyond is taken for the end, and WasCut() says so.
+    void LimitTo(std::uint64_t bytes) { m_limit = bytes; }
+    bool WasCut() const { return m_cut; }
 
 private:
     bool Refill();
+    void PassOverLineEnd();
 
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_atEnd = false;
     bool m_started = false;
     bool m_skippedMark = false;
+    bool m_tooLong = false;
+    bool m_cut = false;
+    std::uint64_t m_limit = UINT64_MAX;
+    std::uint64_t m_readSoFar = 0;
 };
 
 }  // namespace quillon

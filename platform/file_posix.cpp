@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,23 +12,93 @@ namespace quillon {
 
 namespace {
 
-// Opening a FIFO read-only would wait for a writer, so every open is
-// non-blocking and anything but a regular file is refused. The flag stays:
-// reads and writes of a regular file ignore it, and clearing it would cost
-// two more system calls per file of a series that has thousands.
+// Checks what an open gave: a regular file, and for what we write, one
+// that has no other name through which we would write into another file.
+int CheckOpened(int fd, File::Mode mode, struct stat& info) {
+    if (::fstat(fd, &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return S_ISDIR(info.st_mode) ? EISDIR : kErrorNotRegular;
+    }
+    if (mode != File::Mode::ReadExisting && info.st_nlink > 1) {
+        return kErrorHardLink;
+    }
+    return 0;
+}
+
+// Whatever has the name goes (a link itself, never what it points to), so
+// that a file planted there beforehand is never what we write.
+int OpenFresh(const std::string& path, mode_t permissions) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            return -errno;
+        }
+        int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd >= 0 ? fd : -errno;
+        }
+    }
+    return -EEXIST;  // someone keeps putting a file there
+}
+
+// The file of that name, or a new one; a link is never followed.
+int OpenOwnOrNew(const std::string& path, File::Mode mode) {
+    int write = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                (mode == File::Mode::Append ? O_APPEND : 0);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = ::open(path.c_str(), write | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd >= 0 ? fd : -errno;
+        }
+        fd = ::open(path.c_str(), write);
+        if (fd >= 0) {
+            return fd;
+        }
+        // A FIFO with no reader: refused rather than waited for.
+        if (errno == ENXIO) {
+            return -kErrorNotRegular;
+        }
+        if (errno != ENOENT) {
+            return -errno;
+        }
+    }
+    return -ENOENT;
+}
+
+int OpenByMode(const std::string& path, File::Mode mode) {
+    switch (mode) {
+        case File::Mode::ReadExisting: {
+            // A FIFO would wait for a writer: non-blocking, and refused below.
+            int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            return fd >= 0 ? fd : -errno;
+        }
+        case File::Mode::CreateFresh:
+            return OpenFresh(path, 0600);
+        case File::Mode::CreateFreshShared:
+            return OpenFresh(path, 0666);
+        case File::Mode::Overwrite:
+        case File::Mode::Append:
+            return OpenOwnOrNew(path, mode);
+    }
+    return -EINVAL;
+}
+
+// The flag for not waiting stays: reads and writes of a regular file ignore
+// it, and clearing it would cost two more system calls per file of a series
+// that has thousands.
 int OpenRegular(const std::string& path, File::Mode mode, struct stat& info) {
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    if (mode == File::Mode::ReadExisting) {
-        flags |= O_RDONLY;
-    } else {
-        flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
-    }
-    int fd = ::open(path.c_str(), flags, 0644);
+    int fd = OpenByMode(path, mode);
     if (fd < 0) {
-        return -errno;
+        return fd;
     }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    if (int error = CheckOpened(fd, mode, info); error != 0) {
+        ::close(fd);
+        return -error;
+    }
+    if (mode == File::Mode::Overwrite && ::ftruncate(fd, 0) != 0) {
+        int error = errno;
         ::close(fd);
         return -error;
     }
@@ -136,6 +207,28 @@ void File::Write(const void* buffer, std::size_t count) {
     }
 }
 
+int File::AppendWhole(const void* buffer, std::size_t count) {
+    ::flock(m_fd, LOCK_EX);
+    struct stat before {};
+    int error = ::fstat(m_fd, &before) == 0 ? 0 : errno;
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (std::size_t done = 0; error == 0 && done < count;) {
+        ssize_t put = ::write(m_fd, bytes + done, count - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+        } else if (put < 0 && errno != EINTR) {
+            error = errno;
+        } else if (put == 0) {
+            error = EIO;
+        }
+    }
+    if (error != 0 && before.st_size >= 0) {
+        [[maybe_unused]] int cut = ::ftruncate(m_fd, before.st_size);
+    }
+    ::flock(m_fd, LOCK_UN);
+    return error;
+}
+
 void File::Close() {
     if (m_fd >= 0) {
         ::close(m_fd);
@@ -145,6 +238,30 @@ void File::Close() {
 
 int File::FolderWriteError(const std::string& folder) {
     return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+int File::FreshNameError(const std::string& path) {
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0) {
+        return errno == ENOENT ? 0 : errno;
+    }
+    if (S_ISDIR(named.st_mode)) {
+        return EISDIR;
+    }
+    std::size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (int error = FolderWriteError(folder); error != 0) {
+        return error;
+    }
+    // In a folder with the sticky bit (/tmp), only the owners of the file or
+    // of the folder may remove it; root may remove anything.
+    struct stat parent {};
+    uid_t self = ::geteuid();
+    if (::stat(folder.c_str(), &parent) == 0 && (parent.st_mode & S_ISVTX) && self != 0 &&
+        named.st_uid != self && parent.st_uid != self) {
+        return EPERM;
+    }
+    return 0;
 }
 
 void File::Replace(const std::string& from, const std::string& to) {

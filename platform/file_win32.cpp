@@ -31,26 +31,64 @@ int OpenErrorOf(DWORD error, const std::string& path) {
     return ErrnoFromWin32(error);
 }
 
+HANDLE CreateOrOpen(const std::string& path, DWORD access, DWORD disposition) {
+    return ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Whatever has the name goes first (a link itself, never its target).
+HANDLE OpenFresh(const std::string& path) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!::DeleteFileA(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE handle = CreateOrOpen(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+        if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) {
+            return handle;
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE OpenByMode(const std::string& path, File::Mode mode) {
+    switch (mode) {
+        case File::Mode::ReadExisting:
+            return ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        case File::Mode::CreateFresh:
+        case File::Mode::CreateFreshShared:
+            return OpenFresh(path);
+        case File::Mode::Overwrite:
+        case File::Mode::Append:
+            return CreateOrOpen(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+int LinkCount(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(handle, &info) ? static_cast<int>(info.nNumberOfLinks) : 1;
+}
+
 // Binary always: the handle carries bytes unchanged. Anything but a file on
 // a disk (a port, a pipe, a console) is refused, as a FIFO or a device is on
-// POSIX. A file to be created is opened without following a link that has
-// its name, and truncated only once it is known to be no link.
+// POSIX. What we write is opened without following a link that has its
+// name, and emptied only once it is known to be no link.
 HANDLE OpenRegular(const std::string& path, File::Mode mode, int& error) {
-    bool create = mode == File::Mode::CreateReadWrite;
-    HANDLE handle =
-        ::CreateFileA(path.c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, kShareAll,
-                      nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL | (create ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+    HANDLE handle = OpenByMode(path, mode);
     if (handle == INVALID_HANDLE_VALUE) {
         error = OpenErrorOf(::GetLastError(), path);
         return handle;
     }
+    bool writes = mode != File::Mode::ReadExisting;
     error = 0;
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        error = EINVAL;
-    } else if (create && detail::IsNameSurrogate(handle)) {
+        error = kErrorNotRegular;
+    } else if (writes && detail::IsNameSurrogate(handle)) {
         error = ELOOP;
-    } else if (create && !::SetEndOfFile(handle)) {
+    } else if (writes && LinkCount(handle) > 1) {
+        error = kErrorHardLink;
+    } else if (mode == File::Mode::Overwrite && !::SetEndOfFile(handle)) {
         error = ErrnoFromWin32(::GetLastError());
     }
     if (error != 0) {
@@ -193,6 +231,34 @@ void File::Write(const void* buffer, std::size_t count) {
     }
 }
 
+// The lock sits far past any content, so that readers are not held up.
+int File::AppendWhole(const void* buffer, std::size_t count) {
+    HANDLE handle = IntToHandle(m_fd);
+    OVERLAPPED range{};
+    range.OffsetHigh = 0x40000000;
+    ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range);
+    LARGE_INTEGER before{};
+    LARGE_INTEGER none{};
+    int error = 0;
+    if (!::GetFileSizeEx(handle, &before) || !::SetFilePointerEx(handle, none, nullptr, FILE_END)) {
+        error = ErrnoFromWin32(::GetLastError());
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (std::size_t done = 0; error == 0 && done < count;) {
+        DWORD put = 0;
+        DWORD give = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+        if (!::WriteFile(handle, bytes + done, give, &put, nullptr) || put == 0) {
+            error = put == 0 && ::GetLastError() == 0 ? EIO : ErrnoFromWin32(::GetLastError());
+        }
+        done += put;
+    }
+    if (error != 0 && ::SetFilePointerEx(handle, before, nullptr, FILE_BEGIN)) {
+        ::SetEndOfFile(handle);
+    }
+    ::UnlockFileEx(handle, 0, 1, 0, &range);
+    return error;
+}
+
 void File::Close() {
     if (m_fd >= 0) {
         ::CloseHandle(IntToHandle(m_fd));
@@ -216,6 +282,16 @@ int File::FolderWriteError(const std::string& folder) {
     }
     ::CloseHandle(handle);
     return 0;
+}
+
+int File::FreshNameError(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return 0;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+               ? EISDIR
+               : 0;
 }
 
 // rename() of the C library refuses to replace an existing file here.

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/file.h"
+
 namespace quillon {
 
 namespace {
@@ -14,24 +16,54 @@ namespace {
 // A holder may remove the file between our open and our lock; then the
 // lock is on a file nobody else will find, and the open is tried again.
 constexpr int kAttempts = 8;
+// A lock file names a process; what lies beyond a line of that is not read,
+// whatever size the file claims.
+constexpr std::size_t kMostContent = 64;
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[256];
-    ssize_t got = 0;
-    off_t at = 0;
-    while ((got = ::pread(fd, buffer, sizeof buffer, at)) > 0 && text.size() < 4096) {
-        text.append(buffer, static_cast<std::size_t>(got));
-        at += got;
-    }
-    return text;
+std::string ReadStart(int fd) {
+    char buffer[kMostContent];
+    ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
+    return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
 }
 
 bool SameFile(int fd, const std::string& path) {
     struct stat held {
     }, named{};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// What is found at the name must be a lock file and nothing else: a link
+// would have us write elsewhere, and a FIFO would hold the open.
+int CheckExisting(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return kErrorNotRegular;
+    }
+    return info.st_nlink > 1 ? kErrorHardLink : 0;
+}
+
+// The lock file of that name; a new one (fresh: true) when there was none.
+int OpenLockFile(const std::string& path, bool& fresh) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    fresh = fd >= 0;
+    if (fresh || errno != EEXIST) {
+        return fd >= 0 ? fd : -errno;
+    }
+    // flock needs no write access: a file another user made can still be
+    // told held or free.
+    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -errno;
+    }
+    if (int error = CheckExisting(fd); error != 0) {
+        ::close(fd);
+        return -error;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -42,15 +74,21 @@ LockFile::~LockFile() {
 
 LockFile::Take LockFile::TryTake(const std::string& path) {
     Release();
+    m_found.clear();
+    std::string stale;  // what a free file left by another said
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        bool fresh = false;
+        int fd = OpenLockFile(path, fresh);
+        if (fd == -ENOENT && attempt > 0) {
+            continue;  // removed meanwhile by its holder
+        }
         if (fd < 0) {
-            m_error = errno;
+            m_error = -fd;
             return Take::Failed;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             m_error = errno;
-            m_found = ReadAll(fd);
+            m_found = ReadStart(fd);
             ::close(fd);
             return m_error == EWOULDBLOCK ? Take::HeldByOther : Take::Failed;
         }
@@ -58,9 +96,22 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
             ::close(fd);
             continue;
         }
+        if (!fresh) {
+            // A free file that we did not make (a dead holder's, or one put
+            // there by someone else): what it says is kept, and the file we
+            // hold is a new one of our own.
+            stale = ReadStart(fd);
+            int removed = ::unlink(path.c_str());
+            ::close(fd);
+            if (removed != 0) {
+                m_error = errno;
+                return Take::Failed;
+            }
+            continue;
+        }
         m_fd = fd;
         m_path = path;
-        m_found = ReadAll(fd);
+        m_found = stale;
         m_error = 0;
         return Take::Taken;
     }

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/file.h"
+
 #include "platform/support_win32.h"
 
 namespace quillon {
@@ -21,16 +23,31 @@ constexpr int kAttempts = 8;
 // content, so that a newcomer can still read whom the file names.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
+// A lock file names a process; what lies beyond a line of that is not read.
 std::string ReadAll(HANDLE file) {
-    std::string text;
-    char buffer[256];
+    char buffer[64];
     DWORD got = 0;
     OVERLAPPED at{};
-    while (text.size() < 4096 && ::ReadFile(file, buffer, sizeof buffer, &got, &at) && got > 0) {
-        text.append(buffer, got);
-        at.Offset += got;
+    if (!::ReadFile(file, buffer, sizeof buffer, &got, &at)) {
+        return {};
     }
-    return text;
+    return std::string(buffer, got);
+}
+
+// What is found at the name must be a lock file and nothing else: a link
+// would have us write elsewhere.
+int CheckFound(HANDLE file) {
+    if (detail::IsNameSurrogate(file)) {
+        return ELOOP;
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        return kErrorNotRegular;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1) {
+        return kErrorHardLink;
+    }
+    return 0;
 }
 
 OVERLAPPED LockRange() {
@@ -67,9 +84,9 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
             }
             return Take::Failed;
         }
-        if (detail::IsNameSurrogate(file)) {
+        if (int refused = CheckFound(file); refused != 0) {
             ::CloseHandle(file);
-            m_error = ELOOP;
+            m_error = refused;
             return Take::Failed;
         }
         OVERLAPPED range = LockRange();

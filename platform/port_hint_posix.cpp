@@ -77,7 +77,13 @@ std::string BusyHint(const std::string& device) {
     if (!holders.empty()) {
         return "hint: " + device + " is held by process " + holders;
     }
-    if (auto locker = UucpLockHolder(device)) {
+    auto locker = UucpLockHolder(device);
+    if (locker && locker->pid == 0) {
+        return "hint: " + UucpLockPath(device) +
+               " is no lock file (a link, a FIFO or a folder), and it keeps " + device +
+               " from every program; remove it";
+    }
+    if (locker) {
         return "hint: " + UucpLockPath(device) + " says that process " +
                std::to_string(locker->pid) + " (" + locker->name + ") uses " + device;
     }

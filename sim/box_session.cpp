@@ -218,7 +218,7 @@ void BoxSession::Dump(const std::vector<std::uint8_t>& record) {
     File file;
     std::string path = m_options.dumpFolder + name;
     try {
-        if (!file.Open(path, File::Mode::CreateReadWrite)) {
+        if (!file.Open(path, File::Mode::CreateFreshShared)) {
             m_counts.lastError = "cannot write " + path;
             return;
         }

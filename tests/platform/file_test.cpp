@@ -1,6 +1,8 @@
 #include "platform/file.h"
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -28,11 +30,11 @@ std::vector<std::string> ReadAllLines(const std::string& path) {
     return lines;
 }
 
-TEST(File, CreateTruncatesAndReadsBack) {
+TEST(File, CreateFreshReplacesAndReadsBack) {
     TempDir dir;
     dir.Write("f", "old content that is long");
     File file;
-    ASSERT_TRUE(file.Open(dir / "f", File::Mode::CreateReadWrite));
+    ASSERT_TRUE(file.Open(dir / "f", File::Mode::CreateFresh));
     file.Write("abc", 3);
     EXPECT_EQ(file.GetLength(), 3u);
     EXPECT_EQ(file.Seek(1, File::From::Start), 1u);
@@ -68,7 +70,7 @@ TEST(File, BinaryContentAndLargeOffsets) {
     }
     bytes += "\r\n\n\x1a\r";
     File file;
-    ASSERT_TRUE(file.Open(dir / "f", File::Mode::CreateReadWrite));
+    ASSERT_TRUE(file.Open(dir / "f", File::Mode::CreateFresh));
     file.Write(bytes.data(), bytes.size());
     file.Close();
     ASSERT_TRUE(file.Open(dir / "f", File::Mode::ReadExisting));
@@ -79,18 +81,99 @@ TEST(File, BinaryContentAndLargeOffsets) {
     EXPECT_EQ(file.Seek(static_cast<std::int64_t>(past4GiB), File::From::Start), past4GiB);
 }
 
-TEST(File, CreateDoesNotFollowSymbolicLinks) {
-    TempDir dir;
-    std::string target = dir.Write("target", "keep me");
-    std::error_code error;
-    std::filesystem::create_symlink(target, dir / "link", error);
-    if (error) {
-        GTEST_SKIP() << "no symbolic links here: " << error.message();
+// What we write is never reached through a name someone planted: a fresh
+// file replaces it, and a file we keep writing to refuses it; either way
+// the file it leads to is untouched, and nothing waits on a FIFO.
+TEST(File, WhatWeWriteIsNeverReachedThroughAPlantedName) {
+    struct Planted {
+        const char* what;
+        int refusal;  // of Overwrite and Append
+    };
+    const Planted planted[] = {{"symlink", ELOOP},
+                               {"hardlink", kErrorHardLink},
+#ifndef _WIN32
+                               {"fifo", kErrorNotRegular}
+#endif
+    };
+    const File::Mode modes[] = {File::Mode::CreateFresh, File::Mode::Overwrite, File::Mode::Append};
+    for (const Planted& plant : planted) {
+        for (File::Mode mode : modes) {
+            TempDir dir;
+            std::string target = dir.Write("target", "keep me");
+            std::error_code error;
+            std::string name = dir / "name";
+            if (std::string(plant.what) == "symlink") {
+                std::filesystem::create_symlink(target, name, error);
+            } else if (std::string(plant.what) == "hardlink") {
+                std::filesystem::create_hard_link(target, name, error);
+            }
+#ifndef _WIN32
+            else {
+                error = std::error_code(::mkfifo(name.c_str(), 0600) == 0 ? 0 : errno,
+                                        std::generic_category());
+            }
+#endif
+            if (error) {
+                GTEST_SKIP() << "cannot make a " << plant.what << " here: " << error.message();
+            }
+            File file;
+            bool fresh = mode == File::Mode::CreateFresh;
+            EXPECT_EQ(file.Open(name, mode), fresh) << plant.what;
+            if (fresh) {
+                file.Write("new", 3);
+                file.Close();
+                EXPECT_EQ(dir.Read("name"), "new") << plant.what;
+            } else {
+                EXPECT_EQ(file.LastOpenError(), plant.refusal) << plant.what;
+            }
+            EXPECT_EQ(dir.Read("target"), "keep me") << plant.what;
+        }
     }
-    File file;
-    EXPECT_FALSE(file.Open(dir / "link", File::Mode::CreateReadWrite));
-    EXPECT_EQ(dir.Read("target"), "keep me");
 }
+
+#ifndef _WIN32
+TEST(File, FreshFilesArePrivateUnlessShared) {
+    TempDir dir;
+    mode_t mask = ::umask(022);
+    File file;
+    struct stat info {};
+    ASSERT_TRUE(file.Open(dir / "private", File::Mode::CreateFresh));
+    ASSERT_EQ(::stat((dir / "private").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_TRUE(file.Open(dir / "shared", File::Mode::CreateFreshShared));
+    ASSERT_EQ(::stat((dir / "shared").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    ::umask(mask);
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+    EXPECT_EQ(File::FreshNameError(dir / "folder"), EISDIR);
+    EXPECT_EQ(File::FreshNameError(dir / "none"), 0);
+}
+
+// A write that a full disk (here a file size limit) cuts short is taken
+// back whole, and the next one starts where the last whole one ended.
+TEST(File, AppendWholeLeavesNoPartBehind) {
+    TempDir dir;
+    File log;
+    ASSERT_TRUE(log.Open(dir / "log", File::Mode::Append));
+    ASSERT_EQ(log.AppendWhole("first\n", 6), 0);
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &old);
+    rlimit limit{}, saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int error = log.AppendWhole("second line\n", 12);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(dir.Read("log"), "first\n");
+    EXPECT_EQ(log.AppendWhole("third\n", 6), 0);
+    EXPECT_EQ(dir.Read("log"), "first\nthird\n");
+}
+#endif
 
 TEST(File, FailuresRaiseFileErrorWithPathAndReason) {
     TempDir dir;
@@ -120,9 +203,36 @@ TEST(TextFile, LinesWithoutTheirEnds) {
 
 TEST(TextFile, LinesLongerThanItsBuffer) {
     TempDir dir;
-    std::string longLine(100000, 'x');
+    std::string longLine(50000, 'x');
     std::string path = dir.Write("long", longLine + "\r\n" + longLine);
     EXPECT_EQ(ReadAllLines(path), (std::vector<std::string>{longLine, longLine}));
+}
+
+// A line past the bound is held only up to it, flagged, and passed over to
+// its end; a limit on the whole file says when it cut the file short.
+TEST(TextFile, LinesAndFilesAreReadWithABound) {
+    TempDir dir;
+    std::string path =
+        dir.Write("f", std::string(TextFile::kMaxLine * 3, 'x') + "\nnext\n" + "tail\n");
+    TextFile file;
+    ASSERT_TRUE(file.Open(path, File::Mode::ReadExisting));
+    std::string line;
+    ASSERT_TRUE(file.ReadLine(line));
+    EXPECT_TRUE(file.LineTooLong());
+    EXPECT_EQ(line.size(), TextFile::kMaxLine);
+    ASSERT_TRUE(file.ReadLine(line));
+    EXPECT_FALSE(file.LineTooLong());
+    EXPECT_EQ(line, "next");
+
+    TextFile limited;
+    ASSERT_TRUE(limited.Open(dir.Write("g", "a\nb\nc\n"), File::Mode::ReadExisting));
+    limited.LimitTo(4);
+    std::vector<std::string> lines;
+    while (limited.ReadLine(line)) {
+        lines.push_back(line);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(limited.WasCut());
 }
 
 }  // namespace
