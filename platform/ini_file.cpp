@@ -53,7 +53,8 @@ IniLine Classify(const std::string& raw) {
     if (text[0] == '[') {
         std::size_t close = text.find(']');
         line.kind = IniLine::Section;
-        line.name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        line.name =
+            Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
         return line;
     }
     std::size_t equals = text.find('=');
@@ -66,38 +67,28 @@ IniLine Classify(const std::string& raw) {
     return line;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    TextFile file;
-    if (!file.Open(path, File::Mode::ReadExisting)) {
-        return lines;
-    }
-    try {
-        std::string line;
-        while (file.ReadLine(line)) {
-            lines.push_back(line);
+std::uint64_t ParseMagnitude(const std::string& text, std::size_t pos, int base, bool& fits) {
+    std::uint64_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        int c = static_cast<unsigned char>(text[pos]);
+        int digit = std::isdigit(c)                    ? c - '0'
+                    : (base == 16 && std::isxdigit(c)) ? (std::tolower(c) - 'a' + 10)
+                                                       : -1;
+        if (digit < 0) {
+            break;
         }
-    } catch (const FileError&) {
-        // An unreadable file reads as what could be read: defaults for the rest.
-    }
-    return lines;
-}
-
-std::optional<std::string> FindValue(const std::string& path, const std::string& section,
-                                     const std::string& key) {
-    bool inSection = false;
-    for (const std::string& raw : ReadLines(path)) {
-        IniLine line = Classify(raw);
-        if (line.kind == IniLine::Section) {
-            inSection = SameName(line.name, section);
-        } else if (inSection && line.kind == IniLine::Key && SameName(line.name, key)) {
-            return line.value;
+        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        if (value > 0xFFFFFFFFu) {
+            fits = false;
+            value &= 0xFFFFFFFFu;  // modulo 2^32, as the reader has always kept it
         }
     }
-    return std::nullopt;
+    return value;
 }
 
-std::uint32_t ParseProfileInt(const std::string& text) {
+}  // namespace
+
+std::uint32_t IniParseInt(const std::string& text, bool* fits) {
     std::size_t pos = 0;
     bool negative = false;
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
@@ -105,47 +96,78 @@ std::uint32_t ParseProfileInt(const std::string& text) {
         ++pos;
     }
     int base = 10;
-    if (text.size() > pos + 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X') &&
+    if (text.size() > pos + 2 && text[pos] == '0' &&
+        (text[pos + 1] == 'x' || text[pos + 1] == 'X') &&
         std::isxdigit(static_cast<unsigned char>(text[pos + 2]))) {
         base = 16;
         pos += 2;
     }
-    std::uint32_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        int c = static_cast<unsigned char>(text[pos]);
-        int digit = std::isdigit(c) ? c - '0' : (base == 16 && std::isxdigit(c)) ? (std::tolower(c) - 'a' + 10) : -1;
-        if (digit < 0) {
-            break;
-        }
-        value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    bool inRange = true;
+    auto value = static_cast<std::uint32_t>(ParseMagnitude(text, pos, base, inRange));
+    if (fits != nullptr) {
+        *fits = inRange;
     }
     return negative ? 0u - value : value;
 }
 
-}  // namespace
-
-std::string IniGetString(const std::string& path, const std::string& section,
-                         const std::string& key, const std::string& fallback,
-                         std::size_t bufferSize) {
-    std::string value = FindValue(path, section, key).value_or(fallback);
-    std::size_t room = bufferSize > 0 ? bufferSize - 1 : 0;
-    if (value.size() > room) {
-        value.resize(room);
+IniDocument::IniDocument(const std::string& path) : m_path(path) {
+    TextFile file;
+    if (!file.Open(path, File::Mode::ReadExisting)) {
+        return;
     }
-    return value;
+    file.LimitTo(kMostBytes);
+    try {
+        std::string line;
+        while (file.ReadLine(line)) {
+            if (file.LineTooLong()) {
+                m_longLines.push_back(m_lines.size());
+            }
+            m_lines.push_back(line);
+        }
+    } catch (const FileError&) {
+        // An unreadable file reads as what could be read: defaults for the rest.
+    }
+    m_cut = file.WasCut();
 }
 
-std::uint32_t IniGetInt(const std::string& path, const std::string& section,
-                        const std::string& key, std::uint32_t fallback) {
-    std::optional<std::string> value = FindValue(path, section, key);
-    return value ? ParseProfileInt(*value) : fallback;
+IniDocument::Located IniDocument::Locate(const std::string& section, const std::string& key) const {
+    bool inSection = false;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        IniLine line = Classify(m_lines[i]);
+        if (line.kind == IniLine::Section) {
+            inSection = SameName(line.name, section);
+        } else if (inSection && line.kind == IniLine::Key && SameName(line.name, key)) {
+            bool tooLong =
+                std::find(m_longLines.begin(), m_longLines.end(), i) != m_longLines.end();
+            return {line.value, tooLong};
+        }
+    }
+    return {};
 }
 
-std::vector<std::pair<std::string, std::string>> IniGetSection(const std::string& path,
-                                                                 const std::string& section) {
+std::optional<std::string> IniDocument::Find(const std::string& section,
+                                             const std::string& key) const {
+    return Locate(section, key).value;
+}
+
+std::string IniDocument::Problem(const std::string& section, const std::string& key) const {
+    Located found = Locate(section, key);
+    if (found.tooLong) {
+        return "the line of " + key + " in " + m_path + " is longer than " +
+               std::to_string(TextFile::kMaxLine) + " bytes";
+    }
+    if (!found.value && m_cut) {
+        return m_path + " is larger than " + std::to_string(kMostBytes / 1024) +
+               " KiB; its end, where " + key + " may stand, was not read";
+    }
+    return {};
+}
+
+std::vector<std::pair<std::string, std::string>> IniDocument::Section(
+    const std::string& section) const {
     std::vector<std::pair<std::string, std::string>> keys;
     bool inSection = false;
-    for (const std::string& raw : ReadLines(path)) {
+    for (const std::string& raw : m_lines) {
         IniLine line = Classify(raw);
         if (line.kind == IniLine::Section) {
             inSection = SameName(line.name, section);
@@ -163,6 +185,28 @@ std::vector<std::pair<std::string, std::string>> IniGetSection(const std::string
         }
     }
     return keys;
+}
+
+std::string IniGetString(const std::string& path, const std::string& section,
+                         const std::string& key, const std::string& fallback,
+                         std::size_t bufferSize) {
+    std::string value = IniDocument(path).Find(section, key).value_or(fallback);
+    std::size_t room = bufferSize > 0 ? bufferSize - 1 : 0;
+    if (value.size() > room) {
+        value.resize(room);
+    }
+    return value;
+}
+
+std::uint32_t IniGetInt(const std::string& path, const std::string& section, const std::string& key,
+                        std::uint32_t fallback) {
+    std::optional<std::string> value = IniDocument(path).Find(section, key);
+    return value ? IniParseInt(*value) : fallback;
+}
+
+std::vector<std::pair<std::string, std::string>> IniGetSection(const std::string& path,
+                                                               const std::string& section) {
+    return IniDocument(path).Section(section);
 }
 
 namespace {
@@ -215,7 +259,11 @@ void RemoveQuietly(const std::string& path) {
 
 void IniWriteString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
-    std::vector<std::string> lines = ReadLines(path);
+    IniDocument document(path);
+    if (!document.ReadWhole()) {
+        throw FileError(path, EFBIG, "cannot rewrite");
+    }
+    std::vector<std::string> lines = document.Lines();
     Placement place = PlaceKey(lines, section, key);
     std::string entry = key + "=" + value;
     if (place.replace) {
@@ -236,7 +284,7 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     std::string temporary = path + ".new";
     {
         File out;
-        if (!out.Open(temporary, File::Mode::CreateReadWrite)) {
+        if (!out.Open(temporary, File::Mode::CreateFreshShared)) {
             throw FileError(temporary, out.LastOpenError(), "cannot create");
         }
         try {
