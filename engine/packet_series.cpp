@@ -4,12 +4,6 @@
 
 namespace quillon {
 
-namespace {
-
-constexpr std::uint32_t kNoStartAddress = 0xFFFFFFFF;  // makes no execute command
-
-}  // namespace
-
 bool PacketSeries::Fail(const std::string& message, const std::string& detail) {
     m_message = message;
     m_detail = detail;
@@ -17,7 +11,7 @@ bool PacketSeries::Fail(const std::string& message, const std::string& detail) {
 }
 
 bool PacketSeries::Build(const std::string& bootFolder, const std::string& projectPath,
-                         const std::string& imagePath, std::uint32_t startAddress) {
+                         const std::string& imagePath, std::optional<std::uint32_t> startAddress) {
     m_builder.SetFolder(bootFolder);
     if (!projectPath.empty()) {
         m_builder.SetProjectPaths(projectPath, imagePath);
@@ -36,9 +30,11 @@ bool PacketSeries::Build(const std::string& bootFolder, const std::string& proje
         }
         m_count = m_builder.FileCount();
         step = "Failed to make init file ";
-        m_builder.SetExecAddress(startAddress);
-        if (startAddress != kNoStartAddress && !m_builder.WriteExecCommand()) {
-            return Fail(step, m_builder.LastError());
+        if (startAddress) {
+            m_builder.SetExecAddress(*startAddress);
+            if (!m_builder.WriteExecCommand()) {
+                return Fail(step, m_builder.LastError());
+            }
         }
     } catch (const FileError& error) {
         return Fail(step, error.what());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ public:
     // start address, as one update makes them. false: Message() is what the
     // update would have shown ("Invalid CBUS file (BOOT)!"), Detail() why.
     bool Build(const std::string& bootFolder, const std::string& projectPath,
-               const std::string& imagePath, std::uint32_t startAddress);
+               const std::string& imagePath, std::optional<std::uint32_t> startAddress);
     const std::string& Message() const { return m_message; }
     const std::string& Detail() const { return m_detail; }
     const std::vector<std::string>& Warnings() const { return m_builder.Warnings(); }

@@ -13,8 +13,11 @@ namespace quillon {
 
 namespace {
 
-constexpr std::uint32_t kNoAddress = 0xFFFFFFFF;
+// In init_uploads.txt, an address of all ones says there is none.
+constexpr std::uint32_t kNoAddressInFile = 0xFFFFFFFF;
 constexpr std::uint32_t kMaxRecordLength = 0xFFFF;
+// Block counts and indexes are 16-bit fields.
+constexpr std::uint64_t kMaxBlocks = 0xFFFF;
 // c_bus.txt values are four hexadecimal digits, the address eight.
 constexpr int kBusValueWidth = 4;
 constexpr int kAddressWidth = 8;
@@ -22,7 +25,27 @@ constexpr int kAddressWidth = 8;
 constexpr std::uint8_t kErasedByte = 0xFF;
 
 std::string OpenFailure(const std::string& verb, const std::string& path, int error) {
-    return verb + " " + path + ": " + std::strerror(error);
+    return verb + " " + path + ": " + OpenErrorText(error);
+}
+
+// Whether a name, put after the folder, leads out of it ("../x").
+bool LeavesFolder(const std::string& name) {
+    int depth = 0;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of("/\\", start);
+        end = end == std::string::npos ? name.size() : end;
+        std::string part = name.substr(start, end - start);
+        if (part == "..") {
+            if (--depth < 0) {
+                return true;
+            }
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -63,8 +86,20 @@ void InitFileBuilder::SetProjectPaths(const std::string& projectPath,
     m_project.SetPaths(projectPath, imagePath);
 }
 
+bool InitFileBuilder::LineTooLong(const TextFile& text, const std::string& path, int line) {
+    if (!text.LineTooLong()) {
+        return false;
+    }
+    Fail("line " + std::to_string(line) + " of " + path + " is longer than " +
+         std::to_string(TextFile::kMaxLine) + " bytes");
+    return true;
+}
+
 bool InitFileBuilder::Build() {
     m_lastError.clear();
+    if (m_folder.empty() && !CheckImageFits()) {
+        return false;
+    }
     bool ok = WriteBusConfig() && WriteUploads() && WriteExecCommand();
     if (!ok || !m_folder.empty()) {
         return ok;
@@ -74,6 +109,9 @@ bool InitFileBuilder::Build() {
 
 bool InitFileBuilder::WriteBusConfig() {
     m_lastError.clear();
+    if (m_folder.empty() && !CheckImageFits()) {
+        return false;
+    }
     std::string path = InputFolder() + "c_bus.txt";
     TextFile text;
     if (!text.Open(path, File::Mode::ReadExisting)) {
@@ -83,7 +121,10 @@ bool InitFileBuilder::WriteBusConfig() {
     // refused before its file exists.
     std::vector<std::uint16_t> group;
     std::string line;
-    while (text.ReadLine(line)) {
+    for (int number = 1; text.ReadLine(line); ++number) {
+        if (LineTooLong(text, path, number)) {
+            return false;
+        }
         if (auto value = ScanHexField(line, kBusValueWidth)) {
             // Refused as soon as it is too long, so that a huge file is
             // never gathered into memory whole.
@@ -137,11 +178,17 @@ bool InitFileBuilder::WriteUploads() {
         return true;
     }
     NoteByteOrderMark(text, path);
+    if (LineTooLong(text, path, 1)) {
+        return false;
+    }
     if (auto address = ScanHexField(line, kAddressWidth)) {
         m_execAddress = *address;
+        if (*address == kNoAddressInFile) {
+            m_execAddress.reset();
+        }
     }
     for (int number = 2; text.ReadLine(line); ++number) {
-        if (!WriteUpload(folder, line, path, number)) {
+        if (LineTooLong(text, path, number) || !WriteUpload(folder, line, path, number)) {
             return false;
         }
     }
@@ -164,9 +211,13 @@ bool InitFileBuilder::WriteUpload(const std::string& folder, const std::string& 
     } else {
         why = probe.LastOpenError() == ENOENT ? "is missing" : "is not a regular file";
     }
+    std::string where =
+        "warning: " + list + " line " + std::to_string(line) + ": \"" + name + "\" ";
     if (why != nullptr) {
-        Warn("warning: " + list + " line " + std::to_string(line) + ": \"" + name + "\" " + why +
-             "; the box gets an empty upload for it");
+        Warn(where + why + "; the box gets an empty upload for it");
+    }
+    if (LeavesFolder(name)) {
+        Warn(where + "lies outside the boot folder");
     }
     if (size > kMaxPayload) {
         return Fail("upload file " + source + " is " + std::to_string(size) +
@@ -175,13 +226,13 @@ bool InitFileBuilder::WriteUpload(const std::string& folder, const std::string& 
     if (!BeginPacket(CMD_UPLOAD)) {
         return false;
     }
-    m_packet.AppendFile(source);
+    m_packet.AppendFile(source, kMaxPayload);
     return EndPacket();
 }
 
 bool InitFileBuilder::WriteExecCommand() {
     m_lastError.clear();
-    if (m_execAddress == kNoAddress) {
+    if (!m_execAddress) {
         if (!m_folder.empty()) {
             return true;
         }
@@ -191,7 +242,7 @@ bool InitFileBuilder::WriteExecCommand() {
     if (!BeginPacket(CMD_EXEC_ADDRESS)) {
         return false;
     }
-    m_packet.WriteDwordBE(m_execAddress);
+    m_packet.WriteDwordBE(*m_execAddress);
     return EndPacket();
 }
 
@@ -208,7 +259,7 @@ bool InitFileBuilder::WriteParameters() {
 }
 
 bool InitFileBuilder::WriteBlockCount() {
-    if (!RequireFullBuild("CMD_BLOCK_COUNT") || !RequirePositiveBlockSize(m_project.BlockSize()) ||
+    if (!RequireFullBuild("CMD_BLOCK_COUNT") || !CheckImageFits() ||
         !BeginPacket(CMD_BLOCK_COUNT)) {
         return false;
     }
@@ -217,26 +268,19 @@ bool InitFileBuilder::WriteBlockCount() {
 }
 
 bool InitFileBuilder::WriteImageBlocks() {
-    if (!RequireFullBuild("CMD_BLOCK_DATA")) {
+    if (!RequireFullBuild("CMD_BLOCK_DATA") || !CheckImageFits()) {
         return false;
     }
     std::int32_t size = m_project.BlockSize();
-    if (!RequirePositiveBlockSize(size)) {
-        return false;
-    }
-    if (static_cast<std::uint32_t>(size) > kMaxPayload) {
-        return Fail("block size " + std::to_string(size) + " of " + m_project.ProjectPath() +
-                    " is too large; a record holds at most " + std::to_string(kMaxPayload));
-    }
-    std::uint32_t count = m_project.BlockCount();
+    std::uint64_t count = m_project.BlockCount();
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
     m_project.HoldImageOpen();
     struct Release {
         ProjectFile& project;
         ~Release() { project.ReleaseImage(); }
     } release{m_project};
-    std::uint32_t offset = 0;
-    for (std::uint32_t i = 0;;) {
+    std::uint64_t offset = 0;
+    for (std::uint64_t i = 0;;) {
         if (!BeginPacket(CMD_BLOCK_HEADER)) {
             return false;
         }
@@ -246,14 +290,14 @@ bool InitFileBuilder::WriteImageBlocks() {
             return false;
         }
         std::fill(buffer.begin(), buffer.end(), kErasedByte);
-        m_project.ReadImage(static_cast<std::int32_t>(offset), buffer.data(),
+        m_project.ReadImage(static_cast<std::int64_t>(offset), buffer.data(),
                             static_cast<std::uint32_t>(size));
         m_packet.Write(buffer.data(), buffer.size());
         if (!EndPacket()) {
             return false;
         }
         ++i;
-        offset += static_cast<std::uint32_t>(size);
+        offset += static_cast<std::uint64_t>(size);
         if (i >= count) {
             return true;
         }
@@ -304,7 +348,7 @@ bool InitFileBuilder::Fail(std::string reason) {
 
 bool InitFileBuilder::BeginPacket(int code) {
     std::string name = NextFileName();
-    if (!m_packet.Open(name, File::Mode::CreateReadWrite)) {
+    if (!m_packet.Open(name, m_packetMode)) {
         return Fail(OpenFailure("cannot create", name, m_packet.LastOpenError()));
     }
     m_packet.WriteHeader(code);
@@ -343,6 +387,25 @@ bool InitFileBuilder::RequireFullBuild(const char* what) {
         return true;
     }
     return Fail(std::string("only the full build writes ") + what);
+}
+
+bool InitFileBuilder::CheckImageFits() {
+    std::int32_t size = m_project.BlockSize();
+    if (!RequirePositiveBlockSize(size)) {
+        return false;
+    }
+    if (static_cast<std::uint32_t>(size) > kMaxPayload) {
+        return Fail("block size " + std::to_string(size) + " of " + m_project.ProjectPath() +
+                    " is too large; a record holds at most " + std::to_string(kMaxPayload));
+    }
+    std::uint64_t count = m_project.BlockCount();
+    if (count > kMaxBlocks) {
+        return Fail("image " + m_project.ImagePath() + " of " +
+                    std::to_string(m_project.ImageSize()) + " bytes makes " +
+                    std::to_string(count) + " blocks of " + std::to_string(size) +
+                    " bytes; the block count field holds at most " + std::to_string(kMaxBlocks));
+    }
+    return true;
 }
 
 bool InitFileBuilder::RequirePositiveBlockSize(std::int32_t size) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ public:
     virtual ~InitFileBuilder();
 
     void SetFolder(const std::string& folder);
+    // Any value is an address, 0xFFFFFFFF too: "no execute command" is the
+    // absence of one (a first line of init_uploads.txt that says FFFFFFFF),
+    // never an address that happens to look like it.
     void SetExecAddress(std::uint32_t value) { m_execAddress = value; }
     std::uint32_t FileCount() const { return m_fileCount; }
     // Where the full build finds its project description and image.
@@ -45,8 +49,13 @@ public:
     const std::string& LastError() const { return m_lastError; }
 
     // Leaves the packet files on disk when the builder is destroyed, for a
-    // caller that hands them on (`quillon-cli pack`).
-    void KeepFiles() { m_keepFiles = true; }
+    // caller that hands them on (`quillon-cli pack`); they are then made
+    // readable by others as the user's umask allows. An update's own files
+    // hold the uploads and are this user's alone.
+    void KeepFiles() {
+        m_keepFiles = true;
+        m_packetMode = File::Mode::CreateFreshShared;
+    }
     // Builds nothing on disk: every step reads its inputs and measures its
     // records as it would write them, so that a caller can check the inputs
     // and tell the series' size before the box is reset.
@@ -75,16 +84,22 @@ private:
     void NoteByteOrderMark(const TextFile& text, const std::string& path);
     bool RequireFullBuild(const char* what);
     bool RequirePositiveBlockSize(std::int32_t size);
+    // The full build's fields that the image fills (block size, count and
+    // index) checked before any file is written: a value a field cannot
+    // hold would be cut, and the box would get a wrong series.
+    bool CheckImageFits();
+    bool LineTooLong(const TextFile& text, const std::string& path, int line);
 
     ProjectFile m_project;
     std::string m_folder;
     PacketFile m_packet;
     std::string m_lastName;
     std::uint32_t m_fileCount = 0;
-    std::uint32_t m_execAddress = 0xFFFFFFFF;
+    std::optional<std::uint32_t> m_execAddress;
     std::string m_lastError;
     bool m_keepFiles = false;
     bool m_measureOnly = false;
+    File::Mode m_packetMode = File::Mode::CreateFresh;
     std::uint64_t m_seriesBytes = 0;
     std::vector<std::string> m_warnings;
     RecordListener m_onRecord;

@@ -1,5 +1,7 @@
 #include "initfiles/packet_file.h"
 
+#include <algorithm>
+
 #include "initfiles/packet_record.h"
 
 namespace quillon {
@@ -16,10 +18,13 @@ bool PacketFile::Open(const std::string& path, File::Mode mode) {
     Discard();
     m_path = path;
     if (m_measureOnly) {
-        m_measuring = true;
-        return true;
+        m_openError = File::FreshNameError(path);
+        m_measuring = m_openError == 0;
+        return m_measuring;
     }
-    return m_file.Open(path, mode);
+    bool opened = m_file.Open(path, mode);
+    m_openError = m_file.LastOpenError();
+    return opened;
 }
 
 void PacketFile::WriteHeader(int code) {
@@ -45,20 +50,24 @@ void PacketFile::Write(const void* buffer, std::size_t count) {
     m_bytes.insert(m_bytes.end(), bytes, bytes + count);
 }
 
-bool PacketFile::AppendFile(const std::string& path) {
+bool PacketFile::AppendFile(const std::string& path, std::uint64_t most) {
     File source;
     if (!source.Open(path, File::Mode::ReadExisting)) {
         return false;
     }
     // One byte more than the length, so that a source of the length it had
-    // is read in one call and one that grew meanwhile is still read whole.
+    // is read in one call and one that grew meanwhile is still read whole,
+    // up to one byte past what may be taken.
     std::uint64_t length = source.GetLength();
+    std::uint64_t left = most == UINT64_MAX ? most : most + 1;
     std::size_t room = length < kChunk ? static_cast<std::size_t>(length) + 1 : kChunk;
     std::size_t end = m_bytes.size();
-    for (;;) {
+    while (left > 0) {
+        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, left));
         m_bytes.resize(end + room);
         std::size_t got = source.Read(m_bytes.data() + end, room);
         end += got;
+        left -= got;
         if (got < room) {
             break;
         }

@@ -37,21 +37,25 @@ public:
     // A record that was never closed is not written.
     ~PacketFile() = default;
 
-    // A record still open is dropped unwritten; false when the file cannot be opened.
+    // A record still open is dropped unwritten; false when the file cannot be
+    // opened. Measuring, false when the name could not be made fresh.
     bool Open(const std::string& path, File::Mode mode);
     bool IsOpen() const { return m_file.IsOpen() || m_measuring; }
     const std::string& Path() const { return m_path; }
     // From now on records are put together and measured, but no file is
     // created or written: what a series would be, before it is written.
     void MeasureOnly() { m_measureOnly = true; }
-    int LastOpenError() const { return m_file.LastOpenError(); }
+    int LastOpenError() const { return m_openError; }
 
     void WriteHeader(int code);
     void WriteWordBE(std::uint16_t value);
     void WriteDwordBE(std::uint32_t value);
     void Write(const void* buffer, std::size_t count);
-    // Appends the whole source file; false when it does not open.
-    bool AppendFile(const std::string& path);
+    // Appends the whole source file, or its first `most` bytes and one more:
+    // a caller that checks the record's length then refuses it, rather than
+    // have a file that grew to gigabytes read into memory. false when it
+    // does not open.
+    bool AppendFile(const std::string& path, std::uint64_t most = UINT64_MAX);
     // The length of the record so far.
     std::uint64_t GetLength() const { return m_bytes.size(); }
     void PatchLength();
@@ -69,6 +73,7 @@ private:
     std::vector<std::uint8_t> m_bytes;  // the record; keeps its capacity from one to the next
     bool m_measureOnly = false;
     bool m_measuring = false;  // a record is open in measure-only mode
+    int m_openError = 0;
 };
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 #include "initfiles/packet_record.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "initfiles/packet_file.h"
@@ -88,8 +89,15 @@ bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, i
         openError = file.LastOpenError();
         return false;
     }
-    bytes.resize(static_cast<std::size_t>(file.GetLength()));
+    // No record is larger; a file that claims more is not read into memory.
+    constexpr std::size_t kLargestRecord = RecordSizeFor(0xFFFF);
+    bytes.resize(kLargestRecord + 1);
     bytes.resize(file.Read(bytes.data(), bytes.size()));
+    if (bytes.size() > kLargestRecord) {
+        bytes.clear();
+        openError = EFBIG;
+        return false;
+    }
     openError = 0;
     return true;
 }

@@ -34,7 +34,7 @@ inline std::uint32_t ReadDwordBE(const std::uint8_t* p) {
 
 // The whole size of the record that a length field announces (it does not
 // count the checksum). A reader of a stream takes this many bytes.
-inline std::size_t RecordSizeFor(std::uint16_t lengthField) {
+constexpr std::size_t RecordSizeFor(std::uint16_t lengthField) {
     return std::size_t{lengthField} + kRecordChecksumSize;
 }
 
@@ -60,7 +60,8 @@ struct RecordCheck {
 RecordCheck CheckRecord(const std::uint8_t* data, std::size_t size);
 
 // Reads a whole packet file into bytes. false when it does not open as a
-// regular file (the reason is then in openError); a failed read raises FileError.
+// regular file, or is larger than any record (EFBIG); the reason is then in
+// openError. A failed read raises FileError.
 bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& openError);
 
 }  // namespace quillon

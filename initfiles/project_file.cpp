@@ -60,16 +60,21 @@ std::int32_t ProjectFile::Gpar(int n) const {
     return ScanDecimal(ParameterKey(m_projectPath, NvmType(), "GPAR " + std::to_string(n)));
 }
 
+// Whole: a folder cut to a buffer's size would name another folder, whose
+// files would then go to the box.
 std::string ProjectFile::PersonalFolder() const {
-    return ProgramFolder() + ParameterKey(m_projectPath, NvmType(), "PersonalFolder") + "/";
+    std::string personal = IniDocument(m_projectPath)
+                               .Find(NvmType() + " parameters", "PersonalFolder")
+                               .value_or(std::string());
+    return ProgramFolder() + personal + "/";
 }
 
-std::uint32_t ProjectFile::ImageSize() const {
+std::uint64_t ProjectFile::ImageSize() const {
     File image;
     if (!image.Open(m_imagePath, File::Mode::ReadExisting)) {
         return 0;
     }
-    return static_cast<std::uint32_t>(image.GetLength());
+    return image.GetLength();
 }
 
 void ProjectFile::HoldImageOpen() {
@@ -81,7 +86,7 @@ void ProjectFile::ReleaseImage() {
     m_heldImage.reset();
 }
 
-std::uint32_t ProjectFile::ReadImage(std::int32_t offset, void* buffer, std::uint32_t count) const {
+std::uint32_t ProjectFile::ReadImage(std::int64_t offset, void* buffer, std::uint32_t count) const {
     if (m_heldImage) {
         if (offset < 0) {
             m_heldImage->Seek(offset, File::From::Start);  // refused as an unheld read would be
@@ -101,12 +106,12 @@ std::int32_t ProjectFile::BlockSize() const {
     return Gpar(0);
 }
 
-std::uint32_t ProjectFile::BlockCount() const {
+std::uint64_t ProjectFile::BlockCount() const {
     std::int32_t size = BlockSize();
     if (size <= 0) {
         return 0;
     }
-    return ImageSize() / static_cast<std::uint32_t>(size);
+    return ImageSize() / static_cast<std::uint64_t>(size);
 }
 
 }  // namespace quillon

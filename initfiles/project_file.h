@@ -27,15 +27,17 @@ public:
     std::uint32_t ChipId() const;
     std::int32_t Gpar(int n) const;
     std::string PersonalFolder() const;
-    std::uint32_t ImageSize() const;
-    std::uint32_t ReadImage(std::int32_t offset, void* buffer, std::uint32_t count) const;
+    // 64 bits: an image past 4 GiB must be refused for its size, never cut.
+    std::uint64_t ImageSize() const;
+    std::uint32_t ReadImage(std::int64_t offset, void* buffer, std::uint32_t count) const;
     // While held, ReadImage reads from one opening of the image instead of
     // opening it for every block of a series of thousands.
     void HoldImageOpen();
     void ReleaseImage();
     std::int32_t BlockSize() const;
-    // 0 when the block size is not positive.
-    std::uint32_t BlockCount() const;
+    // 0 when the block size is not positive. Whole, however large: the
+    // builder refuses what its 16-bit fields cannot hold.
+    std::uint64_t BlockCount() const;
 
     virtual ~ProjectFile();
 
