@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev
-          help2man dpkg-dev)
+          help2man dpkg-dev libssl-dev nlohmann-json3-dev)
 # The cross compiler and Wine, for ./run.sh windows only.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # QUILLON_BUILD_DIR, QUILLON_CMAKE_ARGS and QUILLON_CTEST_ARGS let CI's

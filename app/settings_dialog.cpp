@@ -2,10 +2,8 @@
 
 #include <QFileDialog>
 
-#include <limits>
-
 #include "app/label_fit.h"
-#include "initfiles/number_scan.h"
+#include "settings/start_address.h"
 #include "ui_settings_dialog.h"
 
 namespace quillon {
@@ -15,15 +13,6 @@ namespace {
 constexpr int kPortCount = 8;
 
 }  // namespace
-
-bool ParseHexAddress(const std::string& text, std::uint32_t& value) {
-    // "%x": the builder's hexadecimal field rules, with no width limit.
-    std::optional<std::uint32_t> parsed = ScanHexField(text, std::numeric_limits<int>::max());
-    if (parsed) {
-        value = *parsed;
-    }
-    return parsed.has_value();
-}
 
 SettingsDialog::SettingsDialog(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::SettingsDialog>()) {
@@ -103,7 +92,9 @@ void SettingsDialog::accept() {
         m_baudRate = kBaudRates[rate];
     }
     m_comPort = m_ui->portList->currentIndex() + 1;
-    ParseHexAddress(m_startAddressText, m_startAddress);
+    if (auto address = ParseStartAddress(m_startAddressText, AddressText::Leading)) {
+        m_startAddress = *address;
+    }
     QDialog::accept();
 }
 

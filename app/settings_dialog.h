@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/serial_port.h"
+#include "settings/port_numbers.h"
 
 namespace Ui {
 class SettingsDialog;
@@ -57,7 +57,5 @@ private:
 };
 
 // The leading hexadecimal number of text, after blanks and an optional 0x;
-// false when there is none.
-bool ParseHexAddress(const std::string& text, std::uint32_t& value);
 
 }  // namespace quillon

@@ -19,7 +19,6 @@
 #include "app/label_fit.h"
 #include "app/settings_dialog.h"
 #include "app/updater_app.h"
-#include "engine/update_worker.h"
 #include "platform/file.h"
 #include "ui_updater_dialog.h"
 
@@ -173,6 +172,19 @@ void UpdaterDialog::OnInitDialog(AppSettings settings) {
     m_comPort = settings.m_lastDevice;
     m_startAddress = settings.m_lastExecAddr;
     m_ports = settings.m_ports;
+    // The keys an update uses: the first that cannot be used is its reason.
+    for (const std::string& key : {std::string("PathToBootFiles"), std::string("LastExecAddr"),
+                                   std::string("LastSpeed"), std::string("LastDevice")}) {
+        if (m_settingsProblem.empty()) {
+            m_settingsProblem = settings.Problem(key);
+        }
+    }
+    for (const auto& [number, device] : m_ports) {
+        if (std::string problem = settings.Problem("COM" + std::to_string(number));
+            !problem.empty()) {
+            m_portProblems[number] = problem;
+        }
+    }
     m_settingsPath = settings.SettingsPath();
     m_programFolder = settings.ProgramFolder();
     UpdateSerialLabel();
@@ -264,6 +276,10 @@ void UpdaterDialog::Warning(const std::string& text) {
     OnGuiThread([&] { AddDetail(text); });
 }
 
+void UpdaterDialog::SeriesBuilt(const std::string& identity) {
+    OnGuiThread([&] { AddDetail("series " + identity); });
+}
+
 void UpdaterDialog::AddDetail(const std::string& line) {
     if (!line.empty()) {
         m_details << QString::fromStdString(line);
@@ -324,20 +340,30 @@ void UpdaterDialog::OnUpdate() {
     if (m_closing || m_updateRunning.exchange(true)) {
         return;
     }
-    if (m_worker.joinable()) {
-        m_worker.join();  // the last update's thread, already past its end
-    }
+    m_worker.Join();  // the last update's thread, already past its end
     m_details.clear();
-    // The worker reads the working values without a lock.
     m_ui->actionSystemSetting->setEnabled(false);
-    m_worker = std::jthread([this](std::stop_token stop) {
-        UpdateWorker::Run(*this, stop);
+    m_worker.Start(*this, Request(), [this] {
         // The end is handed to the window's thread, which alone changes
         // "running" and the command together: seen from there, the two can
         // never disagree, whichever thread runs first.
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
     });
+}
+
+UpdateRequest UpdaterDialog::Request() const {
+    UpdateRequest request;
+    request.bootFolder = m_bootFolder;
+    request.startAddress = m_startAddress;
+    request.baudRate = m_baudRate;
+    request.comPort = m_comPort;
+    request.device = DeviceForPort(m_comPort, m_ports);
+    auto portProblem = m_portProblems.find(m_comPort);
+    request.refusal = !m_settingsProblem.empty()            ? m_settingsProblem
+                      : portProblem != m_portProblems.end() ? portProblem->second
+                                                            : std::string();
+    return request;
 }
 
 void UpdaterDialog::OnWorkerEnded() {
@@ -444,20 +470,18 @@ void UpdaterDialog::SaveWorkingValues() {
 }
 
 void UpdaterDialog::FinishWorker() {
-    if (!m_worker.joinable()) {
+    if (!m_worker.Joinable()) {
         return;
     }
     m_closing = true;
-    m_worker.request_stop();
+    m_worker.RequestStop();
     // The worker may be waiting for this thread to carry out one of its calls;
     // those are served here, and so is the end it posts once it has returned.
     while (m_updateRunning) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         std::this_thread::sleep_for(2ms);
     }
-    if (m_worker.joinable()) {
-        m_worker.join();
-    }
+    m_worker.Join();
     m_closing = false;
 }
 

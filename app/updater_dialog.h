@@ -6,13 +6,15 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "app/app_settings.h"
 #include "engine/update_view.h"
+#include "settings/app_settings.h"
+#include "station/update_thread.h"
 
 class QCloseEvent;
 
@@ -50,13 +52,12 @@ public:
     void AppMessageBox(const std::string& text) override;
     void WindowMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
-    std::string BootFolder() const override { return m_bootFolder; }
-    std::uint32_t StartAddress() const override { return m_startAddress; }
-    int BaudRate() const override { return m_baudRate; }
-    int ComPort() const override { return m_comPort; }
-    PortMap Ports() const override { return m_ports; }
     void FailureDetail(const std::string& detail) override;
     void Warning(const std::string& text) override;
+    void SeriesBuilt(const std::string& identity) override;
+
+    // What the next update works with: the working values, taken now.
+    UpdateRequest Request() const;
 
     // True from "Update" until the window's thread has taken the end that the
     // worker posts once it has returned.
@@ -115,6 +116,10 @@ private:
     // window's thread touches them, and each update starts with none.
     QStringList m_details;
     PortMap m_ports;
+    // Why a value the settings gave cannot be used: the update then does
+    // not open its port, and says this.
+    std::string m_settingsProblem;
+    std::map<int, std::string> m_portProblems;
     std::string m_settingsPath;
     std::string m_programFolder;
     QTimer m_lampTimer;
@@ -125,7 +130,7 @@ private:
     // Set once the window is going away: the worker's boxes are then not shown,
     // since nobody is left to answer them.
     std::atomic<bool> m_closing{false};
-    std::jthread m_worker;
+    UpdateThread m_worker;
 };
 
 }  // namespace quillon

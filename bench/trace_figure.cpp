@@ -1,61 +1,22 @@
 #include "bench/trace_figure.h"
 
+#include "station/trace_file.h"
+
 #include <algorithm>
-#include <sstream>
 #include <vector>
 
 namespace quillon::bench {
 
 namespace {
 
-struct Event {
-    enum class Kind { Sent, Received, Note } kind;
-    double time = 0;
-    std::uint64_t bytes = 0;
-    std::string note;
-};
+using Event = TraceEvent;
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-// "  1.234567 > AA 05 ..." or "           = record ..."; other lines are skipped.
-std::vector<Event> ReadEvents(std::istream& trace) {
-    std::vector<Event> events;
-    std::string line;
-    while (std::getline(trace, line)) {
-        std::istringstream fields(line);
-        std::string first;
-        if (!(fields >> first)) {
-            continue;
-        }
-        if (first == "=") {
-            std::string rest;
-            std::getline(fields >> std::ws, rest);
-            events.push_back({Event::Kind::Note, 0, 0, rest});
-            continue;
-        }
-        std::string direction;
-        if (!(fields >> direction) || (direction != ">" && direction != "<")) {
-            continue;
-        }
-        Event event{direction == ">" ? Event::Kind::Sent : Event::Kind::Received, 0, 0, {}};
-        try {
-            event.time = std::stod(first);
-        } catch (const std::exception&) {
-            continue;
-        }
-        std::string byte;
-        while (fields >> byte) {
-            ++event.bytes;
-        }
-        events.push_back(event);
-    }
-    return events;
-}
-
 bool IsNote(const Event& event, const char* prefix) {
-    return event.kind == Event::Kind::Note && StartsWith(event.note, prefix);
+    return event.kind == TraceEvent::Kind::Note && StartsWith(event.note, prefix);
 }
 
 std::optional<DownloadSpan> Fail(std::string* error, const char* why) {
@@ -68,7 +29,7 @@ std::optional<DownloadSpan> Fail(std::string* error, const char* why) {
 }  // namespace
 
 std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error) {
-    std::vector<Event> events = ReadEvents(trace);
+    std::vector<Event> events = ReadTrace(trace);
     const std::size_t none = events.size();
     auto next = [&](std::size_t from, auto match) {
         for (std::size_t i = from; i < events.size(); ++i) {
@@ -81,7 +42,8 @@ std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error
     // The handshake: the first record and the box's verdict on it.
     std::size_t handshake = next(0, [](const Event& e) { return IsNote(e, "record "); });
     std::size_t verdict = next(handshake, [](const Event& e) { return IsNote(e, "status reply"); });
-    std::size_t first = next(verdict, [](const Event& e) { return e.kind == Event::Kind::Sent; });
+    std::size_t first =
+        next(verdict, [](const Event& e) { return e.kind == TraceEvent::Kind::Sent; });
     if (first == none) {
         return Fail(error, "no file after the handshake");
     }
@@ -111,13 +73,13 @@ std::optional<DownloadSpan> FindDownload(std::istream& trace, std::string* error
     double lastRead = 0;
     for (std::size_t i = first; i < lastReply; ++i) {
         const Event& event = events[i];
-        if (event.kind == Event::Kind::Sent) {
+        if (event.kind == TraceEvent::Kind::Sent) {
             span.bytes += event.bytes;
             if (replied) {
                 span.turnarounds.push_back(event.time - lastRead);
                 replied = false;
             }
-        } else if (event.kind == Event::Kind::Received) {
+        } else if (event.kind == TraceEvent::Kind::Received) {
             span.end = event.time;
             lastRead = event.time;
             ended = true;

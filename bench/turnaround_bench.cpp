@@ -92,12 +92,15 @@ public:
     void WindowMessageBox(const std::string& text, const std::string& caption, unsigned) override {
         message = caption + ": " + text;
     }
-    std::string BootFolder() const override { return bootFolder; }
-    std::uint32_t StartAddress() const override { return 0x80000000; }
-    int BaudRate() const override { return 921600; }
-    int ComPort() const override { return 1; }
-    quillon::PortMap Ports() const override { return {{1, device}}; }
-    std::optional<std::chrono::milliseconds> BootWaitLimit() const override { return 10s; }
+    quillon::UpdateRequest Request() const {
+        quillon::UpdateRequest request;
+        request.bootFolder = bootFolder;
+        request.startAddress = 0x80000000;
+        request.baudRate = 921600;
+        request.device = device;
+        request.waitLimit = 10s;
+        return request;
+    }
 
 private:
     std::timed_mutex m_mutex;
@@ -273,11 +276,11 @@ UpdateResult RunUpdate(int files) {
     view.bootFolder = folder.Folder();
     view.device = pty.device;
     auto start = Clock::now();
-    unsigned outcome = quillon::UpdateWorker::Run(view);
+    quillon::UpdateOutcome outcome = quillon::UpdateWorker::Run(view, view.Request());
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     relay.Stop();
     box.Stop();
-    if (outcome != static_cast<unsigned>(quillon::UpdateOutcome::Success)) {
+    if (outcome != quillon::UpdateOutcome::Success) {
         result.error = "the update failed: " + view.message;
         return result;
     }

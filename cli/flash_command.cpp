@@ -1,26 +1,22 @@
-#include <atomic>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 
-#include "app/app_settings.h"
 #include "cli/box_options.h"
 #include "cli/commands.h"
-#include "cli/flash_exit.h"
 #include "cli/option_checks.h"
-#include "cli/port_list.h"
-#include "cli/preflight.h"
-#include "cli/results_log.h"
-#include "cli/station.h"
 #include "cli/terminal_view.h"
-#include "cli/trace_writer.h"
-#include "engine/packet_series.h"
-#include "engine/update_worker.h"
 #include "initfiles/boot_folder.h"
 #include "platform/console.h"
 #include "platform/interrupts.h"
+#include "platform/program_path.h"
 #include "platform/serial_line.h"
-#include "sim/box_emulator.h"
+#include "settings/app_settings.h"
+#include "settings/port_numbers.h"
+#include "settings/start_address.h"
+#include "station/emulated_boxes.h"
+#include "station/exit_codes.h"
+#include "station/station.h"
 
 namespace quillon::cli {
 
@@ -47,19 +43,6 @@ struct FlashOptions {
     std::string log;
 };
 
-bool ParseAddress(const std::string& text, std::uint32_t& address) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits = digits.substr(2);
-    }
-    if (digits.empty() || digits.size() > 8 ||
-        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return false;
-    }
-    address = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
-    return true;
-}
-
 ProgressStyle StyleOf(const std::string& name) {
     if (name == "human")
         return ProgressStyle::Human;
@@ -74,148 +57,77 @@ ProgressStyle StyleOf(const std::string& name) {
                                                           : ProgressStyle::Plain;
 }
 
+// A settings value that the update would use, and cannot: the update then
+// fails as a port that will not open, naming the key.
+void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequest& request) {
+    std::string problem = settings.Problem(key);
+    if (!problem.empty() && request.refusal.empty()) {
+        request.refusal = problem;
+    }
+}
+
 // The settings file gives the defaults; the options override them.
-bool MakeConfig(const FlashOptions& options, FlashConfig& config) {
+bool MakeRequest(const FlashOptions& options, UpdateRequest& request, PortMap& ports,
+                 std::vector<std::string>& warnings) {
     AppSettings settings = options.settings.empty()
                                ? AppSettings()
                                : AppSettings(options.settings, AppSettings().ProgramFolder());
     settings.Load();
-    config.bootFolder = settings.m_pathToBootFiles;
-    config.startAddress = settings.m_lastExecAddr;
-    config.baudRate = settings.m_lastSpeed;
-    config.comPort = settings.m_lastDevice;
-    config.ports = settings.m_ports;
+    warnings = settings.Warnings();
+    request.bootFolder = settings.m_pathToBootFiles;
+    request.startAddress = settings.m_lastExecAddr;
+    request.baudRate = settings.m_lastSpeed;
+    request.comPort = settings.m_lastDevice;
+    ports = settings.m_ports;
     if (options.bootFolderGiven) {
-        config.bootFolder = NormalizeBootFolder(options.bootFolder);
+        request.bootFolder = NormalizeBootFolder(options.bootFolder);
+    } else {
+        NoteProblem(settings, "PathToBootFiles", request);
     }
-    if (!options.startAddress.empty() && !ParseAddress(options.startAddress, config.startAddress)) {
-        std::fprintf(stderr, "--start-address: not a hexadecimal address: %s\n",
-                     options.startAddress.c_str());
-        return false;
+    if (!options.startAddress.empty()) {
+        auto address = ParseStartAddress(options.startAddress, AddressText::Whole);
+        if (!address) {
+            std::fprintf(stderr,
+                         "--start-address: not a hexadecimal address of at most 32 bits: %s\n",
+                         options.startAddress.c_str());
+            return false;
+        }
+        request.startAddress = *address;
+    } else {
+        NoteProblem(settings, "LastExecAddr", request);
     }
-    if (options.baud > 0)
-        config.baudRate = options.baud;
+    if (options.baud > 0) {
+        request.baudRate = options.baud;
+    } else {
+        NoteProblem(settings, "LastSpeed", request);
+    }
     // One line named by number or path is the port of a single update.
     if (options.ports.size() == 1 && options.devices.empty()) {
         std::vector<int> numbers;
         if (ParsePortList(options.ports.front(), numbers) && numbers.size() == 1) {
-            config.comPort = numbers.front();
+            request.comPort = numbers.front();
         }
     }
-    if (options.devices.size() == 1 && options.ports.empty())
-        config.ports[config.comPort] = options.devices.front();
-    config.projectPath = options.project;
-    config.imagePath = options.image;
+    if (options.devices.empty() && options.ports.empty()) {
+        NoteProblem(settings, "LastDevice", request);
+        NoteProblem(settings, "COM" + std::to_string(request.comPort), request);
+    }
+    request.projectPath = options.project;
+    request.imagePath = options.image;
     if (options.waitTimeout > 0) {
-        config.waitLimit = std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
+        request.waitLimit =
+            std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
     }
     return true;
 }
 
-constexpr auto kResetHintAfter = std::chrono::seconds(30);
-constexpr auto kHintCheck = std::chrono::seconds(1);
-
-// After a while of waiting for the boot loader, one word on what is watched
-// and what starts it.
-class ResetHint {
-public:
-    ResetHint(TerminalView& view, std::string device) : m_view(view), m_device(std::move(device)) {}
-
-    // How long the caller may sleep before the hint is due; none once it is
-    // given or no longer needed.
-    std::optional<std::chrono::milliseconds> Due() {
-        if (m_done) {
-            return std::nullopt;
-        }
-        auto since = m_view.WaitingSince();
-        if (!since) {
-            m_done = m_view.PastWaiting();
-            return m_done ? std::nullopt : std::optional(std::chrono::milliseconds(kHintCheck));
-        }
-        auto waited = std::chrono::steady_clock::now() - *since;
-        if (waited < kResetHintAfter) {
-            return std::chrono::ceil<std::chrono::milliseconds>(kResetHintAfter - waited);
-        }
-        m_view.Warn("hint: still waiting for the boot loader on " + m_device +
-                    ": press the box's reset button to start it; if it does not answer, check "
-                    "the wiring (TX to RX, RX to TX, ground) and the baud rate");
-        m_done = true;
-        return std::nullopt;
-    }
-
-private:
-    TerminalView& m_view;
-    std::string m_device;
-    bool m_done = false;
-};
-
-// Runs the worker on a thread of its own so that an interrupt can ask it to
-// stop and still wait for it to delete its files and release the port.
-unsigned RunWorker(TerminalView& view, InterruptWatch& interrupts, const std::string& device) {
-    std::atomic<bool> done{false};
-    unsigned outcome = 0;
-    std::jthread worker([&](std::stop_token stop) {
-        outcome = UpdateWorker::Run(view, stop);
-        done = true;
-        interrupts.Wake();
-    });
-    ResetHint hint(view, device);
-    while (!done) {
-        auto hintDue = hint.Due();
-        auto redrawDue = view.Tick();
-        auto due = !hintDue ? redrawDue : !redrawDue ? hintDue : std::min(*hintDue, *redrawDue);
-        if (interrupts.Wait(due) != 0) {
-            worker.request_stop();
-        }
-    }
-    worker.join();
-    return outcome;
-}
-
-// The ending is written whatever the reader's pace; a reader who never reads
-// holds the tool only until it is interrupted.
-void AwaitOutput(ConsoleOutput& output, InterruptWatch& interrupts) {
-    while (!output.Flush(std::chrono::milliseconds(100)) && interrupts.Received() == 0) {
-    }
-}
-
-// The boxes of --simulate, each on a pseudo-terminal of its own, keeping the
-// pace of a real line at the port's rate unless told otherwise.
-class EmulatedBoxes {
-public:
-    bool Start(const FlashOptions& options, int baud, std::vector<std::string>& devices) {
-        sim::BoxOptions boxOptions = options.box;
-        if (boxOptions.baud == 0) {
-            boxOptions.baud = baud;
-        }
-        for (int i = 0; i < options.boxes; ++i) {
-            auto box = std::make_unique<sim::BoxEmulator>(boxOptions);
-            std::string error;
-            if (!box->OpenPty(&error)) {
-                std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
-                return false;
-            }
-            devices.push_back(box->DevicePath());
-            box->Start();
-            m_boxes.push_back(std::move(box));
-        }
-        return true;
-    }
-    ~EmulatedBoxes() {
-        for (auto& box : m_boxes) {
-            box->Stop();
-        }
-    }
-
-private:
-    std::vector<std::unique_ptr<sim::BoxEmulator>> m_boxes;
-};
-
-// The lines of the command line: each --device, each number of each --port
+// The slots of the command line: each --device, each number of each --port
 // list, else the settings' port.
-bool LinesOf(const FlashOptions& options, const FlashConfig& config,
-             std::vector<std::string>& devices) {
-    devices = options.devices;
+bool SlotsOf(const FlashOptions& options, const UpdateRequest& request, const PortMap& ports,
+             std::vector<SlotSpec>& slots) {
+    for (const std::string& device : options.devices) {
+        slots.push_back({device, device, 0});
+    }
     for (const std::string& list : options.ports) {
         std::vector<int> numbers;
         if (!ParsePortList(list, numbers)) {
@@ -226,127 +138,255 @@ bool LinesOf(const FlashOptions& options, const FlashConfig& config,
             return false;
         }
         for (int number : numbers) {
-            devices.push_back(DeviceForPort(number, config.ports));
+            std::string device = DeviceForPort(number, ports);
+            slots.push_back({device, device, number});
         }
     }
-    if (devices.empty()) {
-        devices.push_back(DeviceForPort(config.comPort, config.ports));
+    if (slots.empty()) {
+        std::string device = DeviceForPort(request.comPort, ports);
+        slots.push_back({device, device, request.comPort});
     }
     return true;
 }
 
-// One box on one line: the update exactly as a single one runs.
-int FlashOne(const FlashOptions& options, FlashConfig config, const std::string& device,
-             bool simulated) {
-    InterruptWatch interrupts;
-    ConsoleOutput output;
-    ProgressStyle style = StyleOf(options.progress);
-    TerminalView view(config, style, output, ConsoleColumns(ConsoleStream::Out));
-    SeriesFacts facts;
-    if (!CheckInputs(config, view, facts)) {
-        view.Finish(false);
-        AwaitOutput(output, interrupts);
-        return kExitBadInput;
+// The ending is written whatever the reader's pace; a reader who never reads
+// holds the tool only until it is interrupted.
+void AwaitOutput(ConsoleOutput& output, InterruptWatch& interrupts) {
+    while (!output.Flush(std::chrono::milliseconds(100)) && interrupts.Received() == 0) {
     }
-    view.Using(UsingLine(simulated ? device + " (the built-in box emulator)" : device,
-                         config.baudRate, config, facts),
-               device, facts.files, facts.bytes);
-    TraceWriter trace;
-    if (!options.trace.empty()) {
-        if (!trace.Open(options.trace)) {
-            std::fprintf(stderr, "--trace: cannot create %s\n", options.trace.c_str());
-            return kExitUsage;
-        }
-        trace.OnWriteError([&view](const std::string& reason) { view.Warn("warning: " + reason); });
-        view.SetTrace(&trace);
-    }
-    ResultsLog log;
-    if (!options.log.empty() && !log.Open(options.log)) {
-        std::fprintf(stderr, "--log: cannot open %s\n", options.log.c_str());
-        return kExitUsage;
-    }
-    auto start = std::chrono::steady_clock::now();
-    unsigned outcome = RunWorker(view, interrupts, device);
-    trace.Close();
-    bool cancelled = static_cast<UpdateOutcome>(outcome) == UpdateOutcome::Cancelled;
-    view.Finish(cancelled);
-    int code = ExitCodeOf(outcome, interrupts.Received());
-    if (!cancelled || view.PastWaiting()) {
-        log.Append(device,
-                   {code, view.Caption(), view.Message(),
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                    view.BytesWritten(), true});
-    }
-    AwaitOutput(output, interrupts);
-    return code;
 }
 
-// Several lines, or box after box: the series is built once, before any
-// line opens, and every line sends it.
-int FlashMany(const FlashOptions& options, const FlashConfig& config,
-              const std::vector<std::string>& devices, bool simulated) {
-    if (!options.trace.empty()) {
-        std::fprintf(stderr, "--trace records one line: give one device, without --repeat\n");
-        return kExitUsage;
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+std::string SummaryRow(const std::string& slot, const std::vector<BoxRecord>& results,
+                       std::size_t labelWidth, bool repeat) {
+    std::string device = slot;
+    device.resize(std::max(device.size(), labelWidth), ' ');
+    if (results.empty()) {
+        return "  " + device + "  no box\n";
     }
+    const BoxRecord& last = results.back();
+    double seconds = 0;
+    int ok = 0;
+    int boxes = 0;
+    for (const BoxRecord& result : results) {
+        seconds += result.seconds;
+        boxes += result.hadBox ? 1 : 0;
+        ok += result.hadBox && result.verdict == "ok" ? 1 : 0;
+    }
+    std::string row = "  " + device + "  ";
+    if (repeat) {
+        row += std::to_string(boxes) + " boxes: " + std::to_string(ok) + " ok, " +
+               std::to_string(boxes - ok) + " failed; last ";
+    }
+    std::string verdict = last.verdict;
+    verdict.resize(std::max<std::size_t>(verdict.size(), 9), ' ');  // "cancelled"
+    return row + verdict + " " + last.caption + ": " + last.message + "  exit " +
+           std::to_string(last.exit) + "  " + SecondsText(seconds) + " s\n";
+}
+
+std::string SummaryEvent(const std::string& slot, const std::vector<BoxRecord>& results) {
+    BoxRecord last = results.empty() ? BoxRecord{} : results.back();
+    int ok = 0;
+    int failed = 0;
+    double seconds = 0;
+    for (const BoxRecord& result : results) {
+        seconds += result.seconds;
+        if (result.hadBox) {
+            ++(result.verdict == "ok" ? ok : failed);
+        }
+    }
+    return "{\"event\":\"summary\",\"device\":" + JsonString(slot) + ",\"verdict\":\"" +
+           (results.empty() ? "none" : last.verdict) +
+           "\",\"caption\":" + JsonString(last.caption) +
+           ",\"message\":" + JsonString(last.message) + ",\"exit\":" + std::to_string(last.exit) +
+           ",\"seconds\":" + SecondsText(seconds) + ",\"ok\":" + std::to_string(ok) +
+           ",\"failed\":" + std::to_string(failed) + "}\n";
+}
+
+// How a run of several slots (or box after box) is shown: a row or lines
+// for each, then a summary.
+class RunDisplay {
+public:
+    RunDisplay(const FlashOptions& options, const StationConfig& config, ConsoleOutput& output)
+        : m_style(StyleOf(options.progress)),
+          m_output(output),
+          m_single(config.slots.size() == 1 && !config.repeat),
+          m_repeat(config.repeat) {
+        int columns = ConsoleColumns(ConsoleStream::Out);
+        for (const SlotSpec& slot : config.slots) {
+            m_labelWidth = std::max(m_labelWidth, slot.name.size());
+        }
+        if (!m_single && m_style == ProgressStyle::Human) {
+            m_screen = std::make_unique<RowScreen>(output, config.slots.size(), columns);
+        }
+        for (std::size_t i = 0; i < config.slots.size(); ++i) {
+            m_views.push_back(
+                std::make_unique<TerminalView>(m_style, output, columns, config.request.baudRate));
+            if (!m_single) {
+                m_views.back()->JoinSlots(config.slots[i].name, m_screen.get(), i, m_labelWidth,
+                                          m_repeat);
+            }
+        }
+        m_head = std::make_unique<TerminalView>(m_style, output, columns, config.request.baudRate);
+    }
+
+    TerminalView& Head() { return m_single ? *m_views.front() : *m_head; }
+    std::vector<SlotObserver*> Observers() {
+        std::vector<SlotObserver*> observers;
+        for (auto& view : m_views) {
+            observers.push_back(view.get());
+        }
+        return observers;
+    }
+    std::optional<std::chrono::milliseconds> RedrawDue() const {
+        return m_style == ProgressStyle::Human ? std::optional(std::chrono::milliseconds(100))
+                                               : std::nullopt;
+    }
+    void Redraw() {
+        for (auto& view : m_views) {
+            view->Tick();
+        }
+        if (m_screen) {
+            m_screen->Redraw();
+        }
+    }
+    void Summary(const Station& station) {
+        if (m_screen) {
+            m_screen->Redraw();
+        }
+        if (m_single) {
+            return;
+        }
+        std::string summary = m_style == ProgressStyle::Jsonl ? "" : "Summary:\n";
+        for (std::size_t i = 0; i < station.SlotCount(); ++i) {
+            std::vector<BoxRecord> results = station.Results(i);
+            summary += m_style == ProgressStyle::Jsonl
+                           ? SummaryEvent(station.Slot(i).name, results)
+                           : SummaryRow(station.Slot(i).name, results, m_labelWidth, m_repeat);
+        }
+        m_output.Write(ConsoleStream::Out, summary);
+    }
+
+private:
+    ProgressStyle m_style;
+    ConsoleOutput& m_output;
+    bool m_single;
+    bool m_repeat;
+    std::size_t m_labelWidth = 0;
+    std::unique_ptr<RowScreen> m_screen;
+    std::vector<std::unique_ptr<TerminalView>> m_views;
+    std::unique_ptr<TerminalView> m_head;  // what concerns all slots
+};
+
+std::string UsingWhat(const StationConfig& config, bool simulated) {
+    if (config.slots.size() == 1 && !config.repeat) {
+        const std::string& device = config.slots.front().device;
+        return simulated ? device + " (the built-in box emulator)" : device;
+    }
+    std::string devices;
+    for (const SlotSpec& slot : config.slots) {
+        devices += (devices.empty() ? "" : ", ") + slot.device;
+    }
+    std::size_t count = config.slots.size();
+    return std::to_string(count) + (count == 1 ? " line" : " lines") +
+           (simulated ? " of the built-in box emulator" : "") + " (" + devices + ")";
+}
+
+std::string DevicesText(const StationConfig& config) {
+    std::string devices;
+    for (const SlotSpec& slot : config.slots) {
+        devices += (devices.empty() ? "" : ", ") + slot.device;
+    }
+    return devices;
+}
+
+int RunStation(const FlashOptions& options, StationConfig config,
+               const std::vector<std::string>& settingsWarnings) {
     InterruptWatch interrupts;
     ConsoleOutput output;
-    StationOptions station;
-    station.style = StyleOf(options.progress);
-    station.columns = ConsoleColumns(ConsoleStream::Out);
-    station.repeat = options.repeat;
-    station.count = options.count;
-    station.logPath = options.log;
-    TerminalView view(config, station.style, output, station.columns);
-    SeriesFacts facts;
-    PacketSeries series;
-    bool built = CheckInputs(config, view, facts);
-    if (built && !series.Build(config.bootFolder, config.projectPath, config.imagePath,
-                               config.startAddress)) {
-        view.FailureDetail(series.Detail());
-        view.AppMessageBox(series.Message());
-        built = false;
+    RunDisplay display(options, config, output);
+    for (const std::string& warning : settingsWarnings) {
+        display.Head().Warn(warning);
     }
-    if (!built) {
-        view.Finish(false);
+    Station station(config);
+    if (!station.Prepare()) {
+        const BoxRecord& refused = station.Refused();
+        if (station.RefusalExit() == kExitUsage) {
+            display.Head().Warn(refused.message + ": " + refused.reason);
+        } else {
+            display.Head().Refused(refused);
+        }
         AwaitOutput(output, interrupts);
-        return kExitBadInput;
+        return station.RefusalExit();
     }
-    std::string lines;
-    for (const std::string& device : devices) {
-        lines += (lines.empty() ? "" : ", ") + device;
+    for (const std::string& warning : station.Facts().warnings) {
+        display.Head().Warning(warning);
     }
-    std::string what = std::to_string(devices.size()) + (devices.size() == 1 ? " line" : " lines") +
-                       (simulated ? " of the built-in box emulator" : "") + " (" + lines + ")";
-    view.Using(UsingLine(what, config.baudRate, config, facts), lines, facts.files, facts.bytes);
-    int code = RunStation(config, devices, series, station, output, interrupts);
+    display.Head().Using(
+        UsingLine(UsingWhat(config, options.simulate), config.request, station.Facts()),
+        DevicesText(config), station.Facts());
+    station.Start(display.Observers(), [&interrupts] { interrupts.Wake(); });
+    while (!station.Done()) {
+        if (int signal = interrupts.Wait(display.RedrawDue()); signal != 0) {
+            station.Stop(signal);
+        }
+        display.Redraw();
+    }
+    station.Join();
+    display.Summary(station);
+    const std::vector<std::string>& unlogged = station.UnloggedLines();
+    if (!unlogged.empty()) {
+        std::string lines = std::to_string(unlogged.size()) +
+                            " result(s) could not be written to " + config.logPath +
+                            "; here they are, to keep:\n";
+        for (const std::string& line : unlogged) {
+            lines += line;
+        }
+        output.Write(ConsoleStream::Err, lines);
+    }
     AwaitOutput(output, interrupts);
-    return code;
+    return station.ExitCode();
 }
 
 int RunFlash(const FlashOptions& options) {
-    FlashConfig config;
-    if (!MakeConfig(options, config)) {
+    StationConfig config;
+    PortMap ports;
+    std::vector<std::string> warnings;
+    if (!MakeRequest(options, config.request, ports, warnings)) {
         return kExitUsage;
     }
-    std::vector<std::string> devices;
     EmulatedBoxes boxes;
     if (options.simulate) {
-        if (!boxes.Start(options, config.baudRate, devices)) {
+        std::string error;
+        if (!boxes.Start(options.boxes, options.box, config.request.baudRate, error)) {
+            std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
             return kExitPortOpen;
         }
-    } else if (!LinesOf(options, config, devices)) {
+        for (const std::string& device : boxes.Devices()) {
+            config.slots.push_back({device, device, 0});
+        }
+    } else if (!SlotsOf(options, config.request, ports, config.slots)) {
         return kExitUsage;
     }
-    // With one device the update runs as it always has: the handshake,
-    // then the build.
-    if (devices.size() == 1 && !options.repeat) {
-        if (options.simulate) {
-            config.ports[config.comPort] = devices.front();
-        }
-        return FlashOne(options, config, devices.front(), options.simulate);
+    config.repeat = options.repeat;
+    config.count = options.count;
+    config.logPath = options.log;
+    config.version = QUILLON_VERSION;
+    config.stationName = HostName();
+    // With one device the update runs as it always has: the handshake, then
+    // the build. Several, or box after box, share one build made first.
+    config.shareSeries = config.slots.size() > 1 || options.repeat;
+    if (!options.trace.empty() && config.shareSeries) {
+        std::fprintf(stderr, "--trace records one line: give one device, without --repeat\n");
+        return kExitUsage;
     }
-    return FlashMany(options, config, devices, options.simulate);
+    config.tracePath = options.trace;
+    return RunStation(options, std::move(config), warnings);
 }
 
 }  // namespace

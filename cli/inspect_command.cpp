@@ -9,7 +9,7 @@
 
 #include "cli/commands.h"
 #include "initfiles/packet_file.h"
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 #include "platform/file.h"
 
 namespace quillon::cli {

@@ -6,10 +6,11 @@
 
 #include "cli/commands.h"
 #include "platform/interrupts.h"
+#include "station/exit_codes.h"
 
 namespace {
 
-constexpr int kExitUsage = 64;  // EX_USAGE, for every option error of every command
+using quillon::kExitUsage;
 
 std::size_t EditDistance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);

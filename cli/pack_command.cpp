@@ -7,8 +7,8 @@
 #include "cli/commands.h"
 #include "initfiles/boot_folder.h"
 #include "initfiles/init_file_builder.h"
-#include "initfiles/packet_record.h"
 #include "initfiles/series_lock.h"
+#include "initfiles/wire.h"
 #include "platform/file.h"
 
 namespace quillon::cli {

@@ -1,48 +1,18 @@
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "cli/commands.h"
-#include "engine/serial_port.h"
 #include "platform/program_path.h"
 #include "platform/serial_devices.h"
+#include "settings/app_settings.h"
+#include "settings/port_numbers.h"
 
 namespace quillon::cli {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// The port number whose device is this one, 0 when none names it.
-int PortNumberOf(const std::string& device, const SerialDeviceInfo& info, const PortMap& ports) {
-    for (const auto& [number, path] : ports) {
-        std::error_code code;
-        if (path == device || path == info.byId || fs::canonical(path, code).string() == device) {
-            return number;
-        }
-    }
-    int number = DefaultPortNumber(device);
-    return number > 0 && ports.count(number) == 0 ? number : 0;
-}
-
-constexpr int kWindowPorts = 8;  // System Setting offers COM1 to COM8
-
-// A number the window can offer for a device that has none yet: the lowest
-// one that no present port holds.
-int FreeWindowPort(const std::map<std::string, SerialDeviceInfo>& found, const PortMap& ports,
-                   const std::map<int, bool>& taken) {
-    for (int number = 1; number <= kWindowPorts; ++number) {
-        bool legacyPresent = ports.count(number) == 0 && found.count(DefaultPortDevice(number)) > 0;
-        if (!taken.count(number) && !legacyPresent) {
-            return number;
-        }
-    }
-    return 0;
-}
 
 int ListPorts(const std::string& settingsFile) {
     AppSettings settings =

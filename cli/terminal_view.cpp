@@ -2,20 +2,19 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdio>
 
 namespace quillon::cli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const char* const kApplicationTitle = "quillon";
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
 
 constexpr int kWidestBar = 24;
 constexpr int kNarrowestBar = 8;
+constexpr int kNarrowestRow = 20;
+constexpr auto kEventPeriod = std::chrono::milliseconds(100);
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 
 std::string Bar(int position, int width) {
     int filled = std::clamp(position, 0, 100) * width / 100;
@@ -26,6 +25,10 @@ std::string Kibibytes(std::uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
     return text;
+}
+
+std::size_t ColumnsOf(int columns) {
+    return static_cast<std::size_t>(columns > 0 ? columns : kDefaultColumns);
 }
 
 }  // namespace
@@ -47,58 +50,91 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-const char* PhaseOf(const std::string& status) {
-    if (StartsWith(status, "Waiting"))
-        return "wait";
-    if (StartsWith(status, "Now preparing"))
-        return "prepare";
-    if (StartsWith(status, "Download finish"))
-        return "execute";
-    if (StartsWith(status, "(step 1/3)") || StartsWith(status, "Downloading"))
-        return "download";
-    if (StartsWith(status, "(step 2/3)") || StartsWith(status, "Erasing"))
-        return "erase";
-    if (StartsWith(status, "(step 3/3)"))
-        return "burn";
-    if (StartsWith(status, "Burning finished"))
-        return "end";
-    return "other";
+// --- the rows of several slots ---
+
+RowScreen::RowScreen(ConsoleOutput& out, std::size_t rows, int columns)
+    : m_out(out), m_rows(rows), m_columns(ColumnsOf(columns)) {}
+
+void RowScreen::SetRow(std::size_t index, std::string text) {
+    std::lock_guard lock(m_mutex);
+    m_rows[index] = std::move(text);
 }
 
-constexpr int kDefaultColumns = 80;
-constexpr auto kEventPeriod = std::chrono::milliseconds(100);
-constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
-constexpr int kBitsPerByte = 10;
+void RowScreen::Note(std::string text) {
+    std::lock_guard lock(m_mutex);
+    m_notes.push_back(std::move(text));
+}
 
-TerminalView::TerminalView(FlashConfig config, ProgressStyle style, ConsoleOutput& out, int columns)
-    : m_config(std::move(config)),
-      m_style(style),
-      m_out(out),
-      m_columns(static_cast<std::size_t>(columns > 0 ? columns : kDefaultColumns)) {}
-
-std::optional<Clock::time_point> TerminalView::WaitingSince() const {
-    std::int64_t ticks = m_waitingSince;
-    if (ticks == 0) {
-        return std::nullopt;
+void RowScreen::Redraw() {
+    std::lock_guard lock(m_mutex);
+    std::string rows;
+    if (m_drawn) {
+        rows = "\033[" + std::to_string(m_rows.size()) + "A\r";
     }
-    return Clock::time_point(Clock::duration(ticks));
+    if (!m_notes.empty()) {
+        m_out.Write(ConsoleStream::Out, rows + "\033[J");
+        std::string notes;
+        for (const std::string& note : m_notes) {
+            notes += note + "\n";
+        }
+        m_out.Write(ConsoleStream::Err, notes);
+        m_notes.clear();
+        rows.clear();
+    }
+    for (std::string row : m_rows) {
+        if (row.size() >= m_columns) {
+            row.resize(m_columns - 1);
+        }
+        rows += "\r\033[K" + row + "\n";
+    }
+    m_out.Write(ConsoleStream::Out, rows);
+    m_drawn = true;
 }
 
-void TerminalView::Using(const std::string& line, const std::string& device, std::uint32_t files,
-                         std::uint64_t bytes) {
-    std::lock_guard lock(m_stateMutex);
+// --- one slot ---
+
+TerminalView::TerminalView(ProgressStyle style, ConsoleOutput& out, int columns, int baud)
+    : m_style(style), m_out(out), m_columns(ColumnsOf(columns)), m_baud(baud), m_estimate(baud) {}
+
+void TerminalView::JoinSlots(std::string device, RowScreen* screen, std::size_t row,
+                             std::size_t labelWidth, bool counts) {
+    std::lock_guard lock(m_mutex);
+    m_device = std::move(device);
+    m_screen = screen;
+    m_row = row;
+    m_labelWidth = labelWidth;
+    m_counts = counts;
+    if (m_screen != nullptr) {
+        int room = static_cast<int>(m_columns) - static_cast<int>(RowLabel().size());
+        m_columns = static_cast<std::size_t>(std::max(room, kNarrowestRow));
+    }
+}
+
+std::string TerminalView::RowLabel() const {
+    std::string label = m_device;
+    label.resize(std::max(label.size(), m_labelWidth), ' ');
+    if (m_counts) {
+        label += "  [" + std::to_string(m_ok) + " ok, " + std::to_string(m_failed) + " failed]";
+    }
+    return label + "  ";
+}
+
+void TerminalView::Using(const std::string& line, const std::string& device,
+                         const SeriesFacts& facts) {
+    std::lock_guard lock(m_mutex);
     if (m_style != ProgressStyle::Jsonl) {
         m_out.Write(ConsoleStream::Out, line + "\n");
         return;
     }
     m_out.Write(ConsoleStream::Out, JsonStart("using") + ",\"device\":" + JsonString(device) +
-                                        ",\"baud\":" + std::to_string(m_config.baudRate) +
-                                        ",\"files\":" + std::to_string(files) +
-                                        ",\"bytes\":" + std::to_string(bytes) + "}\n");
+                                        ",\"baud\":" + std::to_string(m_baud) +
+                                        ",\"files\":" + std::to_string(facts.files) +
+                                        ",\"bytes\":" + std::to_string(facts.bytes) +
+                                        ",\"series\":" + JsonString(facts.identity) + "}\n");
 }
 
 void TerminalView::Warning(const std::string& text) {
-    std::lock_guard lock(m_stateMutex);
+    std::lock_guard lock(m_mutex);
     if (std::find(m_warnings.begin(), m_warnings.end(), text) != m_warnings.end()) {
         return;
     }
@@ -111,18 +147,13 @@ void TerminalView::Warning(const std::string& text) {
     }
 }
 
-void TerminalView::SetStatusText(const std::string& text) {
-    std::lock_guard lock(m_stateMutex);
+void TerminalView::Status(const std::string& text, UpdatePhase phase) {
+    std::lock_guard lock(m_mutex);
+    m_phase = phase;
     if (text == m_status) {
         return;
     }
     m_status = text;
-    m_lastPhase = PhaseOf(text);
-    bool waiting = m_lastPhase == "wait";
-    m_waitingSince = waiting ? Clock::now().time_since_epoch().count() : 0;
-    if (!waiting && m_lastPhase != "other") {
-        m_pastWaiting = true;
-    }
     switch (m_style) {
         case ProgressStyle::Human:
             ShowHuman(true);
@@ -136,12 +167,12 @@ void TerminalView::SetStatusText(const std::string& text) {
     }
 }
 
-void TerminalView::SetProgressPos(int pos) {
-    std::lock_guard lock(m_stateMutex);
-    if (pos == m_position) {
+void TerminalView::Position(int position) {
+    std::lock_guard lock(m_mutex);
+    if (position == m_position) {
         return;
     }
-    m_position = pos;
+    m_position = position;
     if (m_style == ProgressStyle::Human) {
         ShowHuman(false);
     } else if (m_style == ProgressStyle::Jsonl) {
@@ -149,17 +180,11 @@ void TerminalView::SetProgressPos(int pos) {
     }
 }
 
-void TerminalView::BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
-                             bool fileDone) {
-    std::lock_guard lock(m_stateMutex);
+void TerminalView::Bytes(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
+                         bool fileDone) {
+    std::lock_guard lock(m_mutex);
     Clock::time_point now = Clock::now();
-    if (m_sent == 0) {
-        m_firstByte = now;
-    }
-    m_sent = sent;
-    m_reached = sent - std::min(sent, inFlight);
-    m_toldAt = now;
-    m_total = total;
+    m_estimate.Told(sent, inFlight, total, now);
     if (m_style == ProgressStyle::Human) {
         ShowHuman(false);
     } else if (m_style == ProgressStyle::Jsonl &&
@@ -170,62 +195,46 @@ void TerminalView::BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::ui
     }
 }
 
-std::optional<std::chrono::milliseconds> TerminalView::Tick() {
-    if (m_style != ProgressStyle::Human) {
-        return std::nullopt;
-    }
-    std::lock_guard lock(m_stateMutex);
-    if (m_lastPhase == "download" && m_total > 0) {
+void TerminalView::Tick() {
+    std::lock_guard lock(m_mutex);
+    if (m_style == ProgressStyle::Human && m_phase == UpdatePhase::Download &&
+        m_estimate.Total() > 0) {
         ShowHuman(false);
     }
-    return kRedrawPeriod;
-}
-
-// What has crossed the line by now: what was on it when the worker last
-// told, and what the line carries since, up to all that was written.
-std::uint64_t TerminalView::Reached(Clock::time_point now) const {
-    double since = std::chrono::duration<double>(now - m_toldAt).count();
-    auto carried = static_cast<std::uint64_t>(since * m_config.baudRate / kBitsPerByte);
-    return std::min(m_sent, m_reached + carried);
 }
 
 // The bar follows the bytes of the download, not the count of its files,
 // and is full once the box has given its verdict.
 int TerminalView::ShownPosition(Clock::time_point now) const {
-    if (m_lastPhase == "end") {
+    if (m_phase == UpdatePhase::Ended) {
         return 100;
     }
-    if (m_lastPhase == "download" && m_total > 0) {
-        return static_cast<int>(50 * std::min(Reached(now), m_total) / m_total);
+    if (m_phase == UpdatePhase::Download && m_estimate.Total() > 0) {
+        return m_estimate.BandPosition(now);
     }
     return m_position;
-}
-
-double TerminalView::Rate(Clock::time_point now) const {
-    double seconds = std::chrono::duration<double>(now - m_firstByte).count();
-    return seconds > 0.05 ? static_cast<double>(Reached(now)) / seconds : 0.0;
 }
 
 void TerminalView::ShowHuman(bool force) {
     // Redrawn at most ten times a second, and at once when the status changes.
     Clock::time_point now = Clock::now();
-    if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) {
+    if (!force && now - m_lastDraw < kRedrawPeriod) {
         return;
     }
     m_lastDraw = now;
     int position = ShownPosition(now);
     std::string percent = " " + std::to_string(position) + "%";
     std::string tail;
-    if (m_total > 0 && m_sent > 0 && m_lastPhase == "download") {
+    std::uint64_t total = m_estimate.Total();
+    if (total > 0 && m_estimate.Sent() > 0 && m_phase == UpdatePhase::Download) {
         char text[96];
-        double rate = Rate(now);
-        std::uint64_t reached = std::min(Reached(now), m_total);
+        std::uint64_t reached = std::min(m_estimate.Reached(now), total);
         std::snprintf(text, sizeof text, "  %.1f/%s", static_cast<double>(reached) / 1024.0,
-                      Kibibytes(m_total).c_str());
+                      Kibibytes(total).c_str());
         tail = text;
-        if (rate > 0) {
-            std::snprintf(text, sizeof text, "  %.1f KiB/s  %.0f s left", rate / 1024.0,
-                          static_cast<double>(m_total - reached) / rate);
+        if (auto left = m_estimate.SecondsLeft(now)) {
+            std::snprintf(text, sizeof text, "  %.1f KiB/s  %.0f s left",
+                          m_estimate.Rate(now) / 1024.0, *left);
             tail += text;
         }
     }
@@ -241,7 +250,7 @@ void TerminalView::ShowHuman(bool force) {
         line.resize(m_columns - 1);
     }
     if (m_screen != nullptr) {
-        m_screen->Row(line);
+        m_screen->SetRow(m_row, RowLabel() + line);
         return;
     }
     // A new status is kept; a redraw of the same one may give way to the next.
@@ -254,11 +263,12 @@ void TerminalView::ShowHuman(bool force) {
 }
 
 void TerminalView::EmitJson(const char* event) {
+    Clock::time_point now = Clock::now();
     char numbers[160];
     std::snprintf(numbers, sizeof numbers,
                   ",\"position\":%d,\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
-                  m_position, Reached(Clock::now()), m_total, Rate(Clock::now()));
-    std::string line = JsonStart(event) + ",\"phase\":\"" + PhaseOf(m_status) +
+                  m_position, m_estimate.Reached(now), m_estimate.Total(), m_estimate.Rate(now));
+    std::string line = JsonStart(event) + ",\"phase\":\"" + PhaseName(m_phase) +
                        "\",\"status\":" + JsonString(m_status) + numbers;
     // Status events are kept; progress and byte counts may give way to newer ones.
     if (std::string(event) == "status") {
@@ -268,53 +278,54 @@ void TerminalView::EmitJson(const char* event) {
     }
 }
 
-void TerminalView::AppMessageBox(const std::string& text) {
-    ShowMessage(text, kApplicationTitle);
+void TerminalView::Refused(const BoxRecord& record) {
+    std::lock_guard lock(m_mutex);
+    ShowEnding(record.caption, record.message, record.reason);
 }
 
-void TerminalView::WindowMessageBox(const std::string& text, const std::string& caption, unsigned) {
-    ShowMessage(text, caption);
-}
-
-void TerminalView::ShowMessage(const std::string& text, const std::string& caption) {
-    std::lock_guard lock(m_stateMutex);
-    m_messageText = text;
-    m_messageCaption = caption;
-}
-
-void TerminalView::Finish(bool cancelled) {
-    std::lock_guard lock(m_stateMutex);
+void TerminalView::Ended(const BoxRecord& record) {
+    std::lock_guard lock(m_mutex);
+    bool cancelled = record.verdict == "cancelled";
+    if (record.hadBox && !cancelled) {
+        ++(record.verdict == "ok" ? m_ok : m_failed);
+    }
     if (m_lineOpen) {
         m_out.Write(ConsoleStream::Out, "\n");
         m_lineOpen = false;
     }
-    std::string text =
-        cancelled ? "Update cancelled; packet files removed, port released" : m_messageText;
-    std::string caption = cancelled ? "Cancelled" : m_messageCaption;
-    if (cancelled &&
-        (m_lastPhase == "execute" || m_lastPhase == "erase" || m_lastPhase == "burn")) {
+    UpdatePhase reached = record.reached;
+    if (cancelled && (reached == UpdatePhase::Execute || reached == UpdatePhase::Erase ||
+                      reached == UpdatePhase::Burn)) {
         Warn(
             "The box goes on erasing and burning by itself: leave it powered until it restarts. "
             "Its verdict will not be seen here.");
     }
-    m_messageCaption = caption;
-    m_messageText = text;
+    ShowEnding(record.caption, record.message, record.reason);
+    // The next box starts from nothing.
+    m_status.clear();
+    m_phase = UpdatePhase::Starting;
+    m_position = 0;
+    m_estimate = ProgressEstimate(m_baud);
+}
+
+void TerminalView::ShowEnding(const std::string& caption, const std::string& message,
+                              const std::string& detail) {
     if (m_style == ProgressStyle::Jsonl) {
         m_out.Write(ConsoleStream::Out, JsonStart("end") + ",\"caption\":" + JsonString(caption) +
-                                            ",\"message\":" + JsonString(text) +
-                                            ",\"detail\":" + JsonString(m_detail) + "}\n");
+                                            ",\"message\":" + JsonString(message) +
+                                            ",\"detail\":" + JsonString(detail) + "}\n");
         return;
     }
     // The reason (with its hint) goes to the error stream, so that the
     // message stays the last line of the output.
-    if (!m_detail.empty()) {
-        Warn(m_detail);
+    if (!detail.empty()) {
+        Warn(detail);
     }
     if (m_screen != nullptr && m_style == ProgressStyle::Human) {
-        m_screen->Row(caption + ": " + text);
+        m_screen->SetRow(m_row, RowLabel() + caption + ": " + message);
         return;
     }
-    m_out.Write(ConsoleStream::Out, Prefix() + caption + ": " + text + "\n");
+    m_out.Write(ConsoleStream::Out, Prefix() + caption + ": " + message + "\n");
 }
 
 void TerminalView::Warn(const std::string& text) {
@@ -322,7 +333,7 @@ void TerminalView::Warn(const std::string& text) {
         m_screen->Note(Prefix() + text);
         return;
     }
-    // Each line of a reason names its device when several lines run.
+    // Each line of a reason names its device when several slots run.
     std::string out;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -332,27 +343,6 @@ void TerminalView::Warn(const std::string& text) {
         start = end + 1;
     }
     m_out.Write(ConsoleStream::Err, out.empty() ? "\n" : out);
-}
-
-void TerminalView::JoinLines(std::string device, LineScreen* screen) {
-    std::lock_guard lock(m_stateMutex);
-    m_device = std::move(device);
-    m_screen = screen;
-}
-
-std::string TerminalView::Caption() const {
-    std::lock_guard lock(m_stateMutex);
-    return m_messageCaption;
-}
-
-std::string TerminalView::Message() const {
-    std::lock_guard lock(m_stateMutex);
-    return m_messageText;
-}
-
-std::uint64_t TerminalView::BytesWritten() const {
-    std::lock_guard lock(m_stateMutex);
-    return m_sent;
 }
 
 std::string TerminalView::JsonStart(const char* event) const {

@@ -29,6 +29,7 @@ bool PacketSeries::Build(const std::string& bootFolder, const std::string& proje
             return Fail(step, m_builder.LastError());
         }
         m_count = m_builder.FileCount();
+        m_identity = m_builder.SeriesIdentity();
         step = "Failed to make init file ";
         if (startAddress) {
             m_builder.SetExecAddress(*startAddress);

@@ -37,6 +37,9 @@ public:
     // a single update.
     std::string ExecFileName() const { return m_execFile; }
     std::uint64_t Bytes() const { return m_builder.SeriesBytes(); }
+    // The identity of files 1 to Count(): what every box receives before
+    // the execute command.
+    const std::string& Identity() const { return m_identity; }
 
 private:
     bool Fail(const std::string& message, const std::string& detail);
@@ -46,6 +49,7 @@ private:
     InitFileBuilder m_builder;
     std::uint32_t m_count = 0;
     std::string m_execFile;
+    std::string m_identity;
     std::string m_message;
     std::string m_detail;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/serial_devices.h"
 #include "platform/serial_line.h"
@@ -29,25 +30,14 @@ constexpr std::size_t kMostInFlight = 64 * 1024;
 
 }  // namespace
 
-std::string DeviceForPort(int port, const PortMap& ports) {
-    if (port < 1) {
-        return {};
-    }
-    auto found = ports.find(port);
-    if (found != ports.end()) {
-        return found->second;
-    }
-    return DefaultPortDevice(port);
-}
-
-SerialPort::SerialPort(PortMap ports) : m_ports(std::move(ports)) {}
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
     Close();
 }
 
 int SerialPort::Open(int port, int baud) {
-    std::string device = DeviceForPort(port, m_ports);
+    std::string device = DefaultPortDevice(port);
     if (device.empty()) {
         Close();
         m_device = "COM" + std::to_string(port);
@@ -220,16 +210,16 @@ bool SerialPort::ReadWithWait(std::uint8_t& byte) {
 std::uint8_t SerialPort::WaitStatus() {
     std::uint8_t byte = 0;
     if (!ReadWithWait(byte)) {
-        return 0xFF;
+        return kNoReply;
     }
-    while (byte != 0xAA) {
+    while (byte != kReplySync) {
         if (Read(&byte, 1) != 1) {
-            return 0xFF;
+            return kNoReply;
         }
     }
     std::uint8_t code = 0;
     if (!ReadWithWait(code)) {
-        return 0xFF;
+        return kNoReply;
     }
     Drain();
     return code;

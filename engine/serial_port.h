@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -13,22 +12,17 @@ class File;
 class SerialLine;
 class LineTrace;
 
-// Port number to device path, from the settings' [PORTS] COMn keys.
-using PortMap = std::map<int, std::string>;
-
-// The device that port number n names: the map's entry, else the system's
-// default (/dev/ttyS<n-1>, on Windows \\.\COMn); empty for a number below 1.
-std::string DeviceForPort(int port, const PortMap& ports);
-
 // The system's only access to the serial line to the box.
 class SerialPort {
 public:
-    explicit SerialPort(PortMap ports = {});
+    SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
     virtual ~SerialPort();
 
-    // 1 when the device could be opened, else 0.
+    // 1 when the device could be opened, else 0. A port number names the
+    // system's own device for it (/dev/ttyS<n-1>, on Windows \\.\COMn);
+    // the settings may name another, which their caller opens by path.
     int Open(int port, int baud);
     int Open(const std::string& device, int baud);
     void Close();
@@ -82,7 +76,6 @@ private:
 
     std::unique_ptr<SerialLine> m_line;  // the port handle
     std::int32_t m_offset = 0;           // running offset within the file in transit
-    PortMap m_ports;
     std::stop_token m_stop;
     std::string m_openError;
     std::string m_device;

@@ -1,13 +1,9 @@
 #pragma once
 
-#include <chrono>
-#include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 
-#include "engine/line_trace.h"
-#include "engine/serial_port.h"
+#include "engine/update_events.h"
 
 namespace quillon {
 
@@ -41,21 +37,13 @@ public:
     virtual void WindowMessageBox(const std::string& text, const std::string& caption,
                                   unsigned type) = 0;
 
-    // The four working values, read when the worker needs them.
-    virtual std::string BootFolder() const = 0;
-    virtual std::uint32_t StartAddress() const = 0;
-    virtual int BaudRate() const = 0;
-    virtual int ComPort() const = 0;
-    // The device each port number names.
-    virtual PortMap Ports() const { return {}; }
-    // The full build's project description and image, when the caller names them.
-    virtual std::string ProjectPath() const { return {}; }
-    virtual std::string ImagePath() const { return {}; }
-    // How long to wait for the boot loader; none (the default) waits for ever.
-    virtual std::optional<std::chrono::milliseconds> BootWaitLimit() const { return std::nullopt; }
-
-    // Where to show every byte of the line; nullptr (the default) for nowhere.
-    virtual LineTrace* Trace() { return nullptr; }
+    // The phase the update has come to, told just before the status text
+    // that shows it.
+    virtual void PhaseChanged(UpdatePhase phase) { (void)phase; }
+    // The boot loader has answered: whether to go on with this box. false
+    // ends the update as cancelled before anything is sent to it (a station
+    // that has all the boxes it was asked for).
+    virtual bool BoxAnswered() { return true; }
     // Bytes of the series written to the port, of which inFlight cannot have
     // crossed the line yet (the driver holds them, or the line's time says
     // so), for views that show progress and a rate. fileDone: the box has
@@ -72,6 +60,12 @@ public:
     // What the inputs hold that the box may not expect (an upload that goes
     // empty, a byte-order mark skipped); the update goes on.
     virtual void Warning(const std::string& text) { (void)text; }
+    // The series is built (or was, beforehand): its identity, which every
+    // box of it receives.
+    virtual void SeriesBuilt(const std::string& identity) { (void)identity; }
+    // The end, as values, once the worker has let go of the port, its files
+    // and the lock; the last call of an update.
+    virtual void Finished(const UpdateResult& result) { (void)result; }
 };
 
 }  // namespace quillon

@@ -9,8 +9,10 @@
 #include <memory>
 
 #include "engine/packet_series.h"
+#include "engine/serial_port.h"
 #include "initfiles/init_file_builder.h"
 #include "initfiles/series_lock.h"
+#include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/port_hint.h"
 
@@ -23,11 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kCheckConnection = "Please check your serial connection";
 
-constexpr std::uint8_t kReady = 0x01;
-constexpr std::uint8_t kNoVerdict = 0x00;
-constexpr std::uint8_t kRejected = 0x11;
-constexpr std::uint8_t kNoReply = 0xFF;
-constexpr std::uint8_t kReportMarker = 0x0F;
 constexpr int kMaxEmptyPolls = 200;
 // Bytes that keep coming without a report are bounded too: by what the line
 // carries in the time that 201 empty polls of 10 ms take. Counted in bytes,
@@ -62,14 +59,6 @@ int BandPosition(int offset, int width, double done, double total) {
     return offset + static_cast<int>(std::clamp(done / total, 0.0, 1.0) * width);
 }
 
-std::uint32_t BigEndian(const std::uint8_t* bytes, int count) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
-
 // Thrown once an end has been taken, to leave the steps.
 struct Ended {
     UpdateOutcome outcome;
@@ -77,13 +66,14 @@ struct Ended {
 
 class UpdateSession {
 public:
-    UpdateSession(UpdateView& view, std::stop_token stop, std::unique_lock<std::timed_mutex>& lock,
-                  const PacketSeries* series)
+    UpdateSession(UpdateView& view, const UpdateRequest& request, std::stop_token stop,
+                  std::unique_lock<std::timed_mutex>& lock, UpdateResult& result)
         : m_view(view),
+          m_request(request),
           m_stop(std::move(stop)),
           m_lock(lock),
-          m_series(series),
-          m_port(view.Ports()) {}
+          m_series(request.series),
+          m_result(result) {}
 
     UpdateOutcome Execute() {
         try {
@@ -98,8 +88,10 @@ public:
             EraseAndBurn();
         } catch (const Ended& end) {
             m_port.AbandonFile();
+            m_result.bytes = m_bytesSent;
             return end.outcome;
         }
+        m_result.bytes = m_bytesSent;
         return UpdateOutcome::Success;
     }
 
@@ -110,13 +102,24 @@ private:
         }
         m_view.EnableUpdateButton(false);
         m_view.StartBusy(kBusyTimerId);
-        m_main.SetFolder(m_view.BootFolder());
-        std::string project = m_view.ProjectPath();
-        if (!project.empty()) {
-            m_main.SetProjectPaths(project, m_view.ImagePath());
+        m_main.SetFolder(m_request.bootFolder);
+        if (!m_request.projectPath.empty()) {
+            m_main.SetProjectPaths(m_request.projectPath, m_request.imagePath);
         }
         m_port.SetStopToken(m_stop);
-        m_port.SetTrace(m_view.Trace());
+        m_port.SetTrace(m_request.trace);
+    }
+
+    void Phase(UpdatePhase phase) {
+        if (phase != m_result.reached) {
+            m_result.reached = phase;
+            m_view.PhaseChanged(phase);
+        }
+    }
+
+    void Detail(const std::string& reason) {
+        m_result.reason = reason;
+        m_view.FailureDetail(reason);
     }
 
     // Before the port opens, so that a second update on the folder is
@@ -128,47 +131,59 @@ private:
     }
 
     void OpenPort() {
-        if (!m_port.Open(m_view.ComPort(), m_view.BaudRate())) {
+        const char* failed = "Failed to open serial port!";
+        if (!m_request.refusal.empty()) {
+            Detail(m_request.refusal);
+            FailApp(UpdateOutcome::PortOpenFailed, failed);
+        }
+        bool opened = m_request.device.empty() ? m_port.Open(m_request.comPort, m_request.baudRate)
+                                               : m_port.Open(m_request.device, m_request.baudRate);
+        if (!opened) {
             // With the hint on how to get at the port: the window shows it
             // as the command line does.
             std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
             std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
-            m_view.FailureDetail(hint.empty() ? reason : reason + "\n" + hint);
-            FailApp(UpdateOutcome::PortOpenFailed, "Failed to open serial port!");
+            Detail(hint.empty() ? reason : reason + "\n" + hint);
+            FailApp(UpdateOutcome::PortOpenFailed, failed);
         }
     }
 
     void WaitForBootLoader() {
+        Phase(UpdatePhase::Waiting);
         m_view.SetStatusText("Waiting connection,Press reset button...");
         m_view.SetStatusBlink(true);
-        auto limit = m_view.BootWaitLimit();
+        auto limit = m_request.waitLimit;
         Clock::time_point deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
-        while (m_port.WaitStatus() != kReady) {
+        while (m_port.WaitStatus() != kReplyReady) {
             CheckStop();
             if (m_port.IsLineGone() || Clock::now() >= deadline) {
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
             }
             Pause(5ms);
         }
+        if (!m_view.BoxAnswered()) {
+            throw Ended{UpdateOutcome::Cancelled};
+        }
     }
 
     void SendHandshakeFile() {
+        Phase(UpdatePhase::Preparing);
         m_view.SetStatusText("Now preparing...");
         const char* invalid = "Invalid CBUS file (BOOT)!";
         if (m_series == nullptr && !Guarded(invalid, [this] { return m_main.WriteBusConfig(); })) {
-            m_view.FailureDetail(m_main.LastError());
+            Detail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
         PassOnWarnings();
         if (!SendWholeFile(SeriesFile(1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
         }
-        std::uint8_t code = kNoVerdict;
-        while ((code = m_port.WaitStatus()) == kNoVerdict) {
+        std::uint8_t code = kReplyNoVerdict;
+        while ((code = m_port.WaitStatus()) == kReplyNoVerdict) {
             CheckStop();
         }
         CheckStop();
-        if (code == kRejected || m_port.IsLineGone()) {
+        if (code == kReplyRejected || m_port.IsLineGone()) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
         }
     }
@@ -183,19 +198,31 @@ private:
     void BuildSeries() {
         if (m_series != nullptr) {
             m_fileCount = m_series->Count();
+            m_result.series = m_series->Identity();
+            m_view.SeriesBuilt(m_result.series);
             return;
         }
         const char* invalid = "Invalid input file (BOOT)!";
         if (!Guarded(invalid, [this] { return m_main.Build(); })) {
-            m_view.FailureDetail(m_main.LastError());
+            Detail(m_main.LastError());
             FailApp(UpdateOutcome::BadInput, invalid);
         }
         PassOnWarnings();
         m_fileCount = m_main.FileCount();
+        m_result.series = m_main.SeriesIdentity();
+        // The inputs were checked before the box was reset; files changed
+        // since would give the box a series nobody approved.
+        if (!SeriesMatches(m_result.series, m_request.expectedSeries)) {
+            Detail("the series built (" + m_result.series + ") is not the one expected (" +
+                   m_request.expectedSeries + "); its files changed since they were checked");
+            FailApp(UpdateOutcome::BadInput, invalid);
+        }
+        m_view.SeriesBuilt(m_result.series);
     }
 
     void Download() {
         const int count = static_cast<int>(m_fileCount);
+        Phase(UpdatePhase::Download);
         m_view.SetStatusBlink(false);
         m_view.SetStatusText(Format("Downloading %04d/%04d", 1, count));
         m_view.SetProgressRange(0, 100);
@@ -231,7 +258,7 @@ private:
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
         m_view.BytesSent(m_bytesSent, 0, m_bytesTotal, true);
-        if (code == kRejected || code == kNoReply) {
+        if (code == kReplyRejected || code == kNoReply) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
                      "Download Failed CheckSum/Timeout");
         }
@@ -242,22 +269,28 @@ private:
             if (!SendWholeFile(m_series->ExecFileName())) {
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
             }
-            m_view.SetStatusText("Download finish. now preparing burning !");
+            ExecSent();
             return;
         }
         m_exec = std::make_unique<InitFileBuilder>();
         m_exec->SetFolder(ExecFolder());
-        m_exec->SetExecAddress(m_view.StartAddress());
+        m_exec->SetExecAddress(m_request.startAddress);
         const char* invalid = "Failed to make init file ";
         if (!Guarded(
                 invalid, [this] { return m_exec->WriteExecCommand(); }, "failed")) {
-            m_view.FailureDetail(m_exec->LastError());
+            Detail(m_exec->LastError());
             FailStop(UpdateOutcome::BadInput, invalid, "failed");
         }
         if (!SendWholeFile(PacketName(m_exec->OutputFolder(), 1))) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
         }
         m_exec.reset();
+        ExecSent();
+    }
+
+    // From here on the box erases and burns by itself.
+    void ExecSent() {
+        Phase(UpdatePhase::Execute);
         m_view.SetStatusText("Download finish. now preparing burning !");
     }
 
@@ -302,34 +335,37 @@ private:
     // Acts on one progress report; false once the box has reported its outcome.
     bool OnReport(std::uint8_t code, std::uint32_t& done, std::int32_t& total) {
         std::uint8_t data[4];
-        if ((code == 0x0A || code == 0x0C || code == 0x0E) && m_port.ReadRest(data, 4) != 4) {
+        if (ReportDataSize(code) == 4 && m_port.ReadRest(data, 4) != 4) {
             return true;  // the report is dropped
         }
         switch (code) {
-            case 0x01:
+            case kReportEraseBegun:
+                Phase(UpdatePhase::Erase);
                 m_view.SetStatusText("Erasing...");
                 break;
-            case 0x0A:
-                done = BigEndian(data, 2);
-                total = static_cast<std::int32_t>(BigEndian(data + 2, 2));
+            case kReportErased:
+                Phase(UpdatePhase::Erase);
+                done = ReadWordBE(data);
+                total = static_cast<std::int32_t>(ReadWordBE(data + 2));
                 m_view.SetStatusText(Format("(step 2/3) Erasing : %d/%dsectors completed",
                                             static_cast<int>(done), total));
                 m_view.SetProgressPos(BandPosition(50, 25, done, total));
                 break;
-            case 0x0C:
-                done = BigEndian(data, 4) & 0x0FFFFFFF;
+            case kReportBurnt:
+                Phase(UpdatePhase::Burn);
+                done = ReadDwordBE(data) & 0x0FFFFFFF;
                 m_view.SetStatusText(Format("(step 3/3) Burning : %d/%d bytes completed",
                                             static_cast<int>(done), total));
                 m_view.SetProgressPos(BandPosition(75, 25, done, total));
                 break;
-            case 0x0E:
-                total = static_cast<std::int32_t>(BigEndian(data, 4));
+            case kReportBurnTotal:
+                total = static_cast<std::int32_t>(ReadDwordBE(data));
                 break;
-            case 0x0D:
+            case kReportSucceeded:
                 FinishBurn("Successful to update flash! STB has restarted ", "Success",
                            MB_ICONEXCLAMATION_OK);
                 return false;
-            case 0x0F:
+            case kReportFailed:
                 FinishBurn("Failed to update flash! Please check your setting ", "Failed",
                            MB_ICONHAND_OK);
                 throw Ended{UpdateOutcome::BoxReportedFailure};
@@ -343,8 +379,9 @@ private:
         m_view.SetProgressPos(0);
         m_view.SetStatusBlink(false);
         m_view.StopBusy(kBusyTimerId);
+        Phase(UpdatePhase::Ended);
         m_view.SetStatusText("Burning finished!");
-        m_view.WindowMessageBox(text, caption, type);
+        ShowBox(text, caption, type);
         m_view.EnableUpdateButton(true);
         m_lock.unlock();
     }
@@ -369,8 +406,7 @@ private:
     void NoteUnreadable(const std::string& name) {
         File probe;
         if (!probe.Open(name, File::Mode::ReadExisting)) {
-            m_view.FailureDetail("cannot open " + name + ": " +
-                                 std::strerror(probe.LastOpenError()));
+            Detail("cannot open " + name + ": " + std::strerror(probe.LastOpenError()));
         }
     }
 
@@ -381,7 +417,7 @@ private:
         try {
             return step();
         } catch (const FileError& error) {
-            m_view.FailureDetail(error.what());
+            Detail(error.what());
             if (stopCaption != nullptr) {
                 FailStop(UpdateOutcome::BadInput, message, stopCaption);
             }
@@ -391,6 +427,8 @@ private:
 
     [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text) {
         m_view.SetStatusBlink(false);
+        m_result.caption = kApplicationTitle;
+        m_result.message = text;
         m_view.AppMessageBox(text);
         EndFailure(outcome);
     }
@@ -398,8 +436,14 @@ private:
     [[noreturn]] void FailStop(UpdateOutcome outcome, const std::string& text,
                                const std::string& caption) {
         m_view.SetStatusBlink(false);
-        m_view.WindowMessageBox(text, caption, MB_ICONHAND_OK);
+        ShowBox(text, caption, MB_ICONHAND_OK);
         EndFailure(outcome);
+    }
+
+    void ShowBox(const std::string& text, const std::string& caption, unsigned type) {
+        m_result.caption = caption;
+        m_result.message = text;
+        m_view.WindowMessageBox(text, caption, type);
     }
 
     [[noreturn]] void EndFailure(UpdateOutcome outcome) {
@@ -460,9 +504,11 @@ private:
     }
 
     UpdateView& m_view;
+    const UpdateRequest& m_request;
     std::stop_token m_stop;
     std::unique_lock<std::timed_mutex>& m_lock;
     const PacketSeries* m_series;
+    UpdateResult& m_result;
     // Declared in this order so that discarding runs exec builder, main
     // builder, the port, then the folder's lock: released once its files are gone.
     SeriesLock m_seriesLock;
@@ -479,19 +525,23 @@ private:
 
 }  // namespace
 
-unsigned UpdateWorker::Run(UpdateView& view, std::stop_token stop, const PacketSeries* series) {
+UpdateOutcome UpdateWorker::Run(UpdateView& view, const UpdateRequest& request,
+                                std::stop_token stop) {
+    auto start = Clock::now();
     std::unique_lock<std::timed_mutex> lock(view.UpdateMutex(), std::defer_lock);
-    UpdateOutcome outcome;
+    UpdateResult result;
     {
-        UpdateSession session(view, std::move(stop), lock, series);
-        outcome = session.Execute();
+        UpdateSession session(view, request, std::move(stop), lock, result);
+        result.outcome = session.Execute();
     }
     // A cancelled update releases the lock only once its files are gone
     // and its port is closed.
     if (lock.owns_lock()) {
         lock.unlock();
     }
-    return static_cast<unsigned>(outcome);
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    view.Finished(result);
+    return result.outcome;
 }
 
 }  // namespace quillon

@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "initfiles/init_file_builder.h"
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 #include "platform/file.h"
 
 namespace {

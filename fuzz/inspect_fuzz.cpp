@@ -13,7 +13,7 @@
 #include "cli/commands.h"
 #include "cli/trace_writer.h"
 #include "fuzz/fuzz_support.h"
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 
 namespace {
 

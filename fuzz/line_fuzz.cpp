@@ -131,11 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BoxEnd box;
     quillon::testing::RecordingView view;
     view.bootFolder = folder.Path();
-    view.ports = {{1, box.Device()}};
+    view.device = box.Device();
     std::atomic<bool> done{false};
     unsigned outcome = 99;
     std::jthread worker([&](std::stop_token stop) {
-        outcome = quillon::UpdateWorker::Run(view, stop);
+        outcome = static_cast<unsigned>(quillon::UpdateWorker::Run(view, view.Request(), stop));
         done = true;
     });
 

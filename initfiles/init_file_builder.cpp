@@ -373,6 +373,7 @@ bool InitFileBuilder::EndPacket() {
     m_packet.PatchLength();
     m_packet.AppendChecksum();
     m_seriesBytes += m_packet.GetLength();
+    m_digest.Update(m_packet.Bytes().data(), m_packet.Bytes().size());
     std::string name = m_packet.Path();
     m_packet.Close();
     if (m_onRecord) {

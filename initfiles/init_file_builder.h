@@ -8,6 +8,7 @@
 
 #include "initfiles/packet_file.h"
 #include "initfiles/project_file.h"
+#include "platform/digest.h"
 
 namespace quillon {
 
@@ -67,6 +68,10 @@ public:
     void OnRecord(RecordListener listener) { m_onRecord = std::move(listener); }
     // The bytes of every record made so far.
     std::uint64_t SeriesBytes() const { return m_seriesBytes; }
+    // The identity of every record made so far, in order: the SHA-256 of
+    // their bytes, as the box receives them, in hexadecimal. Measured
+    // records count as written ones would.
+    std::string SeriesIdentity() const { return m_digest.HexDigest(); }
     // What the inputs hold that the box may not expect: uploads that go
     // empty, a byte-order mark skipped. Each names its file (and line).
     const std::vector<std::string>& Warnings() const { return m_warnings; }
@@ -103,6 +108,7 @@ private:
     std::uint64_t m_seriesBytes = 0;
     std::vector<std::string> m_warnings;
     RecordListener m_onRecord;
+    Sha256 m_digest;
     int m_code = 0;  // of the record being made
 };
 

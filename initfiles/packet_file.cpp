@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 
 namespace quillon {
 

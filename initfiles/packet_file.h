@@ -5,24 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "initfiles/wire.h"
 #include "platform/file.h"
 
 namespace quillon {
-
-// Command codes of the boot loader's records.
-enum CommandCode : int {
-    CMD_CBUS = 0x03,
-    CMD_UPLOAD = 0x05,
-    CMD_EXEC_ADDRESS = 0x09,
-    CMD_BLOCK_COUNT = 0x21,
-    CMD_BLOCK_DATA = 0x22,
-    CMD_BLOCK_HEADER = 0x24,
-    CMD_END = 0x26,
-    CMD_PARAMETERS = 0x30,
-};
-
-// The largest payload whose record length (4 + payload) fits the 16-bit field.
-constexpr std::uint32_t kMaxPayload = 0xFFFF - 4;
 
 // Writes one command record: 0xAA, code, 16-bit big-endian length, payload,
 // 32-bit big-endian checksum. The file is created by Open; the record is put
@@ -58,6 +44,8 @@ public:
     bool AppendFile(const std::string& path, std::uint64_t most = UINT64_MAX);
     // The length of the record so far.
     std::uint64_t GetLength() const { return m_bytes.size(); }
+    // The record so far, as it will be written.
+    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
     void PatchLength();
     void AppendChecksum();
 

@@ -156,10 +156,6 @@ std::string IniDocument::Problem(const std::string& section, const std::string& 
         return "the line of " + key + " in " + m_path + " is longer than " +
                std::to_string(TextFile::kMaxLine) + " bytes";
     }
-    if (!found.value && m_cut) {
-        return m_path + " is larger than " + std::to_string(kMostBytes / 1024) +
-               " KiB; its end, where " + key + " may stand, was not read";
-    }
     return {};
 }
 

@@ -31,11 +31,11 @@ public:
     std::optional<std::string> Find(const std::string& section, const std::string& key) const;
     // Every key of a section in file order, first occurrences only.
     std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
-    // Why the key's value (or its absence) cannot be trusted, empty when it
-    // can: its line was longer than a line may be, or the file was larger than
-    // it may be and its end, where the key may stand, was not read.
+    // Why the key's value cannot be used, empty when it can: its line was
+    // longer than a line may be, and the value is cut.
     std::string Problem(const std::string& section, const std::string& key) const;
-    // Whether every line was read whole: only such a file may be rewritten.
+    // Whether the file was read whole, every line of it: only such a file
+    // may be rewritten. A key in the part not read takes its default.
     bool ReadWhole() const { return !m_cut && m_longLines.empty(); }
     const std::vector<std::string>& Lines() const { return m_lines; }
 

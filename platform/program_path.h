@@ -18,4 +18,7 @@ std::string UserConfigFolder();
 // This process's number, as lock files record it.
 int ProcessId();
 
+// The machine's name on the network, as a station's records name it.
+std::string HostName();
+
 }  // namespace quillon

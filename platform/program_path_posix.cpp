@@ -39,3 +39,15 @@ int ProcessId() {
 }
 
 }  // namespace quillon
+
+namespace quillon {
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+}  // namespace quillon

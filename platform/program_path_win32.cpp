@@ -41,3 +41,13 @@ int ProcessId() {
 }
 
 }  // namespace quillon
+
+namespace quillon {
+
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return ::GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+}  // namespace quillon

@@ -6,13 +6,24 @@
 namespace quillon {
 
 struct SerialDeviceInfo {
-    std::string byId;  // a /dev/serial/by-id name, when there is one
-    std::string usb;   // vendor:product and names, for USB adapters; on Windows the driver's name
+    std::string byId;    // a /dev/serial/by-id name: the adapter, wherever it is plugged
+    std::string byPath;  // a /dev/serial/by-path name: the socket it is plugged into
+    std::string usb;     // vendor:product and names, for USB adapters; on Windows the driver's name
+    // A USB adapter's own facts, as its device reports them; empty for others.
+    std::string vendorId;
+    std::string productId;
+    std::string maker;
+    std::string product;
+    std::string serial;
 };
 
 // The serial devices present, by device path: those the kernel lists with a
-// driver behind them, and those named in /dev/serial/by-id.
+// driver behind them, and those named in /dev/serial/by-id or by-path.
 std::map<std::string, SerialDeviceInfo> FindSerialDevices();
+
+// One device's facts, by any of its names (a by-id link finds its device);
+// all empty for a device that is no USB adapter or is not there.
+SerialDeviceInfo DescribeSerialDevice(const std::string& device);
 
 // The device that port number n names when the settings name none:
 // /dev/ttyS<n-1>, on Windows \\.\COMn; empty for a number below 1.

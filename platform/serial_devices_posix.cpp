@@ -19,22 +19,25 @@ std::string ReadLine(const fs::path& path) {
 }
 
 // The USB device above the tty in sysfs holds the ids and names.
-std::string UsbDescription(const fs::path& ttyDevice) {
+void AddUsbFacts(const fs::path& ttyDevice, SerialDeviceInfo& info) {
     std::error_code code;
     for (fs::path dir = fs::canonical(ttyDevice, code); !code && dir.has_relative_path();
          dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor", code)) {
-            std::string text = ReadLine(dir / "idVendor") + ":" + ReadLine(dir / "idProduct");
-            for (const char* name : {"manufacturer", "product"}) {
-                std::string value = ReadLine(dir / name);
-                if (!value.empty()) {
-                    text += " " + value;
+            info.vendorId = ReadLine(dir / "idVendor");
+            info.productId = ReadLine(dir / "idProduct");
+            info.maker = ReadLine(dir / "manufacturer");
+            info.product = ReadLine(dir / "product");
+            info.serial = ReadLine(dir / "serial");
+            info.usb = info.vendorId + ":" + info.productId;
+            for (const std::string* name : {&info.maker, &info.product}) {
+                if (!name->empty()) {
+                    info.usb += " " + *name;
                 }
             }
-            return text;
+            return;
         }
     }
-    return {};
 }
 
 // Ports the kernel knows with a driver behind them; the legacy 8250
@@ -50,16 +53,22 @@ void AddSysfsPorts(std::map<std::string, SerialDeviceInfo>& found) {
         if (subsystem == "platform") {
             continue;
         }
-        found["/dev/" + entry.path().filename().string()].usb = UsbDescription(device);
+        AddUsbFacts(device, found["/dev/" + entry.path().filename().string()]);
     }
 }
 
-void AddByIdPorts(std::map<std::string, SerialDeviceInfo>& found) {
-    std::error_code code;
-    for (const auto& entry : fs::directory_iterator("/dev/serial/by-id", code)) {
-        fs::path target = fs::canonical(entry.path(), code);
-        if (!code) {
-            found[target.string()].byId = entry.path().string();
+// The stable names udev gives: by the adapter, and by the socket.
+void AddLinkedPorts(std::map<std::string, SerialDeviceInfo>& found) {
+    for (const char* folder : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
+        std::error_code code;
+        bool byId = std::string(folder).find("by-id") != std::string::npos;
+        for (const auto& entry : fs::directory_iterator(folder, code)) {
+            std::error_code broken;
+            fs::path target = fs::canonical(entry.path(), broken);
+            if (!broken) {
+                SerialDeviceInfo& info = found[target.string()];
+                (byId ? info.byId : info.byPath) = entry.path().string();
+            }
         }
     }
 }
@@ -86,8 +95,26 @@ int DefaultPortNumber(const std::string& device) {
 std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     std::map<std::string, SerialDeviceInfo> found;
     AddSysfsPorts(found);
-    AddByIdPorts(found);
+    AddLinkedPorts(found);
     return found;
+}
+
+SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
+    std::error_code code;
+    fs::path real = fs::canonical(device, code);
+    if (code) {
+        return {};
+    }
+    SerialDeviceInfo info;
+    AddUsbFacts(fs::path("/sys/class/tty") / real.filename() / "device", info);
+    std::map<std::string, SerialDeviceInfo> linked;
+    AddLinkedPorts(linked);
+    auto found = linked.find(real.string());
+    if (found != linked.end()) {
+        info.byId = found->second.byId;
+        info.byPath = found->second.byPath;
+    }
+    return info;
 }
 
 }  // namespace quillon

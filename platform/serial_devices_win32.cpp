@@ -47,6 +47,12 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     return found;
 }
 
+SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
+    std::map<std::string, SerialDeviceInfo> found = FindSerialDevices();
+    auto named = found.find(device);
+    return named == found.end() ? SerialDeviceInfo{} : named->second;
+}
+
 // COM10 and above open only by their device name, so every port goes by it.
 std::string DefaultPortDevice(int port) {
     return port < 1 ? std::string() : kDevicePrefix + std::to_string(port);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "initfiles/packet_file.h"
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 #include "platform/file.h"
 
 namespace quillon::sim {
@@ -13,12 +13,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint8_t kReady = 0x01;
 // Any code but 0x00 and 0x11 accepts a record; 0x00 after the handshake
 // record would mean "no verdict yet".
 constexpr std::uint8_t kAccepted = 0x06;
-constexpr std::uint8_t kRejected = 0x11;
-constexpr std::uint8_t kReportMarker = 0x0F;
 constexpr auto kExecSilence = 50ms;  // no more records: the execute command was the last
 constexpr auto kResyncQuiet = 30ms;
 // Longer than a reader waits for the rest of a frame, so that it sees a cut
@@ -43,7 +40,7 @@ BoxSession::BoxSession(BoxLink& link, const BoxOptions& options, int& dumpCount)
     : m_link(link), m_options(options), m_dumpCount(dumpCount) {}
 
 BoxSession::End BoxSession::Run() {
-    if (!Reply(kReady)) {
+    if (!Reply(kReplyReady)) {
         return End::ToolLeft;
     }
     bool execPending = false;
@@ -134,7 +131,7 @@ bool BoxSession::Answer(bool accepted) {
     }
     if (!accepted) {
         ++m_counts.rejected;
-        return Reply(kRejected);
+        return Reply(kReplyRejected);
     }
     return Reply(kAccepted);
 }
@@ -152,7 +149,7 @@ std::vector<std::uint8_t> BoxSession::Noise() const {
 // byte only while it has already arrived.
 bool BoxSession::Reply(std::uint8_t code) {
     std::vector<std::uint8_t> bytes = Noise();
-    bytes.push_back(kRecordSync);
+    bytes.push_back(kReplySync);
     bytes.push_back(code);
     return m_link.Send(bytes);
 }
@@ -169,7 +166,7 @@ bool BoxSession::Report(std::uint8_t code, const std::vector<std::uint8_t>& data
 }
 
 bool BoxSession::Erase(std::uint32_t sectors) {
-    if (!Report(0x01, {}, false)) {
+    if (!Report(kReportEraseBegun, {}, false)) {
         return false;
     }
     for (std::uint32_t done = 1; done <= sectors; ++done) {
@@ -180,7 +177,7 @@ bool BoxSession::Erase(std::uint32_t sectors) {
         std::vector<std::uint8_t> all = Word(static_cast<std::uint16_t>(sectors));
         data.insert(data.end(), all.begin(), all.end());
         bool cut = m_options.partialFrames && done % 2 == 1 && done != sectors;
-        if (!Report(0x0A, data, cut)) {
+        if (!Report(kReportErased, data, cut)) {
             return false;
         }
     }
@@ -193,17 +190,18 @@ BoxSession::End BoxSession::Burn() {
     auto sectors = static_cast<std::uint32_t>(
         std::clamp<std::uint64_t>((bytes + perSector - 1) / perSector, 1, 0xFFFF));
     auto total = static_cast<std::uint32_t>(bytes);
-    if (!Erase(sectors) || !Report(0x0E, Dword(total), false)) {
+    if (!Erase(sectors) || !Report(kReportBurnTotal, Dword(total), false)) {
         return m_link.Stopped() ? End::Stopped : End::ToolLeft;
     }
     for (int step = 1; step <= kBurnReports; ++step) {
         bool cut = m_options.partialFrames && step % 2 == 1;
         auto burnt = static_cast<std::uint32_t>(std::uint64_t{total} * step / kBurnReports);
-        if (!m_link.Sleep(m_options.burnTime / kBurnReports) || !Report(0x0C, Dword(burnt), cut)) {
+        if (!m_link.Sleep(m_options.burnTime / kBurnReports) ||
+            !Report(kReportBurnt, Dword(burnt), cut)) {
             return m_link.Stopped() ? End::Stopped : End::ToolLeft;
         }
     }
-    if (!Report(m_options.reportFailure ? 0x0F : 0x0D, {}, false)) {
+    if (!Report(m_options.reportFailure ? kReportFailed : kReportSucceeded, {}, false)) {
         return End::ToolLeft;
     }
     return End::Verdict;

@@ -12,10 +12,10 @@
 #include <optional>
 #include <thread>
 
-#include "app/app_settings.h"
 #include "app/settings_dialog.h"
 #include "app/updater_dialog.h"
 #include "modal_helpers.h"
+#include "settings/app_settings.h"
 #include "tests/temp_dir.h"
 
 using quillon::AppSettings;
@@ -147,10 +147,10 @@ void UpdaterDialogTest::formHoldsTheTemplatesTexts() {
     QCOMPARE(w.Lamp(), 137);
     QVERIFY(!d.findChild<QLabel*>("stateLamp")->pixmap().isNull());
     // Defaults of a missing file: port 1, 115200 bit/s, 0x800001A0, the program folder.
-    QCOMPARE(d.ComPort(), 1);
-    QCOMPARE(d.BaudRate(), 115200);
-    QCOMPARE(d.StartAddress(), 0x800001A0u);
-    QCOMPARE(d.BootFolder(), w.temp.Folder());
+    QCOMPARE(d.Request().comPort, 1);
+    QCOMPARE(d.Request().baudRate, 115200);
+    QCOMPARE(d.Request().startAddress, 0x800001A0u);
+    QCOMPARE(d.Request().bootFolder, w.temp.Folder());
 }
 
 void UpdaterDialogTest::serialLabelShowsThePort_data() {
@@ -298,7 +298,7 @@ void UpdaterDialogTest::closingDuringAnUpdateAsksFirst() {
 void UpdaterDialogTest::systemSettingOkChangesTheLabelCancelKeepsAll() {
     Window w("[COMMON]\nLastDevice=3\nLastSpeed=921600\n");
     UpdaterDialog& d = *w.dialog;
-    const std::string folder = d.BootFolder();
+    const std::string folder = d.Request().bootFolder;
     QString opened;
     WhenModal<quillon::SettingsDialog>([&](quillon::SettingsDialog* s) {
         auto* ports = s->findChild<QComboBox*>("portList");
@@ -309,10 +309,10 @@ void UpdaterDialogTest::systemSettingOkChangesTheLabelCancelKeepsAll() {
     d.findChild<QAction*>("actionSystemSetting")->trigger();
     QCOMPARE(opened, QStringLiteral("COM3"));
     QCOMPARE(w.Serial(), QStringLiteral("Serial setting : COM5"));
-    QCOMPARE(d.ComPort(), 5);
-    QCOMPARE(d.BaudRate(), 921600);
-    QCOMPARE(d.StartAddress(), 0x800001A0u);
-    QCOMPARE(d.BootFolder(), folder);
+    QCOMPARE(d.Request().comPort, 5);
+    QCOMPARE(d.Request().baudRate, 921600);
+    QCOMPARE(d.Request().startAddress, 0x800001A0u);
+    QCOMPARE(d.Request().bootFolder, folder);
 
     WhenModal<quillon::SettingsDialog>([&](quillon::SettingsDialog* s) {
         s->findChild<QComboBox*>("portList")->setCurrentIndex(0);
@@ -320,7 +320,7 @@ void UpdaterDialogTest::systemSettingOkChangesTheLabelCancelKeepsAll() {
     });
     d.findChild<QAction*>("actionSystemSetting")->trigger();
     QCOMPARE(w.Serial(), QStringLiteral("Serial setting : COM5"));
-    QCOMPARE(d.ComPort(), 5);
+    QCOMPARE(d.Request().comPort, 5);
 }
 
 void UpdaterDialogTest::systemSettingComesBackWithTheWorkersEnd() {

@@ -162,7 +162,7 @@ TEST_F(FlashTest, SaysWhatItUsesAndChecksBeforeWaiting) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::regex first(
         "Using /dev/\\S+ \\(the built-in box emulator\\) at 115200 baud, boot folder " +
-        m_boot.Folder() + " \\(7 packet files, 2\\.[0-9] KiB\\)\n.*");
+        m_boot.Folder() + " \\(7 packet files, 2\\.[0-9] KiB, series [0-9a-f]{12}\\)\n.*");
     EXPECT_TRUE(std::regex_search(run.out, first, std::regex_constants::match_continuous))
         << run.out;
     const std::string warning = "warning: " + m_boot.Folder() +

@@ -65,8 +65,7 @@ TEST_F(StationTest, OneLineFailsAndTheOthersGoThrough) {
     CliProcess flash(Flash({"--device", Box(0), "--device", Box(1), "--device", Box(2)}));
     EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
     std::string out = flash.Out();
-    EXPECT_TRUE(std::regex_search(out, std::regex("Using 3 lines \\(.*\\) at 115200 baud")))
-        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("Using 3 lines \\(.*\\) at 115200 baud"))) << out;
     EXPECT_TRUE(std::regex_search(out, std::regex("  " + Box(1) +
                                                   "  failed +Download Failed CheckSum/Timeout: "
                                                   "Please check your serial connection  exit 4")))
@@ -129,10 +128,9 @@ TEST_F(StationTest, RepeatLogsEveryBoxAndAKillLosesNone) {
     station.Finish();
     std::ifstream lines(log);
     std::string line;
-    std::regex entry(
-        R"(\{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z","device":"[^"]+","verdict":"ok",)"
-        R"("caption":"Success","message":"Successful to update flash! STB has restarted ",)"
-        R"("exit":0,"seconds":[0-9.]+,"bytes":[0-9]+\})");
+    std::regex entry(R"(\{"schema":1,"start":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z",.*)"
+                     R"("verdict":"ok","caption":"Success",)"
+                     R"("message":"Successful to update flash! STB has restarted ","exit":0\})");
     int count = 0;
     while (std::getline(lines, line)) {
         EXPECT_TRUE(std::regex_match(line, entry)) << line;

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/app_settings.h"
 #include "app/updater_dialog.h"
 #include "engine/serial_port.h"
+#include "settings/app_settings.h"
 #include "sim/box_emulator.h"
 #include "tests/app/modal_helpers.h"
 #include "tests/cleanup_checks.h"

@@ -31,9 +31,10 @@ protected:
         m_dir.Write("init_uploads.txt", "80000000\nload.bin\n");
         m_dir.Write("load.bin", std::string(500, 'l'));
         m_view.bootFolder = m_dir.Folder();
-        m_view.ports = {{1, m_peer.SlavePath()}};
-        m_worker = std::jthread(
-            [this](std::stop_token stop) { m_outcome = UpdateWorker::Run(m_view, stop); });
+        m_view.device = m_peer.SlavePath();
+        m_worker = std::jthread([this](std::stop_token stop) {
+            m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, m_view.Request(), stop));
+        });
         // Handshake file, then 0002-0004, then the execute command.
         ASSERT_TRUE(m_peer.WaitOpened());
         m_peer.Send({0xAA, 0x01});

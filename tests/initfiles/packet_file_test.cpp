@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 #include "tests/initfiles/record_bytes.h"
 #include "tests/temp_dir.h"
 

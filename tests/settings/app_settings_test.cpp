@@ -1,9 +1,10 @@
-#include "app/app_settings.h"
+#include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "platform/file.h"
 #include "tests/temp_dir.h"
 
 namespace quillon {
@@ -75,8 +76,27 @@ TEST_F(AppSettingsTest, ValuesFromTheFile) {
     EXPECT_EQ(settings.m_lastDevice, 12);
     EXPECT_EQ(settings.m_lastSpeed, 9600);
     EXPECT_EQ(settings.m_lastExecAddr, 0x800001A0u);
-    EXPECT_EQ(settings.m_pathToFlashSec.size(), 259u);
+    // Mended: a path is taken whole; one cut to 259 characters names another folder.
+    EXPECT_EQ(settings.m_pathToFlashSec.size(), 300u);
     EXPECT_EQ(settings.m_ports, (PortMap{{1, "/dev/ttyUSB0"}, {3, "/dev/serial/by-id/x"}}));
+    EXPECT_EQ(DeviceForPort(3, settings.m_ports), "/dev/serial/by-id/x");
+    EXPECT_EQ(DeviceForPort(2, settings.m_ports), "/dev/ttyS1");
+    EXPECT_EQ(DeviceForPort(0, settings.m_ports), "");
+}
+
+// Mended: a value no field can hold is never cut to fit: a start address
+// past 32 bits (it once wrapped to all ones) and a line too long to read
+// are named with their key, for the update to refuse.
+TEST_F(AppSettingsTest, ValuesThatCannotBeUsedAreNamed) {
+    m_program.Write("quillon.INI",
+                    "[COMMON]\nLastExecAddr=0x1FFFFFFFF\nLastSpeed=9600\n[BOOT]\n"
+                    "PathToBootFiles=" +
+                        std::string(TextFile::kMaxLine, 'x') + "\n");
+    AppSettings settings = Loaded();
+    EXPECT_NE(settings.Problem("LastExecAddr").find("LastExecAddr=0x1FFFFFFFF"), std::string::npos);
+    EXPECT_NE(settings.Problem("PathToBootFiles").find("longer than"), std::string::npos);
+    EXPECT_EQ(settings.Problem("LastSpeed"), "");
+    EXPECT_EQ(settings.m_lastSpeed, 9600);
 }
 
 TEST_F(AppSettingsTest, EmptyBootFolderSelectsTheFullBuild) {

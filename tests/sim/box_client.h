@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/serial_port.h"
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 #include "tests/temp_dir.h"
 
 namespace quillon::testing {

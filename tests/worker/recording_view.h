@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/update_request.h"
 #include "engine/update_view.h"
 
 namespace quillon::testing {
@@ -20,9 +21,22 @@ public:
     std::uint32_t startAddress = 0x800001A0;
     int baudRate = 115200;
     int comPort = 1;
-    PortMap ports;
+    std::string device;
     std::string projectPath;
     std::string imagePath;
+
+    // What an update of these values works with.
+    UpdateRequest Request() const {
+        UpdateRequest request;
+        request.bootFolder = bootFolder;
+        request.startAddress = startAddress;
+        request.baudRate = baudRate;
+        request.comPort = comPort;
+        request.device = device;
+        request.projectPath = projectPath;
+        request.imagePath = imagePath;
+        return request;
+    }
 
     std::timed_mutex& UpdateMutex() override { return m_mutex; }
     void EnableUpdateButton(bool enable) override { Add(enable ? "button:1" : "button:0"); }
@@ -39,13 +53,6 @@ public:
                           unsigned type) override {
         Add("box:" + text + "|" + caption + "|" + std::to_string(type));
     }
-    std::string BootFolder() const override { return bootFolder; }
-    std::uint32_t StartAddress() const override { return startAddress; }
-    int BaudRate() const override { return baudRate; }
-    int ComPort() const override { return comPort; }
-    PortMap Ports() const override { return ports; }
-    std::string ProjectPath() const override { return projectPath; }
-    std::string ImagePath() const override { return imagePath; }
 
     std::vector<std::string> Events() const {
         std::lock_guard<std::mutex> guard(m_eventsMutex);

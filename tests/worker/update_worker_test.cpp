@@ -40,7 +40,7 @@ protected:
         m_dir.Write("b.bin", "b");
         m_dir.Write("c.bin", "");
         m_view.bootFolder = m_dir.Folder();
-        m_view.ports = {{1, m_peer.SlavePath()}};
+        m_view.device = m_peer.SlavePath();
     }
 
     void TearDown() override {
@@ -52,7 +52,7 @@ protected:
 
     void StartWorker() {
         m_worker = std::jthread([this](std::stop_token stop) {
-            m_outcome = UpdateWorker::Run(m_view, stop);
+            m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, m_view.Request(), stop));
             m_done = true;
         });
     }
@@ -125,7 +125,7 @@ TEST_F(UpdateWorkerTest, WholeUpdateShowsEveryStepAndCleansUp) {
 }
 
 TEST_F(UpdateWorkerTest, PortThatDoesNotOpen) {
-    m_view.ports = {{1, m_dir / "no-such-device"}};
+    m_view.device = m_dir / "no-such-device";
     StartWorker();
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::PortOpenFailed));
     EXPECT_EQ(m_view.Ending(), "app:Failed to open serial port!");
@@ -364,7 +364,7 @@ TEST_F(UpdateWorkerTest, SecondWorkerWaitsForTheFirst) {
     ASSERT_TRUE(m_view.WaitFor("blink:1"));
     std::atomic<bool> secondDone{false};
     std::jthread second([&](std::stop_token stop) {
-        UpdateWorker::Run(m_view, stop);
+        UpdateWorker::Run(m_view, m_view.Request(), stop);
         secondDone = true;
     });
     std::this_thread::sleep_for(200ms);

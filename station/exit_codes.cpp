@@ -1,8 +1,8 @@
-#include "cli/flash_exit.h"
+#include "station/exit_codes.h"
 
 #include "platform/interrupts.h"
 
-namespace quillon::cli {
+namespace quillon {
 
 const char* const kExitCodeHelp =
     "Exit codes (with several boxes: 0 when every box succeeded, else the code\n"
@@ -15,6 +15,8 @@ const char* const kExitCodeHelp =
     "  5   the box fell silent while erasing or burning\n"
     "  6   the box reported that the update failed\n"
     "  7   several boxes failed, in different ways (see the summary)\n"
+    "  8   the boxes ended, but results could not all be written to the --log file\n"
+    "      (they follow on stderr); this wins over 0, 4, 5, 6 and 7\n"
     "  64  the command line was not understood\n"
     "  129 cancelled: the terminal was closed or the session lost (SIGHUP)\n"
     "  130 cancelled: Ctrl+C (SIGINT)\n"
@@ -28,8 +30,8 @@ constexpr int kSigInt = 2;  // a stop with no signal behind it counts as Ctrl+C
 
 }  // namespace
 
-int ExitCodeOf(unsigned outcome, int signal) {
-    switch (static_cast<UpdateOutcome>(outcome)) {
+int ExitCodeOf(UpdateOutcome outcome, int signal) {
+    switch (outcome) {
         case UpdateOutcome::Success:
             return kExitSuccess;
         case UpdateOutcome::PortOpenFailed:
@@ -62,4 +64,4 @@ int CombinedExitCode(const std::vector<int>& codes) {
     return failure;
 }
 
-}  // namespace quillon::cli
+}  // namespace quillon

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
+#include <cstdint>
 #include <functional>
+#include <istream>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <string>
@@ -12,7 +14,9 @@
 
 #include "engine/line_trace.h"
 
-namespace quillon::cli {
+namespace quillon {
+
+class File;
 
 // Writes a timestamped hex dump of the line to a file, with the records
 // sent and the box's status replies and progress frames decoded. The lines
@@ -21,9 +25,13 @@ namespace quillon::cli {
 // the next record.
 class TraceWriter : public LineTrace {
 public:
-    // false when the file cannot be created.
-    bool Open(const std::string& path);
+    TraceWriter();
     ~TraceWriter() override;
+    // Replaces the file's content; never through a link, never into what is
+    // no regular file. false: OpenError() says why.
+    bool Open(const std::string& path);
+    const std::string& OpenError() const { return m_openError; }
+    const std::string& Path() const { return m_path; }
     // Called once, with the reason, when the file stops taking what is
     // written (a full disk): the trace is then cut, and the user must know.
     void OnWriteError(std::function<void(const std::string&)> report) {
@@ -41,13 +49,14 @@ private:
     void DecodeReceived(std::uint8_t byte);
     void FlushEvery(std::stop_token stop);
     void WriteLines(const std::string& lines);
-    void ReportFailure(int error);
+    void ReportFailure(const std::string& reason);
 
-    std::FILE* m_file = nullptr;
+    std::unique_ptr<File> m_file;
     std::string m_pending;  // lines not yet written
     std::condition_variable_any m_flushWake;
     std::jthread m_flusher;
     std::string m_path;
+    std::string m_openError;
     std::function<void(const std::string&)> m_report;
     bool m_failed = false;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
@@ -60,4 +69,16 @@ private:
 // sectors"); empty while the frame is still incomplete.
 std::string DescribeBoxFrame(const std::vector<std::uint8_t>& frame);
 
-}  // namespace quillon::cli
+// One line of a trace as read back: bytes sent or received at a time on the
+// trace's clock, or a note that decodes what came before.
+struct TraceEvent {
+    enum class Kind { Sent, Received, Note } kind = Kind::Note;
+    double time = 0;          // seconds, for bytes
+    std::uint64_t bytes = 0;  // how many, for bytes
+    std::string note;         // "record CMD_UPLOAD, ...", "status reply 0x06", ...
+};
+
+// Every event of a trace, in order; lines of no event are passed over.
+std::vector<TraceEvent> ReadTrace(std::istream& trace);
+
+}  // namespace quillon

@@ -7,14 +7,58 @@
 
 namespace quillon {
 
-// Framing of one boot-loader command record, for code that reads records
-// back (the box emulator, `quillon-cli inspect`): 0xAA, code, 16-bit
-// big-endian length (4 + payload), payload, 32-bit big-endian checksum.
+// The wire between the tool and the box's boot loader, owned here and used
+// by the worker, the box emulator, the trace and `quillon-cli inspect`.
+
+// --- command records, tool to box ---
+// 0xAA, code, 16-bit big-endian length (4 + payload), payload, 32-bit
+// big-endian checksum.
 constexpr std::uint8_t kRecordSync = 0xAA;
 constexpr std::size_t kRecordHeaderSize = 4;
 constexpr std::size_t kRecordChecksumSize = 4;
 // The smallest record: a header and a checksum, no payload.
 constexpr std::size_t kMinRecordSize = kRecordHeaderSize + kRecordChecksumSize;
+
+// Command codes of the boot loader's records.
+enum CommandCode : int {
+    CMD_CBUS = 0x03,
+    CMD_UPLOAD = 0x05,
+    CMD_EXEC_ADDRESS = 0x09,
+    CMD_BLOCK_COUNT = 0x21,
+    CMD_BLOCK_DATA = 0x22,
+    CMD_BLOCK_HEADER = 0x24,
+    CMD_END = 0x26,
+    CMD_PARAMETERS = 0x30,
+};
+
+// The largest payload whose record length (4 + payload) fits the 16-bit field.
+constexpr std::uint32_t kMaxPayload = 0xFFFF - 4;
+
+// --- status replies, box to tool: 0xAA and a code ---
+constexpr std::uint8_t kReplySync = 0xAA;
+constexpr std::uint8_t kReplyNoVerdict = 0x00;  // after the handshake: ask again
+constexpr std::uint8_t kReplyReady = 0x01;      // the boot loader awaits records
+constexpr std::uint8_t kReplyRejected = 0x11;   // a record's checksum or length is wrong
+constexpr std::uint8_t kNoReply = 0xFF;         // none came in time (never sent by the box)
+
+// --- progress reports while the box erases and burns: 0x0F, a code, and
+// for three codes four data bytes ---
+constexpr std::uint8_t kReportMarker = 0x0F;
+enum ReportCode : std::uint8_t {
+    kReportEraseBegun = 0x01,
+    kReportErased = 0x0A,     // sectors done, sectors in all: 16 bits each
+    kReportBurnt = 0x0C,      // bytes burnt: the low 28 of 32 bits
+    kReportSucceeded = 0x0D,  // the box restarts
+    kReportBurnTotal = 0x0E,  // bytes to burn: 32 bits
+    kReportFailed = 0x0F,
+};
+// The data bytes that follow a report's code.
+constexpr std::size_t ReportDataSize(std::uint8_t code) {
+    return code == kReportErased || code == kReportBurnt || code == kReportBurnTotal ? 4 : 0;
+}
+
+// "0x0A", "0x800001A0": a value as the trace and `inspect` show it.
+std::string Hex(std::uint32_t value, int digits);
 
 // The value that makes a record valid: the two's-complement negation,
 // modulo 2^32, of the sum of the n bytes (header and payload).

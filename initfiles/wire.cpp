@@ -1,10 +1,10 @@
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include "initfiles/packet_file.h"
 #include "platform/file.h"
 
 namespace quillon {
@@ -81,6 +81,12 @@ RecordCheck CheckRecord(const std::uint8_t* data, std::size_t size) {
     check.expectedChecksum = RecordChecksum(data, body);
     check.checksumOk = check.storedChecksum == check.expectedChecksum;
     return check;
+}
+
+std::string Hex(std::uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
 }
 
 bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& openError) {

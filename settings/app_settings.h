@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
-#include "engine/serial_port.h"
+#include "settings/port_numbers.h"
 
 namespace quillon {
+
+class IniDocument;
 
 // The program's settings, read from the INI file beside the window program.
 class AppSettings {
@@ -50,8 +54,22 @@ public:
     // The [PORTS] COMn keys: which device each port number names.
     PortMap m_ports;
 
+    // Why the value of a key cannot be used, by key ("LastExecAddr",
+    // "COM3"); empty when it can. Paths are taken whole, never cut to a
+    // buffer, so only a line too long to read or a number that needs more
+    // than 32 bits where no more is wanted has a problem. An update that
+    // would use such a value does not start.
+    std::string Problem(const std::string& key) const;
+    // What the file holds that was passed over ("only its first MiB was read").
+    const std::vector<std::string>& Warnings() const { return m_warnings; }
+
 private:
     void LoadFields();
+    void ReadPorts(const IniDocument& ini);
+    void CheckStartAddress(const IniDocument& ini);
+
+    std::map<std::string, std::string> m_problems;
+    std::vector<std::string> m_warnings;
 
     std::string m_settingsPath;
     std::string m_programFolder;

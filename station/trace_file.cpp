@@ -1,46 +1,38 @@
-#include "cli/trace_writer.h"
+#include "station/trace_file.h"
 
-#include <cerrno>
-#include <cstring>
+#include <sstream>
 
-#include "initfiles/packet_record.h"
+#include "initfiles/wire.h"
+#include "platform/file.h"
 
-namespace quillon::cli {
+namespace quillon {
 
 namespace {
 
-constexpr std::uint8_t kStatusSync = 0xAA;
-constexpr std::uint8_t kReportMarker = 0x0F;
 // How stale the file may be: a trace read while the update runs (tail -f)
 // lags by no more than this.
 constexpr auto kFlushPeriod = std::chrono::milliseconds(20);
 
 std::size_t ReportSize(std::uint8_t code) {
-    return (code == 0x0A || code == 0x0C || code == 0x0E) ? 6 : 2;
-}
-
-std::string Hex(unsigned value, int width) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", width, value);
-    return text;
+    return 2 + ReportDataSize(code);
 }
 
 std::string DescribeReport(const std::vector<std::uint8_t>& frame) {
     std::uint8_t code = frame[1];
     switch (code) {
-        case 0x01:
+        case kReportEraseBegun:
             return "progress: erasing has begun";
-        case 0x0A:
+        case kReportErased:
             return "progress: erased " + std::to_string(ReadWordBE(&frame[2])) + "/" +
                    std::to_string(ReadWordBE(&frame[4])) + " sectors";
-        case 0x0C:
+        case kReportBurnt:
             return "progress: burnt " + std::to_string(ReadDwordBE(&frame[2]) & 0x0FFFFFFF) +
                    " bytes";
-        case 0x0D:
+        case kReportSucceeded:
             return "progress: success, the box restarts";
-        case 0x0E:
+        case kReportBurnTotal:
             return "progress: " + std::to_string(ReadDwordBE(&frame[2])) + " bytes to burn";
-        case 0x0F:
+        case kReportFailed:
             return "progress: the update failed";
         default:
             return "progress: unknown code " + Hex(code, 2);
@@ -53,7 +45,7 @@ std::string DescribeBoxFrame(const std::vector<std::uint8_t>& frame) {
     if (frame.size() < 2) {
         return {};
     }
-    if (frame[0] == kStatusSync) {
+    if (frame[0] == kReplySync) {
         return "status reply " + Hex(frame[1], 2);
     }
     if (frame[0] == kReportMarker && frame.size() == ReportSize(frame[1])) {
@@ -62,13 +54,18 @@ std::string DescribeBoxFrame(const std::vector<std::uint8_t>& frame) {
     return {};
 }
 
+TraceWriter::TraceWriter() = default;
+
 bool TraceWriter::Open(const std::string& path) {
     m_path = path;
-    m_file = std::fopen(path.c_str(), "w");
-    if (m_file != nullptr) {
-        m_flusher = std::jthread([this](std::stop_token stop) { FlushEvery(stop); });
+    auto file = std::make_unique<File>();
+    if (!file->Open(path, File::Mode::Overwrite)) {
+        m_openError = OpenErrorText(file->LastOpenError());
+        return false;
     }
-    return m_file != nullptr;
+    m_file = std::move(file);
+    m_flusher = std::jthread([this](std::stop_token stop) { FlushEvery(stop); });
+    return true;
 }
 
 TraceWriter::~TraceWriter() {
@@ -83,10 +80,7 @@ void TraceWriter::Close() {
     std::lock_guard<std::mutex> guard(m_mutex);
     WriteLines(m_pending);
     m_pending.clear();
-    if (m_file != nullptr && std::fclose(m_file) != 0) {
-        ReportFailure(errno);
-    }
-    m_file = nullptr;
+    m_file.reset();
 }
 
 // The lines are taken under the lock and written outside it: the worker
@@ -106,22 +100,23 @@ void TraceWriter::FlushEvery(std::stop_token stop) {
 
 // Only the flusher writes while it runs, and Close only after it.
 void TraceWriter::WriteLines(const std::string& lines) {
-    if (m_file == nullptr || lines.empty()) {
+    if (m_file == nullptr || lines.empty() || m_failed) {
         return;
     }
-    if (std::fwrite(lines.data(), 1, lines.size(), m_file) != lines.size() ||
-        std::fflush(m_file) != 0) {
-        ReportFailure(errno);
+    try {
+        m_file->Write(lines.data(), lines.size());
+    } catch (const FileError& error) {
+        ReportFailure(error.Reason());
     }
 }
 
-void TraceWriter::ReportFailure(int error) {
+void TraceWriter::ReportFailure(const std::string& reason) {
     if (m_failed) {
         return;
     }
     m_failed = true;
     if (m_report) {
-        m_report("the trace " + m_path + " is cut short: " + std::strerror(error));
+        m_report("the trace " + m_path + " is cut short: " + reason);
     }
 }
 
@@ -142,7 +137,7 @@ void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count, Time 
 // Sixteen bytes a line, each line formatted whole.
 void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count,
                        Time at) {
-    if (m_file == nullptr) {
+    if (!m_file) {
         return;
     }
     static const char kDigits[] = "0123456789ABCDEF";
@@ -160,7 +155,7 @@ void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::si
 }
 
 void TraceWriter::Note(const std::string& text) {
-    if (m_file != nullptr) {
+    if (m_file) {
         m_pending += "           = ";
         m_pending += text;
         m_pending += '\n';
@@ -187,7 +182,7 @@ void TraceWriter::DecodeSent(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void TraceWriter::DecodeReceived(std::uint8_t byte) {
-    if (m_incoming.empty() && byte != kStatusSync && byte != kReportMarker) {
+    if (m_incoming.empty() && byte != kReplySync && byte != kReportMarker) {
         return;  // noise between frames
     }
     m_incoming.push_back(byte);
@@ -200,4 +195,40 @@ void TraceWriter::DecodeReceived(std::uint8_t byte) {
     }
 }
 
-}  // namespace quillon::cli
+// "  1.234567 > AA 05 ..." or "           = record ..."; other lines are skipped.
+std::vector<TraceEvent> ReadTrace(std::istream& trace) {
+    std::vector<TraceEvent> events;
+    std::string line;
+    while (std::getline(trace, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        if (!(fields >> first)) {
+            continue;
+        }
+        if (first == "=") {
+            std::string rest;
+            std::getline(fields >> std::ws, rest);
+            events.push_back({TraceEvent::Kind::Note, 0, 0, rest});
+            continue;
+        }
+        std::string direction;
+        if (!(fields >> direction) || (direction != ">" && direction != "<")) {
+            continue;
+        }
+        TraceEvent event{
+            direction == ">" ? TraceEvent::Kind::Sent : TraceEvent::Kind::Received, 0, 0, {}};
+        try {
+            event.time = std::stod(first);
+        } catch (const std::exception&) {
+            continue;
+        }
+        std::string byte;
+        while (fields >> byte) {
+            ++event.bytes;
+        }
+        events.push_back(event);
+    }
+    return events;
+}
+
+}  // namespace quillon

@@ -1,0 +1,100 @@
+#include "station/preflight.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "initfiles/init_file_builder.h"
+#include "platform/file.h"
+
+namespace quillon {
+
+namespace {
+
+const char* const kInvalidBus = "Invalid CBUS file (BOOT)!";
+const char* const kInvalidInput = "Invalid input file (BOOT)!";
+// Enough to tell one series from another at a glance; the logs keep it whole.
+constexpr std::size_t kShortIdentity = 12;
+
+std::optional<Refusal> FolderProblem(const std::string& folder) {
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) {
+        return std::nullopt;
+    }
+    std::string why = error && error != std::errc::no_such_file_or_directory
+                          ? ": " + error.message()
+                      : std::filesystem::exists(folder, error) ? " is not a folder"
+                                                               : " does not exist";
+    return Refusal{UpdateOutcome::BadInput, kInvalidBus, "boot folder " + folder + why};
+}
+
+}  // namespace
+
+std::optional<Refusal> CheckInputs(const UpdateRequest& request, SeriesFacts& facts) {
+    if (!request.refusal.empty()) {
+        return Refusal{UpdateOutcome::PortOpenFailed, "Failed to open serial port!",
+                       request.refusal};
+    }
+    if (auto problem = FolderProblem(request.bootFolder)) {
+        return problem;
+    }
+    InitFileBuilder builder;
+    builder.MeasureOnly();
+    builder.SetFolder(request.bootFolder);
+    if (!request.projectPath.empty()) {
+        builder.SetProjectPaths(request.projectPath, request.imagePath);
+    }
+    std::string output = builder.OutputFolder();
+    if (int refused = File::FolderWriteError(output.empty() ? "." : output); refused != 0) {
+        return Refusal{UpdateOutcome::BadInput, kInvalidBus,
+                       "cannot write in " + output + ": " + std::strerror(refused)};
+    }
+    try {
+        if (!builder.WriteBusConfig()) {
+            return Refusal{UpdateOutcome::BadInput, kInvalidBus, builder.LastError()};
+        }
+        if (!builder.Build()) {
+            return Refusal{UpdateOutcome::BadInput, kInvalidInput, builder.LastError()};
+        }
+    } catch (const FileError& failure) {
+        return Refusal{UpdateOutcome::BadInput, kInvalidInput, failure.what()};
+    }
+    facts.warnings = builder.Warnings();
+    facts.files = builder.FileCount();
+    facts.bytes = builder.SeriesBytes();
+    facts.identity = builder.SeriesIdentity();
+    return std::nullopt;
+}
+
+std::optional<Refusal> CheckExpectedSeries(const std::string& identity,
+                                           const std::string& expected) {
+    if (SeriesMatches(identity, expected)) {
+        return std::nullopt;
+    }
+    return Refusal{UpdateOutcome::BadInput, kInvalidInput,
+                   "the series is " + identity + ", not the one expected: " + expected};
+}
+
+std::string SizeText(std::uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+    } else if (bytes < 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+    }
+    return text;
+}
+
+std::string UsingLine(const std::string& device, const UpdateRequest& request,
+                      const SeriesFacts& facts) {
+    std::string inputs = request.bootFolder.empty()
+                             ? "project " + request.projectPath + " and image " + request.imagePath
+                             : "boot folder " + request.bootFolder;
+    return "Using " + device + " at " + std::to_string(request.baudRate) + " baud, " + inputs +
+           " (" + std::to_string(facts.files) + " packet files, " + SizeText(facts.bytes) +
+           ", series " + facts.identity.substr(0, kShortIdentity) + ")";
+}
+
+}  // namespace quillon

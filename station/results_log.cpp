@@ -1,0 +1,163 @@
+#include "station/results_log.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "initfiles/wire.h"
+#include "platform/file.h"
+
+namespace quillon {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Seconds to the millisecond: what the phases are measured to.
+double Rounded(double seconds) {
+    return static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000;
+}
+
+json PhasesJson(const PhaseTimes& phases) {
+    return {{"wait", Rounded(phases.wait)},
+            {"download", Rounded(phases.download)},
+            {"erase", Rounded(phases.erase)},
+            {"burn", Rounded(phases.burn)}};
+}
+
+}  // namespace
+
+std::string IsoTimeNow() {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[40];
+    std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis.count()));
+    return text;
+}
+
+std::string RecordLine(const BoxRecord& record) {
+    json line = {
+        {"schema", BoxRecord::kSchema}, {"start", record.start}, {"end", record.end},
+        {"station", record.station},    {"slot", record.slot},   {"device", record.device}};
+    if (record.adapter) {
+        line["adapter"] = {{"vendor_id", record.adapter->vendorId},
+                           {"product_id", record.adapter->productId},
+                           {"maker", record.adapter->maker},
+                           {"serial", record.adapter->serial},
+                           {"by_id", record.adapter->byId}};
+    }
+    line["version"] = record.version;
+    line["series"] = record.series;
+    line["start_address"] = Hex(record.startAddress, 8);
+    line["bytes"] = record.bytes;
+    line["phases"] = PhasesJson(record.phases);
+    line["verdict"] = record.verdict;
+    line["caption"] = record.caption;
+    line["message"] = record.message;
+    if (!record.reason.empty()) {
+        line["reason"] = record.reason;
+    }
+    line["exit"] = record.exit;
+    if (!record.trace.empty()) {
+        line["trace"] = record.trace;
+    }
+    // Invalid UTF-8 in a path or a reason is replaced, never a broken line.
+    return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
+    json parsed = json::parse(line, nullptr, false);
+    if (!parsed.is_object() || parsed.value("schema", 0) != BoxRecord::kSchema) {
+        return std::nullopt;
+    }
+    try {
+        BoxRecord record;
+        record.start = parsed.at("start").get<std::string>();
+        record.end = parsed.value("end", "");
+        record.station = parsed.value("station", "");
+        record.slot = parsed.value("slot", "");
+        record.device = parsed.value("device", "");
+        record.series = parsed.value("series", "");
+        record.bytes = parsed.value("bytes", std::uint64_t{0});
+        record.verdict = parsed.at("verdict").get<std::string>();
+        record.caption = parsed.value("caption", "");
+        record.message = parsed.value("message", "");
+        record.reason = parsed.value("reason", "");
+        record.exit = parsed.value("exit", 0);
+        record.trace = parsed.value("trace", "");
+        const json& phases = parsed.at("phases");
+        record.phases = {phases.value("wait", 0.0), phases.value("download", 0.0),
+                         phases.value("erase", 0.0), phases.value("burn", 0.0)};
+        return record;
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
+}
+
+ResultsLog::ResultsLog() = default;
+ResultsLog::~ResultsLog() = default;
+
+bool ResultsLog::Open(const std::string& path) {
+    auto file = std::make_unique<File>();
+    if (!file->Open(path, File::Mode::Append)) {
+        m_openError = OpenErrorText(file->LastOpenError());
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    m_file = std::move(file);
+    m_path = path;
+    return true;
+}
+
+bool ResultsLog::IsOpen() const {
+    return m_file != nullptr;
+}
+
+std::string ResultsLog::Append(const BoxRecord& record) {
+    std::lock_guard lock(m_mutex);
+    if (!m_file) {
+        return {};
+    }
+    m_held.push_back(RecordLine(record));
+    return WriteHeld();
+}
+
+// In order: a line held back goes before any that came after it.
+std::string ResultsLog::WriteHeld() {
+    std::size_t written = 0;
+    std::string told;
+    for (; written < m_held.size(); ++written) {
+        const std::string& line = m_held[written];
+        if (int error = m_file->AppendWhole(line.data(), line.size()); error != 0) {
+            if (!m_told) {
+                told = "warning: cannot write to the log " + m_path + ": " + std::strerror(error) +
+                       "; its records are held and tried again with the next";
+            }
+            m_told = true;
+            break;
+        }
+    }
+    m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(written));
+    return told;
+}
+
+std::vector<std::string> ResultsLog::Close() {
+    std::lock_guard lock(m_mutex);
+    if (m_file) {
+        WriteHeld();
+        m_file.reset();
+    }
+    return std::exchange(m_held, {});
+}
+
+}  // namespace quillon
