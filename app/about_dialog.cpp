@@ -3,11 +3,8 @@
 #include <algorithm>
 
 #include "app/label_fit.h"
+#include "quillon/version.h"
 #include "ui_about_dialog.h"
-
-#ifndef QUILLON_VERSION
-#define QUILLON_VERSION "unknown"
-#endif
 
 namespace quillon {
 
@@ -17,7 +14,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     m_ui->buildLabel->setText(
-        QStringLiteral("Build %1  (C) 2024 Quillon").arg(QStringLiteral(QUILLON_VERSION)));
+        QStringLiteral("Build %1  (C) 2024 Quillon").arg(QString::fromLatin1(kVersion)));
     // Both lines take the width their text needs; OK stays right of the
     // second, and the box grows by as much.
     const int dx = std::max(ExtraWidthFor(*m_ui->nameLabel, {m_ui->nameLabel->text()}),

@@ -3,6 +3,7 @@
 
 #include "app/updater_app.h"
 #include "platform/interrupts.h"
+#include "quillon/version.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ bool AnswerInformationOption(int argc, char** argv) {
         return false;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("quillon %s\n", QUILLON_VERSION);
+        std::printf("quillon %s\n", quillon::kVersion);
         return true;
     }
     if (std::strcmp(argv[1], "--help") == 0) {

@@ -109,9 +109,7 @@ QMessageBox::Icon IconForType(unsigned type) {
 UpdaterDialog::UpdaterDialog(QWidget* parent) : UpdaterDialog(AppSettings(), parent) {}
 
 UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
-    : QDialog(parent),
-      m_ui(std::make_unique<Ui::UpdaterDialog>()),
-      m_exitStep([](int code) { std::exit(code); }) {
+    : QDialog(parent), m_ui(std::make_unique<Ui::UpdaterDialog>()) {
     InitQuillonResources();
     m_ui->setupUi(this);
     FitTexts();
@@ -152,8 +150,8 @@ void UpdaterDialog::FitTexts() {
     Shift(*ui.exitButton, dx);
 }
 
-void UpdaterDialog::SetExitStep(std::function<void(int)> exitStep) {
-    m_exitStep = std::move(exitStep);
+void UpdaterDialog::ExitProgram(int code) {
+    std::exit(code);
 }
 
 void UpdaterDialog::ConnectCommands() {
@@ -443,7 +441,7 @@ void UpdaterDialog::EndProgram(bool saveWorkingValues) {
     if (saveWorkingValues) {
         SaveWorkingValues();
     }
-    m_exitStep(0);
+    ExitProgram(0);
 }
 
 bool UpdaterDialog::AskInterrupt() {

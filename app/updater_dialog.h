@@ -37,9 +37,6 @@ public:
     explicit UpdaterDialog(AppSettings settings, QWidget* parent = nullptr);
     ~UpdaterDialog() override;
 
-    // What ends the program once the close test lets it; std::exit by default.
-    void SetExitStep(std::function<void(int)> exitStep);
-
     // UpdateView
     std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
     void EnableUpdateButton(bool enable) override;
@@ -73,6 +70,8 @@ public slots:
     void OnOK();
 
 protected:
+    // Ends the program once the close test lets it: std::exit.
+    virtual void ExitProgram(int code);
     void closeEvent(QCloseEvent* event) override;
     // Enter presses the focused button, "Exit" (OnOK) when no button has the
     // focus; Escape lands here.
@@ -124,7 +123,6 @@ private:
     std::string m_programFolder;
     QTimer m_lampTimer;
     unsigned m_busyTimerId = kBusyTimerId;
-    std::function<void(int)> m_exitStep;
     // Written on the window's thread only; atomic so that it may be read anywhere.
     std::atomic<bool> m_updateRunning{false};
     // Set once the window is going away: the worker's boxes are then not shown,

@@ -11,6 +11,7 @@
 #include "platform/interrupts.h"
 #include "platform/program_path.h"
 #include "platform/serial_line.h"
+#include "quillon/version.h"
 #include "settings/app_settings.h"
 #include "settings/port_numbers.h"
 #include "settings/start_address.h"
@@ -376,7 +377,7 @@ int RunFlash(const FlashOptions& options) {
     config.repeat = options.repeat;
     config.count = options.count;
     config.logPath = options.log;
-    config.version = QUILLON_VERSION;
+    config.version = kVersion;
     config.stationName = HostName();
     // With one device the update runs as it always has: the handshake, then
     // the build. Several, or box after box, share one build made first.

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "platform/interrupts.h"
+#include "quillon/version.h"
 #include "station/exit_codes.h"
 
 namespace {
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     // write fails instead (EFBIG, EPIPE) and the failure is handled.
     quillon::IgnoreFatalWriteSignals();
     CLI::App app{"quillon-cli: rewrites a set-top box's flash memory over a serial line"};
-    app.set_version_flag("--version", std::string("quillon-cli ") + QUILLON_VERSION);
+    app.set_version_flag("--version", std::string("quillon-cli ") + quillon::kVersion);
     app.require_subcommand(1);
     int exitCode = 0;
     quillon::cli::AddFlashCommand(app, exitCode);

@@ -18,7 +18,7 @@ public:
     SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
-    virtual ~SerialPort();
+    ~SerialPort();
 
     // 1 when the device could be opened, else 0. A port number names the
     // system's own device for it (/dev/ttyS<n-1>, on Windows \\.\COMn);
@@ -61,7 +61,9 @@ public:
     const std::string& Device() const { return m_device; }
     // How many bytes the line carries in that time at the port's rate.
     std::uint64_t LineBytesIn(std::chrono::milliseconds time) const;
-    // Reads and pauses made so far, for those who check the waits' counts.
+
+protected:
+    // Reads and pauses made so far: the waits are counted, not timed.
     int ReadCount() const { return m_reads; }
     int PauseCount() const { return m_pauses; }
 

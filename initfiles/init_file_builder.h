@@ -19,7 +19,7 @@ public:
     InitFileBuilder() = default;
     InitFileBuilder(const InitFileBuilder&) = delete;
     InitFileBuilder& operator=(const InitFileBuilder&) = delete;
-    virtual ~InitFileBuilder();
+    ~InitFileBuilder();
 
     void SetFolder(const std::string& folder);
     // Any value is an address, 0xFFFFFFFF too: "no execute command" is the

@@ -39,7 +39,7 @@ public:
     // builder refuses what its 16-bit fields cannot hold.
     std::uint64_t BlockCount() const;
 
-    virtual ~ProjectFile();
+    ~ProjectFile();
 
 private:
     std::string m_projectPath;

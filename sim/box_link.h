@@ -34,7 +34,6 @@ public:
     bool Send(const std::vector<std::uint8_t>& bytes);
     // false when a stop came first.
     bool Sleep(std::chrono::steady_clock::duration length);
-    void RestartSchedule() { m_lineFree = {}; }
     bool Stopped() const { return m_stop.stop_requested(); }
 
 private:

@@ -96,4 +96,15 @@ private:
     QFont m_kept;
 };
 
+// A window whose exits go to onExit instead of ending the test program.
+template <typename Dialog>
+class ExitRecording : public Dialog {
+public:
+    using Dialog::Dialog;
+    std::function<void(int)> onExit;
+
+protected:
+    void ExitProgram(int code) override { onExit(code); }
+};
+
 }  // namespace quillon::testing

@@ -37,9 +37,9 @@ struct Shown {
     bool barMoved;  // recorded for a bar position, not for a text
 };
 
-class ObservedDialog : public UpdaterDialog {
+class ObservedDialog : public quillon::testing::ExitRecording<UpdaterDialog> {
 public:
-    using UpdaterDialog::UpdaterDialog;
+    using ExitRecording::ExitRecording;
 
     void SetStatusText(const std::string& text) override {
         UpdaterDialog::SetStatusText(text);
@@ -84,7 +84,7 @@ struct Bench {
                    "[BOOT]\nPathToBootFiles=" + temp / "boot/" +
                        "\n[COMMON]\nLastDevice=1\n[PORTS]\nCOM1=" + box.DevicePath() + "\n");
         dialog.emplace(AppSettings(temp / quillon::kSettingsFileName, temp.Folder()));
-        dialog->SetExitStep([this](int code) { exits.push_back(code); });
+        dialog->onExit = [this](int code) { exits.push_back(code); };
         dialog->show();
     }
     ~Bench() {

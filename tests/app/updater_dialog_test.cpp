@@ -33,9 +33,9 @@ const QString kQuestion =
 // the window's thread, ahead of anything the worker posts after: it waits
 // there until the worker's thread is gone, then notes whether the window's
 // state and its System Setting command agree.
-class WatchedDialog : public UpdaterDialog {
+class WatchedDialog : public quillon::testing::ExitRecording<UpdaterDialog> {
 public:
-    using UpdaterDialog::UpdaterDialog;
+    using ExitRecording::ExitRecording;
     void StopBusy(unsigned timerId) override {
         UpdaterDialog::StopBusy(timerId);
         if (QThread::currentThread() == thread()) {
@@ -63,7 +63,7 @@ struct Window {
     explicit Window(const std::string& ini = "") {
         temp.Write(quillon::kSettingsFileName, ini);
         dialog.emplace(AppSettings(SettingsPath(), temp.Folder()));
-        dialog->SetExitStep([this](int code) { exits.push_back(code); });
+        dialog->onExit = [this](int code) { exits.push_back(code); };
     }
     std::string SettingsPath() const { return temp / quillon::kSettingsFileName; }
     int Lamp() const { return dialog->findChild<QLabel*>("stateLamp")->property("iconId").toInt(); }

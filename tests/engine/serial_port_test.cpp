@@ -38,12 +38,19 @@ Bytes AsBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
+// A port whose waits can be counted.
+class CountingPort : public SerialPort {
+public:
+    using SerialPort::PauseCount;
+    using SerialPort::ReadCount;
+};
+
 class WaitStatusTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(m_port.Open(m_box.SlavePath(), kBaud), 1); }
 
     PtyPair m_box;
-    SerialPort m_port;
+    CountingPort m_port;
 };
 
 TEST_F(WaitStatusTest, NoInputGivesNoReplyAfter102ReadsAndPauses) {

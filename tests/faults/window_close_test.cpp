@@ -24,6 +24,7 @@ using quillon::AppSettings;
 using quillon::UpdaterDialog;
 using quillon::testing::MessageBoxAnswerer;
 using quillon::testing::TempDir;
+using ExitRecordingDialog = quillon::testing::ExitRecording<UpdaterDialog>;
 
 namespace {
 
@@ -39,7 +40,7 @@ struct Window {
                    "[BOOT]\nPathToBootFiles=" + temp / "boot/" + "\n[COMMON]\nLastDevice=1\n" +
                        "LastSpeed=" + std::to_string(baud) + "\n[PORTS]\nCOM1=" + device + "\n");
         dialog.emplace(AppSettings(temp / quillon::kSettingsFileName, temp.Folder()));
-        dialog->SetExitStep([this](int code) { exits.push_back(code); });
+        dialog->onExit = [this](int code) { exits.push_back(code); };
         dialog->show();
     }
     ~Window() {
@@ -51,7 +52,7 @@ struct Window {
 
     TempDir temp;
     std::vector<int> exits;
-    std::optional<UpdaterDialog> dialog;
+    std::optional<ExitRecordingDialog> dialog;
 };
 
 }  // namespace
