@@ -6,17 +6,11 @@
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "cli/terminal_view.h"
-#include "initfiles/boot_folder.h"
 #include "platform/console.h"
 #include "platform/interrupts.h"
-#include "platform/program_path.h"
 #include "platform/serial_line.h"
-#include "quillon/version.h"
-#include "settings/app_settings.h"
-#include "settings/port_numbers.h"
-#include "settings/start_address.h"
-#include "station/emulated_boxes.h"
 #include "station/exit_codes.h"
+#include "station/run_setup.h"
 #include "station/station.h"
 
 namespace quillon::cli {
@@ -24,24 +18,9 @@ namespace quillon::cli {
 namespace {
 
 struct FlashOptions {
-    std::vector<std::string> devices;
-    std::vector<std::string> ports;  // numbers, lists and ranges: 1-8,12
-    int baud = 0;
-    std::string bootFolder;
-    bool bootFolderGiven = false;
-    std::string startAddress;
-    std::string settings;
-    std::string project;
-    std::string image;
-    bool simulate = false;
-    sim::BoxOptions box;
-    std::string trace;
+    RunOptions run;
+    std::string bootFolderText;
     std::string progress = "auto";
-    double waitTimeout = 0;
-    int boxes = 1;  // emulated boxes, with --simulate
-    bool repeat = false;
-    int count = 0;
-    std::string log;
 };
 
 ProgressStyle StyleOf(const std::string& name) {
@@ -56,98 +35,6 @@ ProgressStyle StyleOf(const std::string& name) {
     bool dumb = term != nullptr && std::string(term) == "dumb";
     return ConsoleIsTerminal(ConsoleStream::Out) && !dumb ? ProgressStyle::Human
                                                           : ProgressStyle::Plain;
-}
-
-// A settings value that the update would use, and cannot: the update then
-// fails as a port that will not open, naming the key.
-void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequest& request) {
-    std::string problem = settings.Problem(key);
-    if (!problem.empty() && request.refusal.empty()) {
-        request.refusal = problem;
-    }
-}
-
-// The settings file gives the defaults; the options override them.
-bool MakeRequest(const FlashOptions& options, UpdateRequest& request, PortMap& ports,
-                 std::vector<std::string>& warnings) {
-    AppSettings settings = options.settings.empty()
-                               ? AppSettings()
-                               : AppSettings(options.settings, AppSettings().ProgramFolder());
-    settings.Load();
-    warnings = settings.Warnings();
-    request.bootFolder = settings.m_pathToBootFiles;
-    request.startAddress = settings.m_lastExecAddr;
-    request.baudRate = settings.m_lastSpeed;
-    request.comPort = settings.m_lastDevice;
-    ports = settings.m_ports;
-    if (options.bootFolderGiven) {
-        request.bootFolder = NormalizeBootFolder(options.bootFolder);
-    } else {
-        NoteProblem(settings, "PathToBootFiles", request);
-    }
-    if (!options.startAddress.empty()) {
-        auto address = ParseStartAddress(options.startAddress, AddressText::Whole);
-        if (!address) {
-            std::fprintf(stderr,
-                         "--start-address: not a hexadecimal address of at most 32 bits: %s\n",
-                         options.startAddress.c_str());
-            return false;
-        }
-        request.startAddress = *address;
-    } else {
-        NoteProblem(settings, "LastExecAddr", request);
-    }
-    if (options.baud > 0) {
-        request.baudRate = options.baud;
-    } else {
-        NoteProblem(settings, "LastSpeed", request);
-    }
-    // One line named by number or path is the port of a single update.
-    if (options.ports.size() == 1 && options.devices.empty()) {
-        std::vector<int> numbers;
-        if (ParsePortList(options.ports.front(), numbers) && numbers.size() == 1) {
-            request.comPort = numbers.front();
-        }
-    }
-    if (options.devices.empty() && options.ports.empty()) {
-        NoteProblem(settings, "LastDevice", request);
-        NoteProblem(settings, "COM" + std::to_string(request.comPort), request);
-    }
-    request.projectPath = options.project;
-    request.imagePath = options.image;
-    if (options.waitTimeout > 0) {
-        request.waitLimit =
-            std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
-    }
-    return true;
-}
-
-// The slots of the command line: each --device, each number of each --port
-// list, else the settings' port.
-bool SlotsOf(const FlashOptions& options, const UpdateRequest& request, const PortMap& ports,
-             std::vector<SlotSpec>& slots) {
-    for (const std::string& device : options.devices) {
-        slots.push_back({device, device, 0});
-    }
-    for (const std::string& list : options.ports) {
-        std::vector<int> numbers;
-        if (!ParsePortList(list, numbers)) {
-            std::fprintf(stderr,
-                         "--port: %s is no list of port numbers from 1 to 999 (such as "
-                         "1-8,12)\n",
-                         list.c_str());
-            return false;
-        }
-        for (int number : numbers) {
-            std::string device = DeviceForPort(number, ports);
-            slots.push_back({device, device, number});
-        }
-    }
-    if (slots.empty()) {
-        std::string device = DeviceForPort(request.comPort, ports);
-        slots.push_back({device, device, request.comPort});
-    }
-    return true;
 }
 
 // The ending is written whatever the reader's pace; a reader who never reads
@@ -213,8 +100,8 @@ std::string SummaryEvent(const std::string& slot, const std::vector<BoxRecord>& 
 // for each, then a summary.
 class RunDisplay {
 public:
-    RunDisplay(const FlashOptions& options, const StationConfig& config, ConsoleOutput& output)
-        : m_style(StyleOf(options.progress)),
+    RunDisplay(ProgressStyle style, const StationConfig& config, ConsoleOutput& output)
+        : m_style(style),
           m_output(output),
           m_single(config.slots.size() == 1 && !config.repeat),
           m_repeat(config.repeat) {
@@ -306,11 +193,11 @@ std::string DevicesText(const StationConfig& config) {
     return devices;
 }
 
-int RunStation(const FlashOptions& options, StationConfig config,
+int RunStation(const FlashOptions& options, const StationConfig& config,
                const std::vector<std::string>& settingsWarnings) {
     InterruptWatch interrupts;
     ConsoleOutput output;
-    RunDisplay display(options, config, output);
+    RunDisplay display(StyleOf(options.progress), config, output);
     for (const std::string& warning : settingsWarnings) {
         display.Head().Warn(warning);
     }
@@ -329,7 +216,7 @@ int RunStation(const FlashOptions& options, StationConfig config,
         display.Head().Warning(warning);
     }
     display.Head().Using(
-        UsingLine(UsingWhat(config, options.simulate), config.request, station.Facts()),
+        UsingLine(UsingWhat(config, options.run.simulate), config.request, station.Facts()),
         DevicesText(config), station.Facts());
     station.Start(display.Observers(), [&interrupts] { interrupts.Wake(); });
     while (!station.Done()) {
@@ -355,39 +242,13 @@ int RunStation(const FlashOptions& options, StationConfig config,
 }
 
 int RunFlash(const FlashOptions& options) {
-    StationConfig config;
-    PortMap ports;
-    std::vector<std::string> warnings;
-    if (!MakeRequest(options, config.request, ports, warnings)) {
-        return kExitUsage;
+    RunSetup setup;
+    std::string error;
+    if (int refused = MakeRunSetup(options.run, setup, error); refused != kExitSuccess) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return refused;
     }
-    EmulatedBoxes boxes;
-    if (options.simulate) {
-        std::string error;
-        if (!boxes.Start(options.boxes, options.box, config.request.baudRate, error)) {
-            std::fprintf(stderr, "cannot start the box emulator: %s\n", error.c_str());
-            return kExitPortOpen;
-        }
-        for (const std::string& device : boxes.Devices()) {
-            config.slots.push_back({device, device, 0});
-        }
-    } else if (!SlotsOf(options, config.request, ports, config.slots)) {
-        return kExitUsage;
-    }
-    config.repeat = options.repeat;
-    config.count = options.count;
-    config.logPath = options.log;
-    config.version = kVersion;
-    config.stationName = HostName();
-    // With one device the update runs as it always has: the handshake, then
-    // the build. Several, or box after box, share one build made first.
-    config.shareSeries = config.slots.size() > 1 || options.repeat;
-    if (!options.trace.empty() && config.shareSeries) {
-        std::fprintf(stderr, "--trace records one line: give one device, without --repeat\n");
-        return kExitUsage;
-    }
-    config.tracePath = options.trace;
-    return RunStation(options, std::move(config), warnings);
+    return RunStation(options, setup.config, setup.warnings);
 }
 
 }  // namespace
@@ -397,44 +258,46 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     auto* command = app.add_subcommand(
         "flash", "Update a box: send the boot folder's packet series, then follow erase and burn");
     command->footer(kExitCodeHelp);
-    command->add_option("--device", options->devices,
+    command->add_option("--device", options->run.devices,
                         "Serial device path; once for each line to update at once");
-    command->add_option("--port", options->ports,
+    command->add_option("--port", options->run.ports,
                         "COM port numbers, mapped by [PORTS] COMn: 3, or a list such as 1-8,12");
-    command->add_option("--baud", options->baud, "Baud rate, 50 to 12000000")
+    command->add_option("--baud", options->run.baud, "Baud rate, 50 to 12000000")
         ->check(WholeNumber(kLowestBaud, kHighestBaud));
-    command->add_option("--boot-folder", options->bootFolder,
+    command->add_option("--boot-folder", options->bootFolderText,
                         "Folder of c_bus.txt and init_uploads.txt (\"\" for the full build)");
-    command->add_option("--start-address", options->startAddress,
+    command->add_option("--start-address", options->run.startAddress,
                         "Start address for the final execute command, hexadecimal");
-    command->add_option("--settings", options->settings,
+    command->add_option("--settings", options->run.settingsPath,
                         "Settings file (default: quillon.INI beside the program, else "
                         "~/.config/quillon/quillon.INI)");
-    auto* project = command->add_option("--project", options->project, "Project description");
-    auto* image = command->add_option("--image", options->image, "Flash image");
+    auto* project = command->add_option("--project", options->run.project, "Project description");
+    auto* image = command->add_option("--image", options->run.image, "Flash image");
     project->needs(image);
     image->needs(project);
-    command->add_flag("--simulate", options->simulate,
+    command->add_flag("--simulate", options->run.simulate,
                       "Run against the built-in box emulator instead of a device");
-    AddBoxFaultOptions(command, options->box);
-    command->add_option("--trace", options->trace, "Write a timestamped hex dump of the line");
+    AddBoxFaultOptions(command, options->run.box);
+    command->add_option("--trace", options->run.trace, "Write a timestamped hex dump of the line");
     command->add_option("--progress", options->progress, "Progress output")
         ->check(CLI::IsMember({"auto", "human", "plain", "jsonl"}));
     command
-        ->add_option("--wait-timeout", options->waitTimeout,
+        ->add_option("--wait-timeout", options->run.waitTimeout,
                      "Give up waiting for the boot loader after this many seconds")
         ->check(Seconds());
-    command->add_flag("--repeat", options->repeat,
+    command->add_flag("--repeat", options->run.station,
                       "After each box, wait for the next one on the same line (a station), "
                       "until Ctrl+C or --count boxes");
-    command->add_option("--count", options->count, "With --repeat: stop after this many boxes")
+    command->add_option("--count", options->run.count, "With --repeat: stop after this many boxes")
         ->check(WholeNumberFrom(1));
-    command->add_option("--log", options->log,
+    command->add_option("--log", options->run.log,
                         "Append one JSON object per finished box to this file");
-    command->add_option("--boxes", options->boxes, "With --simulate: this many emulated boxes")
+    command->add_option("--boxes", options->run.boxes, "With --simulate: this many emulated boxes")
         ->check(WholeNumber(1, 64));
     command->callback([options, command, &exitCode] {
-        options->bootFolderGiven = command->count("--boot-folder") > 0;
+        if (command->count("--boot-folder") > 0) {
+            options->run.bootFolder = options->bootFolderText;
+        }
         exitCode = RunFlash(*options);
     });
 }

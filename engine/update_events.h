@@ -52,6 +52,8 @@ struct UpdateResult {
     // records before the execute command; empty when none was built.
     std::string series;
     UpdatePhase reached = UpdatePhase::Starting;
+    // The device was not there, or went away (unplugged, hung up).
+    bool lineGone = false;
 };
 
 }  // namespace quillon

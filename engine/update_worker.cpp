@@ -1,6 +1,7 @@
 #include "engine/update_worker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -57,6 +58,16 @@ int BandPosition(int offset, int width, double done, double total) {
         return offset;
     }
     return offset + static_cast<int>(std::clamp(done / total, 0.0, 1.0) * width);
+}
+
+// A device that is not there (an adapter unplugged), as the system says it.
+bool DeviceIsMissing(const std::string& reason) {
+    for (int error : {ENOENT, ENODEV, ENXIO}) {
+        if (reason == std::strerror(error)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Thrown once an end has been taken, to leave the steps.
@@ -142,6 +153,7 @@ private:
             // With the hint on how to get at the port: the window shows it
             // as the command line does.
             std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
+            m_result.lineGone = DeviceIsMissing(m_port.OpenError());
             std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
             Detail(hint.empty() ? reason : reason + "\n" + hint);
             FailApp(UpdateOutcome::PortOpenFailed, failed);
@@ -157,6 +169,7 @@ private:
         while (m_port.WaitStatus() != kReplyReady) {
             CheckStop();
             if (m_port.IsLineGone() || Clock::now() >= deadline) {
+                m_result.lineGone = m_port.IsLineGone();
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
             }
             Pause(5ms);

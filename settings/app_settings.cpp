@@ -23,18 +23,51 @@ bool IsPortKey(const std::string& key) {
            std::toupper(static_cast<unsigned char>(key[2])) == 'M';
 }
 
+// "COM3" as 3; 0 for any other key.
+int PortOfKey(const std::string& key) {
+    if (!IsPortKey(key)) {
+        return 0;
+    }
+    char* end = nullptr;
+    long number = std::strtol(key.c_str() + 3, &end, 10);
+    return *end == '\0' && number > 0 && number < 1000 ? static_cast<int>(number) : 0;
+}
+
 }  // namespace
+
+void AppSettings::ReadStation(const IniDocument& ini) {
+    auto text = [&](const char* key) {
+        if (std::string problem = ini.Problem("STATION", key); !problem.empty()) {
+            m_problems[key] = problem;
+        }
+        return ini.Find("STATION", key).value_or(std::string());
+    };
+    m_station = Station{};
+    m_station.name = text("Name");
+    m_station.ports = text("Ports");
+    m_station.log = text("Log");
+    m_station.traceDir = text("TraceDir");
+    m_station.expectSeries = text("ExpectSeries");
+    m_station.resetCommand = text("ResetCommand");
+    if (std::string timeout = text("ResetTimeout"); !timeout.empty()) {
+        m_station.resetTimeout = std::strtod(timeout.c_str(), nullptr);
+    }
+    for (const char* section : {"SLOTS", "RESET"}) {
+        for (const auto& [key, value] : ini.Section(section)) {
+            if (int port = PortOfKey(key); port > 0 && !value.empty()) {
+                (std::string(section) == "SLOTS" ? m_station.slotNames
+                                                 : m_station.resetCommands)[port] = value;
+            }
+        }
+    }
+}
 
 void AppSettings::ReadPorts(const IniDocument& ini) {
     m_ports.clear();
     for (const auto& [key, device] : ini.Section("PORTS")) {
-        if (!IsPortKey(key)) {
-            continue;
-        }
-        char* end = nullptr;
-        long number = std::strtol(key.c_str() + 3, &end, 10);
-        if (*end == '\0' && number > 0 && number < 1000 && !device.empty()) {
-            m_ports.emplace(static_cast<int>(number), device);
+        int number = PortOfKey(key);
+        if (number > 0 && !device.empty()) {
+            m_ports.emplace(number, device);
             if (std::string problem = ini.Problem("PORTS", key); !problem.empty()) {
                 m_problems["COM" + std::to_string(number)] = problem;
             }
@@ -103,6 +136,7 @@ void AppSettings::LoadFields() {
     m_lastForCreate = path("COMMON", "LastForCreate", project);
     m_lptAddrStr = text("LPT", "LptAddrStr", "278,378");
     ReadPorts(ini);
+    ReadStation(ini);
     if (!ini.ReadWhole()) {
         m_warnings.push_back("warning: " + m_settingsPath +
                              " has lines or a size past what is read (64 KiB a line, 1 MiB in "

@@ -54,6 +54,20 @@ public:
     // The [PORTS] COMn keys: which device each port number names.
     PortMap m_ports;
 
+    // A station's keys: [STATION], and per port [SLOTS] COMn (its name) and
+    // [RESET] COMn (its own reset command). Empty where the file has none.
+    struct Station {
+        std::string name;
+        std::string ports;  // "1-8,12"
+        std::string log;
+        std::string traceDir;
+        std::string expectSeries;
+        std::string resetCommand;
+        double resetTimeout = 10;  // seconds
+        std::map<int, std::string> slotNames;
+        std::map<int, std::string> resetCommands;
+    } m_station;
+
     // Why the value of a key cannot be used, by key ("LastExecAddr",
     // "COM3"); empty when it can. Paths are taken whole, never cut to a
     // buffer, so only a line too long to read or a number that needs more
@@ -66,6 +80,7 @@ public:
 private:
     void LoadFields();
     void ReadPorts(const IniDocument& ini);
+    void ReadStation(const IniDocument& ini);
     void CheckStartAddress(const IniDocument& ini);
 
     std::map<std::string, std::string> m_problems;

@@ -59,6 +59,7 @@ struct BoxRecord {
     double seconds = 0;
     bool hadBox = true;  // false: it ended before a box answered
     UpdatePhase reached = UpdatePhase::Starting;
+    bool lineGone = false;  // the device was not there or went away
 };
 
 // One line of JSON, its line end included.

@@ -77,6 +77,16 @@ public:
     void Stop(bool quiet) {
         m_quiet = m_quiet || quiet;
         m_thread.request_stop();
+        m_wake.notify_all();
+    }
+    void SetPaused(bool paused) {
+        m_paused = paused;
+        if (paused && !HasBox()) {
+            // Not a box yet: the wait ends now, unrecorded.
+            std::lock_guard lock(m_mutex);
+            m_updateStop.request_stop();
+        }
+        m_wake.notify_all();
     }
     bool Done() const { return m_done; }
     void Join() {
@@ -203,24 +213,22 @@ private:
         bool repeat = m_station.m_config.repeat;
         bool faultSaid = false;
         while (!stop.stop_requested()) {
+            if (!AwaitResume(stop)) {
+                break;
+            }
             BoxRecord record = RunOne(stop);
+            bool unasked = !record.hadBox && (m_quiet || m_pausedDuring);
             bool lineFault = !record.hadBox && record.verdict != "cancelled";
-            if (repeat && lineFault) {
-                if (!faultSaid) {
-                    m_observer->Note(record.caption + ": " + record.message + " (" + record.reason +
-                                     "); trying again every second");
-                }
-                faultSaid = true;
-                SetLineFault(record.reason);
-                if (!Sleep(stop, kLineRetry)) {
-                    break;
+            if (unasked || (repeat && lineFault)) {
+                if (lineFault && !unasked) {
+                    ReportLineFault(record, faultSaid);
+                    faultSaid = true;
+                    Sleep(stop, kLineRetry);
                 }
                 continue;
             }
             faultSaid = false;
-            if (!(m_quiet && !record.hadBox)) {
-                Record(record);
-            }
+            Record(record);
             if (!repeat || record.verdict == "cancelled" || m_station.CountReached()) {
                 break;
             }
@@ -235,8 +243,37 @@ private:
         }
     }
 
+    // While paused: false when the slot is to end meanwhile.
+    bool AwaitResume(const std::stop_token& stop) {
+        if (m_paused) {
+            SetState(SlotSnapshot::State::Paused);
+            std::unique_lock lock(m_sleepMutex);
+            m_wake.wait(lock, stop, [this] { return !m_paused; });
+        }
+        return !stop.stop_requested();
+    }
+
+    // Once, until a box comes again: the adapter has gone (it is waited for,
+    // with no limit), or the port will not open.
+    void ReportLineFault(const BoxRecord& record, bool said) {
+        std::string reason = record.reason.substr(0, record.reason.find('\n'));
+        {
+            std::lock_guard lock(m_mutex);
+            m_snapshot.state = SlotSnapshot::State::LineFault;
+            m_snapshot.lineGone = record.lineGone;
+            m_snapshot.note = record.lineGone ? "adapter gone" : reason;
+        }
+        if (said) {
+            return;
+        }
+        m_observer->Note(record.lineGone ? "adapter gone: " + m_spec.device + " (" + reason +
+                                               "); waiting for it to come back"
+                                         : reason + "; trying again every second");
+    }
+
     // One update on the slot's device, traced to a file of its own when the
-    // station keeps one a box.
+    // station keeps one a box. Its own stop, which the slot's passes on,
+    // lets a pause end a wait without ending the slot.
     BoxRecord RunOne(const std::stop_token& stop) {
         ResetForUpdate();
         UpdateRequest request = m_station.m_config.request;
@@ -245,7 +282,12 @@ private:
         std::unique_ptr<TraceWriter> boxTrace = OpenBoxTrace();
         request.trace = boxTrace ? boxTrace.get() : m_station.m_trace.get();
         std::string start = IsoTimeNow();
-        UpdateWorker::Run(*this, request, stop);
+        std::stop_token updateStop = NewUpdateStop();
+        std::stop_callback passOn(stop, [this] {
+            std::lock_guard lock(m_mutex);
+            m_updateStop.request_stop();
+        });
+        UpdateWorker::Run(*this, request, updateStop);
         if (boxTrace) {
             boxTrace->Close();
         }
@@ -280,6 +322,21 @@ private:
         }
     }
 
+    std::stop_token NewUpdateStop() {
+        std::lock_guard lock(m_mutex);
+        m_updateStop = std::stop_source();
+        m_pausedDuring = false;
+        if (m_paused) {
+            m_updateStop.request_stop();
+        }
+        return m_updateStop.get_token();
+    }
+
+    void SetState(SlotSnapshot::State state) {
+        std::lock_guard lock(m_mutex);
+        m_snapshot.state = state;
+    }
+
     void ResetForUpdate() {
         std::lock_guard lock(m_mutex);
         m_phase = UpdatePhase::Starting;
@@ -305,6 +362,8 @@ private:
         record.bytes = m_result.bytes;
         record.hadBox = m_result.reached > UpdatePhase::Waiting;
         record.reached = m_result.reached;
+        record.lineGone = m_result.lineGone;
+        m_pausedDuring = m_paused;
         Clock::time_point burnFrom = m_times.burning != Clock::time_point{} ? m_times.burning : end;
         record.phases.wait = Seconds(m_times.waiting, record.hadBox ? m_times.answered : end);
         record.phases.download = Seconds(
@@ -342,17 +401,10 @@ private:
         m_observer->Ended(record);
     }
 
-    void SetLineFault(const std::string& reason) {
-        std::lock_guard lock(m_mutex);
-        m_snapshot.state = SlotSnapshot::State::LineFault;
-        m_snapshot.note = reason;
-    }
-
-    // false when a stop came first.
-    bool Sleep(const std::stop_token& stop, Clock::duration length) {
+    // Ends early on a stop or a pause.
+    void Sleep(const std::stop_token& stop, Clock::duration length) {
         std::unique_lock lock(m_sleepMutex);
-        m_sleepWake.wait_for(lock, stop, length, [] { return false; });
-        return !stop.stop_requested();
+        m_wake.wait_for(lock, stop, length, [this] { return m_paused.load(); });
     }
 
     Station& m_station;
@@ -371,9 +423,12 @@ private:
     std::set<std::string> m_said;  // the worker's thread only
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_quiet{false};  // stopped because the run has its boxes
+    std::atomic<bool> m_paused{false};
+    bool m_pausedDuring = false;  // the last update ended by a pause (slot thread only)
+    std::stop_source m_updateStop;
     std::set<std::string> m_noted;
     std::mutex m_sleepMutex;
-    std::condition_variable_any m_sleepWake;
+    std::condition_variable_any m_wake;
     std::jthread m_thread;
 };
 
@@ -459,6 +514,16 @@ void Station::Start(std::vector<SlotObserver*> observers, std::function<void()> 
         slot->Start();
     }
     m_watch = std::jthread([this](std::stop_token stop) { Watch(stop); });
+}
+
+void Station::SetPaused(std::size_t slot, bool paused) {
+    m_slots[slot]->SetPaused(paused);
+}
+
+void Station::SetAllPaused(bool paused) {
+    for (auto& slot : m_slots) {
+        slot->SetPaused(paused);
+    }
 }
 
 void Station::Stop(int signal) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,7 +26,8 @@ class TraceWriter;
 struct SlotSpec {
     std::string name;  // shown and logged; the device when empty
     std::string device;
-    int port = 0;  // the port number that names the device, 0 for none
+    int port = 0;              // the port number that names the device, 0 for none
+    std::string resetCommand;  // the slot's own; empty: the station's
 };
 
 struct StationConfig {
@@ -41,6 +43,10 @@ struct StationConfig {
     std::string traceDir;   // one trace a box
     std::string stationName;
     std::string version;
+    // Run through the shell before each wait for a box, with {device},
+    // {slot} and {port} replaced; empty for none (a person presses reset).
+    std::string resetCommand;
+    std::chrono::milliseconds resetTimeout{10000};
 };
 
 // What a face is told of one slot, on that slot's own thread.
@@ -72,7 +78,9 @@ public:
 
 // Where a slot stands, for a face that draws it now and then.
 struct SlotSnapshot {
-    enum class State { Waiting, Working, Ok, Failed, LineFault, Stopped };
+    // LineFault: the port will not open or the adapter went away; the slot
+    // tries again every second.
+    enum class State { Waiting, Working, Ok, Failed, LineFault, Paused, Stopped };
     State state = State::Waiting;
     std::string status;
     UpdatePhase phase = UpdatePhase::Starting;
@@ -81,7 +89,9 @@ struct SlotSnapshot {
     std::uint64_t total = 0;
     double rate = 0;
     std::optional<double> secondsLeft;
-    std::string note;  // the last line fault, while it lasts
+    std::string
+        note;  // the line fault, while it lasts: "adapter gone", or why the port will not open
+    bool lineGone = false;
     int ok = 0;
     int failed = 0;
     std::optional<BoxRecord> last;
@@ -113,6 +123,11 @@ public:
     void Stop(int signal = 0);
     bool Done() const;
     void Join();
+
+    // A paused slot finishes a box it has, then waits for no other until it
+    // is resumed; one that only waits for a box stops waiting at once.
+    void SetPaused(std::size_t slot, bool paused);
+    void SetAllPaused(bool paused);
 
     std::size_t SlotCount() const { return m_config.slots.size(); }
     const SlotSpec& Slot(std::size_t index) const { return m_config.slots[index]; }

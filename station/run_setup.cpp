@@ -1,0 +1,195 @@
+#include "station/run_setup.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "initfiles/boot_folder.h"
+#include "platform/program_path.h"
+#include "quillon/version.h"
+#include "settings/app_settings.h"
+#include "settings/port_numbers.h"
+#include "settings/start_address.h"
+#include "station/exit_codes.h"
+
+namespace quillon {
+
+namespace {
+
+// The settings give the update a value it cannot use: the update then
+// fails as a port that will not open, naming the key.
+void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequest& request) {
+    std::string problem = settings.Problem(key);
+    if (!problem.empty() && request.refusal.empty()) {
+        request.refusal = problem;
+    }
+}
+
+bool Fail(std::string& error, std::string text) {
+    error = std::move(text);
+    return false;
+}
+
+bool MakeRequest(const RunOptions& options, const AppSettings& settings, UpdateRequest& request,
+                 std::string& error) {
+    request.bootFolder = settings.m_pathToBootFiles;
+    request.startAddress = settings.m_lastExecAddr;
+    request.baudRate = settings.m_lastSpeed;
+    request.comPort = settings.m_lastDevice;
+    if (options.bootFolder) {
+        request.bootFolder = NormalizeBootFolder(*options.bootFolder);
+    } else {
+        NoteProblem(settings, "PathToBootFiles", request);
+    }
+    if (!options.startAddress.empty()) {
+        auto address = ParseStartAddress(options.startAddress, AddressText::Whole);
+        if (!address) {
+            return Fail(error, "--start-address: not a hexadecimal address of at most 32 bits: " +
+                                   options.startAddress);
+        }
+        request.startAddress = *address;
+    } else {
+        NoteProblem(settings, "LastExecAddr", request);
+    }
+    if (options.baud > 0) {
+        request.baudRate = options.baud;
+    } else {
+        NoteProblem(settings, "LastSpeed", request);
+    }
+    request.projectPath = options.project;
+    request.imagePath = options.image;
+    if (options.waitTimeout > 0) {
+        request.waitLimit =
+            std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
+    }
+    return true;
+}
+
+SlotSpec PortSlot(int number, const AppSettings& settings) {
+    std::string device = DeviceForPort(number, settings.m_ports);
+    auto name = settings.m_station.slotNames.find(number);
+    auto reset = settings.m_station.resetCommands.find(number);
+    return {name != settings.m_station.slotNames.end() ? name->second : device, device, number,
+            reset != settings.m_station.resetCommands.end() ? reset->second : std::string()};
+}
+
+bool AddPortSlots(const std::string& list, const char* what, const AppSettings& settings,
+                  std::vector<SlotSpec>& slots, std::string& error) {
+    std::vector<int> numbers;
+    if (!ParsePortList(list, numbers)) {
+        return Fail(error, std::string(what) + ": " + list +
+                               " is no list of port numbers from 1 to 999 (such as 1-8,12)");
+    }
+    for (int number : numbers) {
+        slots.push_back(PortSlot(number, settings));
+    }
+    return true;
+}
+
+// Each --device, each number of each --port list; else a station's ports;
+// else the settings' port.
+bool MakeSlots(const RunOptions& options, const AppSettings& settings, RunSetup& setup,
+               std::string& error) {
+    std::vector<SlotSpec>& slots = setup.config.slots;
+    UpdateRequest& request = setup.config.request;
+    for (const std::string& device : options.devices) {
+        slots.push_back({device, device, 0, {}});
+    }
+    for (const std::string& list : options.ports) {
+        if (!AddPortSlots(list, "--port", settings, slots, error)) {
+            return false;
+        }
+    }
+    // One port named by number is the port of a single update.
+    if (options.ports.size() == 1 && options.devices.empty() && slots.size() == 1) {
+        request.comPort = slots.front().port;
+    }
+    if (slots.empty() && options.station && !settings.m_station.ports.empty() &&
+        !AddPortSlots(settings.m_station.ports, "[STATION] Ports", settings, slots, error)) {
+        return false;
+    }
+    if (slots.empty()) {
+        NoteProblem(settings, "LastDevice", request);
+        slots.push_back(PortSlot(request.comPort, settings));
+    }
+    for (const SlotSpec& slot : slots) {
+        if (slot.port > 0) {
+            NoteProblem(settings, "COM" + std::to_string(slot.port), request);
+        }
+    }
+    return true;
+}
+
+// A station's files and checks: the options', else the settings'.
+bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, StationConfig& config,
+                     std::string& error) {
+    const AppSettings::Station& keys = settings.m_station;
+    bool station = options.station;
+    config.logPath = !options.log.empty() ? options.log : station ? keys.log : "";
+    config.traceDir = !options.traceDir.empty() ? options.traceDir : station ? keys.traceDir : "";
+    config.request.expectedSeries = !options.expectSeries.empty() ? options.expectSeries
+                                    : station                     ? keys.expectSeries
+                                                                  : "";
+    if (!config.request.expectedSeries.empty() && !IsSeriesPrefix(config.request.expectedSeries)) {
+        return Fail(error, "the expected series must be 8 to 64 hexadecimal digits, not " +
+                               config.request.expectedSeries);
+    }
+    config.resetCommand = !options.resetCommand.empty() ? options.resetCommand
+                          : station                     ? keys.resetCommand
+                                                        : "";
+    double timeout = options.resetTimeout > 0 ? options.resetTimeout : keys.resetTimeout;
+    if (!(timeout > 0 && timeout <= 3600)) {
+        return Fail(error, "the reset command's time limit must be 0 to 3600 seconds");
+    }
+    config.resetTimeout = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
+    config.stationName = keys.name.empty() ? HostName() : keys.name;
+    return true;
+}
+
+}  // namespace
+
+bool IsSeriesPrefix(const std::string& text) {
+    return text.size() >= 8 && text.size() <= 64 &&
+           std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error) {
+    AppSettings settings = options.settingsPath.empty()
+                               ? AppSettings()
+                               : AppSettings(options.settingsPath, AppSettings().ProgramFolder());
+    settings.Load();
+    setup.warnings = settings.Warnings();
+    StationConfig& config = setup.config;
+    if (!MakeRequest(options, settings, config.request, error) ||
+        !TakeStationKeys(options, settings, config, error)) {
+        return kExitUsage;
+    }
+    if (options.simulate) {
+        setup.boxes = std::make_unique<EmulatedBoxes>();
+        if (!setup.boxes->Start(options.boxes, options.box, config.request.baudRate, error)) {
+            error = "cannot start the box emulator: " + error;
+            return kExitPortOpen;
+        }
+        for (const std::string& device : setup.boxes->Devices()) {
+            config.slots.push_back({device, device, 0, {}});
+        }
+    } else if (!MakeSlots(options, settings, setup, error)) {
+        return kExitUsage;
+    }
+    config.repeat = options.station;
+    config.count = options.count;
+    config.version = kVersion;
+    // With one device the update runs as it always has: the handshake, then
+    // the build. Several, or box after box, share one build made first.
+    config.shareSeries = config.slots.size() > 1 || options.station;
+    config.tracePath = options.trace;
+    if (!options.trace.empty() && config.shareSeries) {
+        error =
+            "--trace records one line: give one device, without --repeat (--trace-dir keeps "
+            "a trace for each box)";
+        return kExitUsage;
+    }
+    return kExitSuccess;
+}
+
+}  // namespace quillon

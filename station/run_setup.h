@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/box_emulator.h"
+#include "station/emulated_boxes.h"
+#include "station/station.h"
+
+namespace quillon {
+
+// What a person asks of a run, by the names quillon-cli flash and
+// quillon-station share; each face parses its own command line into it.
+struct RunOptions {
+    std::vector<std::string> devices;
+    std::vector<std::string> ports;  // numbers and lists: "3", "1-8,12"
+    int baud = 0;                    // 0: the settings'
+    std::optional<std::string> bootFolder;
+    std::string startAddress;  // hexadecimal; empty: the settings'
+    std::string settingsPath;  // empty: quillon.INI where the programs look for it
+    std::string project;
+    std::string image;
+    double waitTimeout = 0;  // seconds; 0: for ever
+    bool station = false;    // box after box on every slot, as --repeat asks
+    int count = 0;
+    std::string log;
+    std::string trace;
+    std::string traceDir;
+    std::string expectSeries;
+    std::string resetCommand;
+    double resetTimeout = 0;  // seconds; 0: the settings' (10 by default)
+    bool simulate = false;
+    int boxes = 1;
+    sim::BoxOptions box;
+};
+
+// A run made ready: the station's configuration, what the settings file
+// said beside it, and the emulated boxes it runs against, if any.
+struct RunSetup {
+    StationConfig config;
+    std::vector<std::string> warnings;
+    std::unique_ptr<EmulatedBoxes> boxes;
+};
+
+// The settings file gives the defaults and, for a station, its slots, log,
+// traces, expected series and reset command; the options override them.
+// 0, or the exit code of a run that cannot start, with error saying why in
+// words: 64 for an option or key that is wrong, 2 when the emulator gives
+// no line. A settings value that no field can hold is no error here: the
+// update refuses it, naming the key.
+int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error);
+
+// Whether text may stand for a series identity: 8 to 64 hexadecimal digits.
+bool IsSeriesPrefix(const std::string& text);
+
+}  // namespace quillon
