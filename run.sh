@@ -87,8 +87,9 @@ start_wine() {
     done
 }
 
-# GoogleTest built for Windows from Debian's sources, once; CLI11 is headers
-# only, the same on both systems.
+# GoogleTest built for Windows from Debian's sources, once; CLI11 and
+# nlohmann-json are headers only, the same on both systems. The latter's
+# CMake package finds its headers beside itself, so both are linked in.
 windows_dependencies() {
     local deps=$PWD/build-win/deps
     if [ ! -f "$deps/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -100,6 +101,9 @@ windows_dependencies() {
     fi
     mkdir -p "$deps/include"
     ln -sfn /usr/include/CLI "$deps/include/CLI"
+    ln -sfn /usr/include/nlohmann "$deps/include/nlohmann"
+    mkdir -p "$deps/share/cmake"
+    ln -sfn /usr/share/cmake/nlohmann_json "$deps/share/cmake/nlohmann_json"
 }
 
 windows() {
