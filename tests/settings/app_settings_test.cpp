@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/file.h"
+#include "platform/serial_devices.h"
 #include "tests/temp_dir.h"
 
 namespace quillon {
@@ -80,7 +81,7 @@ TEST_F(AppSettingsTest, ValuesFromTheFile) {
     EXPECT_EQ(settings.m_pathToFlashSec.size(), 300u);
     EXPECT_EQ(settings.m_ports, (PortMap{{1, "/dev/ttyUSB0"}, {3, "/dev/serial/by-id/x"}}));
     EXPECT_EQ(DeviceForPort(3, settings.m_ports), "/dev/serial/by-id/x");
-    EXPECT_EQ(DeviceForPort(2, settings.m_ports), "/dev/ttyS1");
+    EXPECT_EQ(DeviceForPort(2, settings.m_ports), DefaultPortDevice(2));
     EXPECT_EQ(DeviceForPort(0, settings.m_ports), "");
 }
 
