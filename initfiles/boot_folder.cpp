@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/utf8_path.h"
+
 namespace quillon {
 
 std::string NormalizeBootFolder(const std::string& folder) {
@@ -12,7 +14,7 @@ std::string NormalizeBootFolder(const std::string& folder) {
         return folder;
     }
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
+    if (!std::filesystem::is_directory(Utf8Path(folder), error)) {
         return folder;
     }
     return folder + "/";

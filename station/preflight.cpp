@@ -6,6 +6,7 @@
 
 #include "initfiles/init_file_builder.h"
 #include "platform/file.h"
+#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -18,13 +19,13 @@ constexpr std::size_t kShortIdentity = 12;
 
 std::optional<Refusal> FolderProblem(const std::string& folder) {
     std::error_code error;
-    if (folder.empty() || std::filesystem::is_directory(folder, error)) {
+    if (folder.empty() || std::filesystem::is_directory(Utf8Path(folder), error)) {
         return std::nullopt;
     }
     std::string why = error && error != std::errc::no_such_file_or_directory
                           ? ": " + error.message()
-                      : std::filesystem::exists(folder, error) ? " is not a folder"
-                                                               : " does not exist";
+                      : std::filesystem::exists(Utf8Path(folder), error) ? " is not a folder"
+                                                                         : " does not exist";
     return Refusal{UpdateOutcome::BadInput, kInvalidBus, "boot folder " + folder + why};
 }
 
