@@ -21,4 +21,9 @@ int ProcessId();
 // The machine's name on the network, as a station's records name it.
 std::string HostName();
 
+// Puts main's arguments in UTF-8, as all our text is. Windows hands them
+// over in the ANSI code page, which cannot hold every letter before
+// Windows 10 1903; elsewhere they are left as they are.
+void UseUtf8Arguments(int& argc, char**& argv);
+
 }  // namespace quillon

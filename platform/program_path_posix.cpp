@@ -51,3 +51,10 @@ std::string HostName() {
 }
 
 }  // namespace quillon
+
+namespace quillon {
+
+// The arguments are the bytes given, and the system takes names as bytes.
+void UseUtf8Arguments(int&, char**&) {}
+
+}  // namespace quillon
