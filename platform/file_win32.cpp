@@ -12,6 +12,7 @@ namespace {
 using detail::ErrnoFromWin32;
 using detail::HandleToInt;
 using detail::IntToHandle;
+using detail::WidePath;
 
 // Others may read, replace or remove a file we have open, as on POSIX.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -19,7 +20,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr std::size_t kLargestTransfer = 1u << 30;
 
 bool IsDirectory(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -32,14 +33,16 @@ int OpenErrorOf(DWORD error, const std::string& path) {
 }
 
 HANDLE CreateOrOpen(const std::string& path, DWORD access, DWORD disposition) {
-    return ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
+    return ::CreateFileW(WidePath(path).c_str(), access, kShareAll, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Whatever has the name goes first (a link itself, never its target).
 HANDLE OpenFresh(const std::string& path) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        if (!::DeleteFileA(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD removal = detail::RemoveFileNamed(path);
+        if (removal != 0 && removal != ERROR_FILE_NOT_FOUND) {
+            ::SetLastError(removal);
             return INVALID_HANDLE_VALUE;
         }
         HANDLE handle = CreateOrOpen(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
@@ -53,8 +56,8 @@ HANDLE OpenFresh(const std::string& path) {
 HANDLE OpenByMode(const std::string& path, File::Mode mode) {
     switch (mode) {
         case File::Mode::ReadExisting:
-            return ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            return ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         case File::Mode::CreateFresh:
         case File::Mode::CreateFreshShared:
             return OpenFresh(path);
@@ -206,7 +209,7 @@ bool File::IsStillAt(const std::string& path) const {
     if (m_fd < 0) {
         return false;
     }
-    HANDLE named = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+    HANDLE named = ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (named == INVALID_HANDLE_VALUE) {
         return false;
@@ -274,8 +277,9 @@ int File::FolderWriteError(const std::string& folder) {
         probe += '\\';
     }
     probe += ".quillon-probe-" + std::to_string(::GetCurrentProcessId());
-    HANDLE handle = ::CreateFileA(probe.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE handle =
+        ::CreateFileW(WidePath(probe).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = ::GetLastError();
         return error == ERROR_FILE_EXISTS ? 0 : ErrnoFromWin32(error);
@@ -285,7 +289,7 @@ int File::FolderWriteError(const std::string& folder) {
 }
 
 int File::FreshNameError(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return 0;
     }
@@ -296,15 +300,14 @@ int File::FreshNameError(const std::string& path) {
 
 // rename() of the C library refuses to replace an existing file here.
 void File::Replace(const std::string& from, const std::string& to) {
-    if (!::MoveFileExA(from.c_str(), to.c_str(),
+    if (!::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw FileError(to, ErrnoFromWin32(::GetLastError()), "cannot replace");
     }
 }
 
 void File::Remove(const std::string& path) {
-    if (!::DeleteFileA(path.c_str())) {
-        DWORD error = ::GetLastError();
+    if (DWORD error = detail::RemoveFileNamed(path); error != 0) {
         throw FileError(
             path,
             error == ERROR_ACCESS_DENIED && IsDirectory(path) ? EISDIR : ErrnoFromWin32(error),

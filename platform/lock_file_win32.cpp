@@ -71,10 +71,10 @@ LockFile::~LockFile() {
 LockFile::Take LockFile::TryTake(const std::string& path) {
     Release();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE file = ::CreateFileW(
+            detail::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             DWORD error = ::GetLastError();
             m_error = ErrnoFromWin32(error);
@@ -128,19 +128,18 @@ bool LockFile::SetContent(const std::string& content) {
            put == content.size();
 }
 
-// Marked for deletion while still locked, so that no one can take the old
+// Marked for removal while still locked, so that no one can take the old
 // file and hold a lock that a newcomer's new file would not see.
 void LockFile::Release() {
     if (m_fd < 0) {
         return;
     }
     HANDLE file = IntToHandle(m_fd);
-    FILE_DISPOSITION_INFO dispose{};
-    dispose.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) {
-        ::DeleteFileA(m_path.c_str());
-    }
+    DWORD removal = detail::RemoveOpenFile(file);
     ::CloseHandle(file);
+    if (removal != 0) {
+        detail::RemoveFileNamed(m_path);
+    }
     m_fd = -1;
 }
 

@@ -1,8 +1,110 @@
 #include "platform/support_win32.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <string_view>
 
 namespace quillon::detail {
+
+namespace {
+
+// The plain form of a path ends at MAX_PATH; a folder's at 12 less, room
+// for a file name of 8.3 letters.
+constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
+// About a second in all, for a scanner to let go of a file it has mapped.
+constexpr int kRemoveAttempts = 50;
+constexpr DWORD kRemovePauseMs = 20;
+
+// FileDispositionInfoEx and its flags: mingw-w64's headers hide them
+// behind a version test that no version passes.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+struct DispositionEx {
+    DWORD flags;
+};
+
+template <typename Attempt>
+DWORD Retried(Attempt attempt) {
+    DWORD error = attempt();
+    for (int done = 1; done < kRemoveAttempts &&
+                       (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION);
+         ++done) {
+        ::Sleep(kRemovePauseMs);
+        error = attempt();
+    }
+    return error;
+}
+
+// POSIX semantics free the name when the handle closes, however long others
+// keep the file open; file systems without them (FAT, some shares) and
+// Windows before 10 1709 take the classic mark, and free the name only
+// once the last handle has closed.
+DWORD MarkForRemoval(HANDLE file) {
+    DispositionEx posix{kDispositionDelete | kDispositionPosixSemantics};
+    if (::SetFileInformationByHandle(file, kDispositionInfoEx, &posix, sizeof posix)) {
+        return 0;
+    }
+    FILE_DISPOSITION_INFO classic{TRUE};
+    if (::SetFileInformationByHandle(file, FileDispositionInfo, &classic, sizeof classic)) {
+        return 0;
+    }
+    return ::GetLastError();
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* start) {
+    return text.rfind(start, 0) == 0;
+}
+
+}  // namespace
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty() || utf8.size() > INT_MAX) {
+        return {};
+    }
+    int size = static_cast<int>(utf8.size());
+    int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide, std::size_t length) {
+    if (length == 0 || length > INT_MAX) {
+        return {};
+    }
+    int size = static_cast<int>(length);
+    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, size, utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
+}
+
+// GetFullPathNameW does what the prefix no longer lets the system do:
+// turns / into \, takes out . and .., and puts the current folder before
+// a relative path.
+std::wstring WidePath(const std::string& utf8) {
+    std::wstring wide = Wide(utf8);
+    if (wide.size() < kLongestPlainPath || StartsWith(wide, L"\\\\?\\") ||
+        StartsWith(wide, L"\\\\.\\")) {
+        return wide;
+    }
+    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return wide;
+    }
+    std::wstring full(size, L'\0');
+    DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return wide;
+    }
+    full.resize(length);
+    if (StartsWith(full, L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);  // a share: \\server\share
+    }
+    return L"\\\\?\\" + full;
+}
 
 int ErrnoFromWin32(DWORD error) {
     switch (error) {
@@ -71,18 +173,20 @@ int ErrnoFromWin32(DWORD error) {
     }
 }
 
+// In the user's language, as the system gives it: Wide keeps it whole.
 std::string Win32Message(DWORD error) {
-    char* text = nullptr;
-    DWORD length = ::FormatMessageA(
+    wchar_t* text = nullptr;
+    DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
     ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == ' ' || message.back() == '.')) {
+    // U+3002 is the full stop of Chinese and Japanese.
+    while (!message.empty() &&
+           std::wstring_view(L"\r\n .\u3002").find(message.back()) != std::wstring_view::npos) {
         message.pop_back();
     }
-    return message.empty() ? "system error " + std::to_string(error) : message;
+    return message.empty() ? "system error " + std::to_string(error) : Utf8(message);
 }
 
 bool IsNameSurrogate(HANDLE file) {
@@ -90,6 +194,31 @@ bool IsNameSurrogate(HANDLE file) {
     return ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
            IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+DWORD RemoveOpenFile(HANDLE file) {
+    return Retried([file] { return MarkForRemoval(file); });
+}
+
+// A folder is refused at once, as the POSIX body refuses it.
+DWORD RemoveFileNamed(const std::string& path) {
+    std::wstring wide = WidePath(path);
+    DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return Retried([&wide] {
+        HANDLE file = ::CreateFileW(wide.c_str(), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return ::GetLastError();
+        }
+        DWORD error = MarkForRemoval(file);
+        ::CloseHandle(file);
+        return error;
+    });
 }
 
 }  // namespace quillon::detail

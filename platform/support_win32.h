@@ -1,10 +1,12 @@
 #pragma once
 
 // What the Win32 bodies share: handles kept in the portable classes' int
-// members, and the system's errors in the terms the POSIX bodies use.
+// members, the system's errors in the terms the POSIX bodies use, and our
+// UTF-8 text in the system's UTF-16.
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 namespace quillon::detail {
@@ -20,15 +22,37 @@ inline HANDLE IntToHandle(int value) {
     return value < 0 ? INVALID_HANDLE_VALUE : LongToHandle(value);
 }
 
+// Our text is UTF-8 on every system; the W calls take UTF-16. What is not
+// UTF-8 becomes U+FFFD, so a name that is not UTF-8 names nothing.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const wchar_t* wide, std::size_t length);
+inline std::string Utf8(const std::wstring& wide) {
+    return Utf8(wide.data(), wide.size());
+}
+
+// A path for the W calls. One too long for the plain form is made whole
+// and given the \\?\ prefix, which every Windows takes, whatever the
+// long-path setting of the machine.
+std::wstring WidePath(const std::string& utf8);
+
 // The errno value that the POSIX body reports for the same failure, so
 // that a message reads the same on both systems.
 int ErrnoFromWin32(DWORD error);
 
-// The system's own words for an error, without the closing period.
+// The system's own words for an error, in UTF-8, without the closing period.
 std::string Win32Message(DWORD error);
 
 // Whether the path names a symbolic link or a junction, which a file we
 // create is never written through.
 bool IsNameSurrogate(HANDLE file);
+
+// Removes the file that handle (opened with DELETE access) has open, its
+// name freed at once where the system can (POSIX semantics, Windows 10
+// 1709 and later). A file an antivirus scanner has mapped cannot be
+// removed for a moment: that is tried again for about a second. 0 or the
+// system's error.
+DWORD RemoveOpenFile(HANDLE file);
+// The same by name; a link itself is removed, never its target.
+DWORD RemoveFileNamed(const std::string& path);
 
 }  // namespace quillon::detail
