@@ -39,10 +39,22 @@ long PseudoTerminal::Write(const void*, std::size_t) {
 void PseudoTerminal::WaitWritable(std::chrono::milliseconds) {}
 
 // The timer resolution is the process's, not the thread's: about 15.6 ms
-// unless asked for 1 ms, which lasts until the process ends.
+// unless asked for 1 ms, which lasts until the process ends. winmm is
+// loaded only here, for the box emulator: it brings user32 along, after
+// which a console program no longer hears of logging off or shutting down.
 void UsePreciseTimersOnThisThread() {
     static std::once_flag asked;
-    std::call_once(asked, [] { ::timeBeginPeriod(1); });
+    std::call_once(asked, [] {
+        HMODULE winmm = ::LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (winmm == nullptr) {
+            return;
+        }
+        auto begin = reinterpret_cast<UINT(WINAPI*)(UINT)>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(winmm, "timeBeginPeriod")));
+        if (begin != nullptr) {
+            begin(1);
+        }
+    });
 }
 
 }  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <mutex>
 
 #include "platform/device_users.h"
 #include "platform/support_win32.h"
@@ -18,11 +20,23 @@ using detail::Win32Message;
 // Waits are made of slices this long, each ending with a look at the input
 // count: waiting for the driver's receive event is not to be relied on (Wine
 // reports it at once and empty), and no overlapped read that could wait
-// instead ends early there. A slice is also the longest that one write
-// blocks, so that a stop request ends it soon.
+// instead ends early there.
 constexpr DWORD kSliceMs = 1;
-constexpr DWORD kWriteSliceMs = 20;
-constexpr DWORD kLargestWrite = 64 * 1024;
+// A write hands the driver no more than the line carries in this time, so
+// that a stop request is looked at that often even where a write cannot be
+// cancelled.
+constexpr DWORD kWriteSliceMs = 50;
+// What a write may take beyond twice its line time (the adapter's own
+// buffer still sending the slice before): one that takes longer has
+// stalled, and is then one that a driver may fail with a time-out.
+constexpr DWORD kWriteMarginMs = 250;
+constexpr DWORD kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// ClearCommError failing this many times in a row: the port is gone, as
+// after a failed read.
+constexpr int kStatusFailuresGone = 3;
+// High-resolution waitable timers (Windows 10 1803 and later) end a wait
+// of 1 ms after 1 ms, not at the next 15.6 ms tick; not in mingw-w64's headers.
+constexpr DWORD kHighResolutionTimer = 0x00000002;
 
 // The device a port goes by: COM10 and above open only as \\.\COM10.
 std::string DeviceName(const std::string& device) {
@@ -34,39 +48,114 @@ std::string DeviceName(const std::string& device) {
     return bareCom ? "\\\\.\\" + device : device;
 }
 
-constexpr DWORD kErrorNoSuchDevice = 433;  // not named in mingw-w64's headers
+DWORD LineMs(std::size_t bytes, DWORD baud) {
+    return static_cast<DWORD>((bytes * kBitsPerByte * 1000 + baud - 1) / baud);
+}
 
-// Errors after which the line is gone for good: an unplugged adapter, or a
-// pty whose other end closed under Wine.
-bool MeansGone(DWORD error) {
-    switch (error) {
-        case ERROR_INVALID_HANDLE:
-        case ERROR_ACCESS_DENIED:
-        case ERROR_NOT_READY:
-        case ERROR_BAD_COMMAND:
-        case ERROR_GEN_FAILURE:
-        case kErrorNoSuchDevice:
-        case ERROR_OPERATION_ABORTED:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_DEVICE_REMOVED:
-            return true;
-        default:
-            return false;
+// As many bytes as the line carries in a write slice, at least one.
+std::size_t WriteSlice(DWORD baud) {
+    return std::max<std::size_t>(
+        1, static_cast<std::size_t>(baud) * kWriteSliceMs / (1000 * kBitsPerByte));
+}
+
+// A driver that gives up on a write reports one of these, some after
+// sending part of it: a time-out, not a lost line.
+bool IsWriteTimeout(DWORD error) {
+    return error == ERROR_SEM_TIMEOUT || error == ERROR_COUNTER_TIMEOUT;
+}
+
+HANDLE MakeWaitTimer() {
+    HANDLE timer =
+        ::CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+    return timer != nullptr ? timer
+                            : ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+}
+
+// Until the timer runs out or a stop request sets the wake event.
+void Pause(HANDLE timer, HANDLE wake, DWORD ms) {
+    LARGE_INTEGER due{};
+    due.QuadPart = -static_cast<LONGLONG>(ms) * 10'000;  // relative, in 100 ns
+    if (timer != nullptr && ::SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+        HANDLE both[2] = {timer, wake};
+        ::WaitForMultipleObjects(wake != INVALID_HANDLE_VALUE ? 2 : 1, both, FALSE, INFINITE);
+    } else if (wake != INVALID_HANDLE_VALUE) {
+        ::WaitForSingleObject(wake, ms);
+    } else {
+        ::Sleep(ms);
     }
 }
 
+// The thread inside a call on a line that may block for long (opening a
+// Bluetooth port takes tens of seconds; a write), by the line's wake event,
+// so that a stop request cancels that call.
+std::mutex g_blockingMutex;
+std::map<int, HANDLE> g_blocking;
+
+class BlockingCall {
+public:
+    explicit BlockingCall(int wake) : m_wake(wake) {
+        HANDLE thread = nullptr;
+        if (m_wake < 0 ||
+            !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                               &thread, THREAD_TERMINATE, FALSE, 0)) {
+            m_wake = -1;
+            return;
+        }
+        std::lock_guard lock(g_blockingMutex);
+        g_blocking[m_wake] = thread;
+    }
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+    ~BlockingCall() {
+        if (m_wake < 0) {
+            return;
+        }
+        std::lock_guard lock(g_blockingMutex);
+        auto found = g_blocking.find(m_wake);
+        ::CloseHandle(found->second);
+        g_blocking.erase(found);
+    }
+
+    // A stop that comes between the caller's last look and the start of the
+    // call cancels nothing: a write then ends at its time-out, an open when
+    // the driver lets it.
+    static void Cancel(int wake) noexcept {
+        std::lock_guard lock(g_blockingMutex);
+        if (auto found = g_blocking.find(wake); found != g_blocking.end()) {
+            ::CancelSynchronousIo(found->second);
+        }
+    }
+
+private:
+    int m_wake;
+};
+
 }  // namespace
 
+// What an open line keeps: the state to restore, and its own means of waiting.
 struct SerialLine::Saved {
     DCB state{};
     COMMTIMEOUTS timeouts{};
+    HANDLE timer = MakeWaitTimer();
+    std::size_t writeSlice = 1;
+    int statusFailures = 0;
+
+    Saved() = default;
+    Saved(const Saved&) = delete;
+    Saved& operator=(const Saved&) = delete;
+    ~Saved() {
+        if (timer != nullptr) {
+            ::CloseHandle(timer);
+        }
+    }
 };
 
 void SerialLine::Waker::operator()() const noexcept {
     ::SetEvent(IntToHandle(fd));
+    BlockingCall::Cancel(fd);
 }
 
-SerialLine::SerialLine() : m_wakeFd(HandleToInt(::CreateEventA(nullptr, TRUE, FALSE, nullptr))) {}
+SerialLine::SerialLine() : m_wakeFd(HandleToInt(::CreateEventW(nullptr, TRUE, FALSE, nullptr))) {}
 
 SerialLine::~SerialLine() {
     Close();
@@ -95,10 +184,19 @@ bool SerialLine::Open(const std::string& device, int baud) {
     if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
         return Fail(problem);
     }
-    HANDLE handle = ::CreateFileA(DeviceName(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_OPERATION_ABORTED;
+    {
+        BlockingCall call(m_wakeFd);
+        if (!Stopped()) {
+            handle =
+                ::CreateFileW(detail::Wide(DeviceName(device)).c_str(),
+                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            error = ::GetLastError();
+        }
+    }
     if (handle == INVALID_HANDLE_VALUE) {
-        return Fail(Win32Message(::GetLastError()));
+        return Fail(Win32Message(error));
     }
     m_fd = HandleToInt(handle);
     auto saved = std::make_unique<Saved>();
@@ -108,33 +206,43 @@ bool SerialLine::Open(const std::string& device, int baud) {
     }
     m_saved = std::move(saved);
     m_baud = baud;
-    // Slices of 1 ms instead of the default 15.6 ms, while a port is open.
-    ::timeBeginPeriod(1);
-    Configure();
-    return true;
+    return Configure();
 }
 
-// The driver's refusals are ignored, as on POSIX: Wine's pty has no modem
-// lines and still carries bytes.
+// Every refusal counts: a driver that refuses the state as a whole would
+// leave the last program's settings, whose XON/XOFF swallow the box's
+// replies, and one that runs the line at another rate garbles every byte.
+// A port that does not open as asked is left as it was found.
 bool SerialLine::Configure() {
     HANDLE handle = IntToHandle(m_fd);
-    DCB state{};
-    state.DCBlength = sizeof(DCB);
-    state.BaudRate = static_cast<DWORD>(m_baud);
-    state.fBinary = 1;
-    state.fDtrControl = DTR_CONTROL_ENABLE;
-    state.fRtsControl = RTS_CONTROL_ENABLE;
-    state.ByteSize = 8;
-    state.Parity = NOPARITY;
-    state.StopBits = ONESTOPBIT;
-    ::SetCommState(handle, &state);
-    // A read returns at once with what has come; a write blocks one slice at most.
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kWriteSliceMs};
-    ::SetCommTimeouts(handle, &timeouts);
+    auto rate = static_cast<DWORD>(m_baud);
+    auto restored = [this, handle](const std::string& reason) {
+        ::SetCommState(handle, &m_saved->state);
+        ::SetCommTimeouts(handle, &m_saved->timeouts);
+        return Fail(reason);
+    };
+    DCB wanted = detail::LineState(m_saved->state, rate);
+    if (!::SetCommState(handle, &wanted)) {
+        return restored("the driver refuses " + std::to_string(m_baud) +
+                        " baud 8N1 without flow control: " + Win32Message(::GetLastError()));
+    }
+    m_saved->writeSlice = WriteSlice(rate);
+    // A read returns at once with what has come; a write of a slice is
+    // given twice its line time and a margin.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0,
+                          2 * LineMs(m_saved->writeSlice, rate) + kWriteMarginMs};
+    if (!::SetCommTimeouts(handle, &timeouts)) {
+        return restored("the driver refuses the time-outs: " + Win32Message(::GetLastError()));
+    }
     DCB actual{};
     actual.DCBlength = sizeof(DCB);
-    if (::GetCommState(handle, &actual) && actual.BaudRate > 0) {
-        m_baud = static_cast<int>(actual.BaudRate);
+    if (!::GetCommState(handle, &actual)) {
+        return restored("the driver does not report the line settings: " +
+                        Win32Message(::GetLastError()));
+    }
+    if (actual.BaudRate != rate) {
+        return restored("the driver runs the line at " + std::to_string(actual.BaudRate) +
+                        " baud, not at " + std::to_string(m_baud));
     }
     return true;
 }
@@ -149,13 +257,15 @@ void SerialLine::Close() {
         ::SetCommTimeouts(handle, &m_saved->timeouts);
     }
     ::CloseHandle(handle);
-    ::timeEndPeriod(1);
     m_fd = -1;
     m_saved.reset();
 }
 
+// Drivers report an unplugged adapter with many codes (some with "invalid
+// parameter" or "file not found"): after any failed read or write the line
+// is gone. Only a call that a stop request cancelled says nothing of it.
 void SerialLine::NoteError(int error) {
-    if (MeansGone(static_cast<DWORD>(error))) {
+    if (!(Stopped() && static_cast<DWORD>(error) == ERROR_OPERATION_ABORTED)) {
         m_gone = true;
     }
 }
@@ -173,19 +283,33 @@ std::size_t SerialLine::Read(void* buffer, std::size_t count) {
     return got;
 }
 
+// What a failed write reports as written did go out: it is counted, so that
+// the rest follows it and nothing is sent twice.
 std::size_t SerialLine::Write(const void* buffer, std::size_t count,
                               std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;
-    while (m_fd >= 0 && !m_gone && done < count && !Stopped()) {
+    while (m_fd >= 0 && !m_gone && done < count) {
         DWORD put = 0;
-        DWORD give = static_cast<DWORD>(std::min<std::size_t>(count - done, kLargestWrite));
-        if (!::WriteFile(IntToHandle(m_fd), bytes + done, give, &put, nullptr)) {
-            NoteError(static_cast<int>(::GetLastError()));
-            break;
+        DWORD give = static_cast<DWORD>(std::min(count - done, m_saved->writeSlice));
+        DWORD error = ERROR_OPERATION_ABORTED;
+        {
+            BlockingCall call(m_wakeFd);
+            if (Stopped()) {
+                break;
+            }
+            if (::WriteFile(IntToHandle(m_fd), bytes + done, give, &put, nullptr)) {
+                error = 0;
+            } else {
+                error = ::GetLastError();
+            }
         }
         done += put;
+        if (error != 0 && !IsWriteTimeout(error)) {
+            NoteError(static_cast<int>(error));
+            break;
+        }
         if (done < count && Clock::now() >= deadline) {
             break;
         }
@@ -198,7 +322,6 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
         return Wait::Gone;
     }
     auto deadline = Clock::now() + timeout;
-    HANDLE wake = IntToHandle(m_wakeFd);
     for (;;) {
         if (Stopped()) {
             return Wait::Stopped;
@@ -206,23 +329,22 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
         DWORD errors = 0;
         COMSTAT status{};
         if (!::ClearCommError(IntToHandle(m_fd), &errors, &status)) {
-            NoteError(static_cast<int>(::GetLastError()));
-            if (m_gone) {
+            if (++m_saved->statusFailures >= kStatusFailuresGone) {
+                m_gone = true;
                 return Wait::Gone;
             }
-        } else if (status.cbInQue > 0) {
-            return Wait::Readable;
+        } else {
+            m_saved->statusFailures = 0;
+            if (status.cbInQue > 0) {
+                return Wait::Readable;
+            }
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return Wait::TimedOut;
         }
-        DWORD slice = std::min<DWORD>(kSliceMs, static_cast<DWORD>(left.count()));
-        if (m_wakeFd >= 0) {
-            ::WaitForSingleObject(wake, slice);
-        } else {
-            ::Sleep(slice);
-        }
+        Pause(m_saved->timer, IntToHandle(m_wakeFd),
+              std::min<DWORD>(kSliceMs, static_cast<DWORD>(left.count())));
     }
 }
 

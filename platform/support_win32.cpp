@@ -221,4 +221,32 @@ DWORD RemoveFileNamed(const std::string& path) {
     });
 }
 
+// XON and XOFF are the usual DC1 and DC3: the driver checks them even with
+// software flow control off, and some refuse the whole state when the two
+// are equal. The limits for flow control stay the driver's own.
+DCB LineState(const DCB& current, DWORD baud) {
+    DCB state = current;
+    state.DCBlength = sizeof(DCB);
+    state.BaudRate = baud;
+    state.fBinary = 1;
+    state.fParity = 0;
+    state.fOutxCtsFlow = 0;
+    state.fOutxDsrFlow = 0;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    state.fDsrSensitivity = 0;
+    state.fTXContinueOnXoff = 0;
+    state.fOutX = 0;
+    state.fInX = 0;
+    state.fErrorChar = 0;
+    state.fNull = 0;
+    state.fRtsControl = RTS_CONTROL_ENABLE;
+    state.fAbortOnError = 0;
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.XonChar = 0x11;
+    state.XoffChar = 0x13;
+    return state;
+}
+
 }  // namespace quillon::detail

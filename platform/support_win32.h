@@ -55,4 +55,10 @@ DWORD RemoveOpenFile(HANDLE file);
 // The same by name; a link itself is removed, never its target.
 DWORD RemoveFileNamed(const std::string& path);
 
+// The line state a port is opened with: the state the driver has, with
+// what the protocol needs put over it (the rate, 8N1, binary, DTR and RTS
+// on, no flow control of any kind, no abort on errors, distinct XON and
+// XOFF characters, which drivers require even unused).
+DCB LineState(const DCB& current, DWORD baud);
+
 }  // namespace quillon::detail
