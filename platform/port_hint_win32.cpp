@@ -1,6 +1,5 @@
 #include "platform/port_hint.h"
 
-#include "platform/serial_devices.h"
 #include "platform/support_win32.h"
 
 namespace quillon {
@@ -21,10 +20,12 @@ std::string PortName(const std::string& device) {
     return device.compare(0, 4, "\\\\.\\") == 0 ? device.substr(4) : device;
 }
 
+// From the device map alone, with the drivers' names: Device Manager's
+// would load SetupAPI, and with it user32, into a station that goes on.
 std::string MissingHint(const std::string& device) {
     std::string found;
-    for (const auto& [path, info] : FindSerialDevices()) {
-        found += "\n  " + PortName(path) + (info.usb.empty() ? "" : "  " + info.usb);
+    for (const auto& [path, driver] : detail::SerialCommPorts()) {
+        found += "\n  " + PortName(path) + "  " + driver;
     }
     if (found.empty()) {
         return "hint: " + PortName(device) + " does not exist, and no serial port is present";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cwchar>
 #include <string_view>
 
 namespace quillon::detail {
@@ -247,6 +248,37 @@ DCB LineState(const DCB& current, DWORD baud) {
     state.XonChar = 0x11;
     state.XoffChar = 0x13;
     return state;
+}
+
+std::map<std::string, std::string> SerialCommPorts() {
+    std::map<std::string, std::string> ports;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS) {
+        return ports;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        wchar_t data[256];
+        DWORD nameSize = ARRAYSIZE(name);
+        DWORD dataSize = sizeof data - sizeof(wchar_t);
+        DWORD type = 0;
+        LONG result = ::RegEnumValueW(key, index, name, &nameSize, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS || type != REG_SZ) {
+            continue;
+        }
+        std::wstring port(data, dataSize / sizeof(wchar_t));
+        port.resize(std::wcslen(port.c_str()));  // the stored end, if any
+        if (!port.empty()) {
+            ports["\\\\.\\" + Utf8(port)] = Utf8(name, nameSize);
+        }
+    }
+    ::RegCloseKey(key);
+    return ports;
 }
 
 }  // namespace quillon::detail

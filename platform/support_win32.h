@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 namespace quillon::detail {
@@ -60,5 +61,9 @@ DWORD RemoveFileNamed(const std::string& path);
 // on, no flow control of any kind, no abort on errors, distinct XON and
 // XOFF characters, which drivers require even unused).
 DCB LineState(const DCB& current, DWORD baud);
+
+// The serial ports that drivers have made, by the device name we open
+// (\\.\COM5), with the driver's name for each (\Device\VCP0).
+std::map<std::string, std::string> SerialCommPorts();
 
 }  // namespace quillon::detail
