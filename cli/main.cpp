@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "platform/interrupts.h"
+#include "platform/program_path.h"
 #include "quillon/version.h"
 #include "station/exit_codes.h"
 
@@ -64,6 +65,8 @@ bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Windows gives them in its ANSI code page, which may not hold a folder's name.
+    quillon::UseUtf8Arguments(argc, argv);
     // A packet file past a file size limit, or output to a reader that has
     // gone, would kill the tool half way and leave the series on disk; so the
     // write fails instead (EFBIG, EPIPE) and the failure is handled.
