@@ -11,8 +11,9 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev
           help2man dpkg-dev libssl-dev nlohmann-json3-dev)
-# The cross compiler and Wine, for ./run.sh windows only.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+# The cross compiler and Wine, for ./run.sh windows only; the locales'
+# sources, from which its tests make the Russian and Japanese locales.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 locales)
 # QUILLON_BUILD_DIR, QUILLON_CMAKE_ARGS and QUILLON_CTEST_ARGS let CI's
 # sanitizer runs use their own build folders, options and test selection.
 BUILD_DIR=${QUILLON_BUILD_DIR:-build}
@@ -104,6 +105,14 @@ windows_dependencies() {
     ln -sfn /usr/include/nlohmann "$deps/include/nlohmann"
     mkdir -p "$deps/share/cmake"
     ln -sfn /usr/share/cmake/nlohmann_json "$deps/share/cmake/nlohmann_json"
+    # Wine takes its ANSI code page from the locale (1251, 932): compiled
+    # here, once, not into the system's own locales.
+    local name
+    mkdir -p build-win/locale
+    for name in ru_RU ja_JP; do
+        [ -d "build-win/locale/$name.UTF-8" ] ||
+            localedef -i "$name" -f UTF-8 "build-win/locale/$name.UTF-8"
+    done
 }
 
 windows() {
@@ -125,7 +134,8 @@ windows() {
         >/dev/null
     cmake --build build-win -j2
     ctest --test-dir build-win --output-on-failure -j2
-    tests/windows/update_under_wine.sh build-win/bin/quillon-cli.exe "$BUILD_DIR/bin/quillon-cli"
+    tests/windows/update_under_wine.sh build-win/bin/quillon-cli.exe "$BUILD_DIR/bin/quillon-cli" \
+        build-win/locale
 }
 
 case "${1:-}" in

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# A whole update by the Windows build under Wine, against the Linux box
+# Whole updates by the Windows build under Wine, against the Linux box
 # emulator on a pseudo-terminal that the prefix knows as COM5: a success and
 # two faults, each checked for its exit code, its last line and the packet
-# files it must not leave.
-#   tests/windows/update_under_wine.sh WINDOWS_QUILLON_CLI LINUX_QUILLON_CLI
-# WINEPREFIX names a prefix of our own, whose wineserver is running.
+# files it must not leave; boot folders of non-ASCII names under Russian and
+# Japanese code pages, from the command line and from a settings file, which
+# must send the very series that the Linux build makes; a missing port,
+# whose reason must come in the system's words, in UTF-8; and the Win32
+# unit tests (platform_tests.exe, beside the tool) under those code pages.
+#   tests/windows/update_under_wine.sh WINDOWS_QUILLON_CLI LINUX_QUILLON_CLI [LOCALE_FOLDER]
+# WINEPREFIX names a prefix of our own, whose wineserver is running. Wine
+# takes the code page from the locale: LOCALE_FOLDER holds ru_RU.UTF-8 and
+# ja_JP.UTF-8 (localedef's output), else those cases are skipped.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 WIN_CLI=$1
 BOX_CLI=$2
+LOCALES=${3:-}
 : "${WINEPREFIX:?WINEPREFIX must name the prefix to use}"
 PORT=5
 LINK=$WINEPREFIX/dosdevices/com$PORT
@@ -37,24 +44,46 @@ fail() {
     failures=$((failures + 1))
 }
 
+# Wine in the case's locale: its ANSI code page follows the language (1251, 932).
+wine_in_locale() {
+    local locale=()
+    [ -n "${LOCALE:-}" ] && locale=(LOCPATH="$LOCALES" LC_ALL="$LOCALE")
+    timeout 60 env "${locale[@]}" wine "$@"
+}
+
+valid_utf8() {
+    iconv -f UTF-8 -t UTF-8 "$1" >/dev/null 2>&1
+}
+
 # run_case NAME EXIT_CODE LAST_LINE BOX_SUMMARY_PART [box fault options...]
+# BOOT names the boot folder (default "boot"), LOCALE the locale Wine runs
+# in, and VIA=settings gives the folder in a UTF-8 settings file instead of
+# on the command line.
 run_case() {
     CASE=$1
     local want_code=$2 want_last=$3 want_box=$4
     shift 4
     local dir=$WORK/$CASE
-    mkdir -p "$dir"
-    cp -r examples/boot "$dir/boot"
+    local boot=$dir/${BOOT:-boot}
+    mkdir -p "$dir/dump"
+    cp -r examples/boot "$boot"
+    local folder=(--boot-folder "$(windows_path "$boot")")
+    if [ "${VIA:-}" = settings ]; then
+        # As Notepad saves UTF-8: with a byte-order mark, lines ending in CR LF.
+        printf '\xEF\xBB\xBF[BOOT]\r\nPathToBootFiles=%s\r\n' "$(windows_path "$boot")" \
+            >"$dir/quillon.INI"
+        folder=()
+    fi
     rm -f "$LINK"
-    "$BOX_CLI" box --link "$LINK" "$@" >"$dir/box.out" 2>&1 &
+    "$BOX_CLI" box --link "$LINK" --dump "$dir/dump" "$@" >"$dir/box.out" 2>&1 &
     BOX_PID=$!
     for _ in $(seq 100); do
         [ -L "$LINK" ] && break
         sleep 0.05
     done
-    # No settings file: port 5 is \\.\COM5, whatever the build folder holds.
-    timeout 60 wine "$WIN_CLI" flash --port "$PORT" --boot-folder "$(windows_path "$dir/boot")" \
-        --settings "$(windows_path "$dir/none.INI")" --progress plain --wait-timeout 20 \
+    # No settings file unless asked: port 5 is \\.\COM5, whatever the build folder holds.
+    wine_in_locale "$WIN_CLI" flash --port "$PORT" "${folder[@]}" \
+        --settings "$(windows_path "$dir/quillon.INI")" --progress plain --wait-timeout 20 \
         >"$dir/out" 2>"$dir/err"
     local code=$?
     stop_box
@@ -63,21 +92,94 @@ run_case() {
     [ "$code" -eq "$want_code" ] || fail "exit code $code, not $want_code"
     [ "$last" = "$want_last" ] || fail "last line '$last', not '$want_last'"
     grep -q -- "$want_box" "$dir/box.out" || fail "the box did not report '$want_box'"
-    if ls "$dir/boot" | grep -Eq '^[0-9]{4,}$|^\.quillon\.lock$'; then
-        fail "left behind: $(ls -A "$dir/boot" | grep -E '^[0-9]{4,}$|^\.quillon\.lock$' | xargs)"
+    valid_utf8 "$dir/out" && valid_utf8 "$dir/err" || fail "printed text that is not UTF-8"
+    if ls "$boot" | grep -Eq '^[0-9]{4,}$|^\.quillon\.lock$'; then
+        fail "left behind: $(ls -A "$boot" | grep -E '^[0-9]{4,}$|^\.quillon\.lock$' | xargs)"
     fi
+    report "$dir" "$code" "$last"
+}
+
+report() {
+    local dir=$1 code=$2 last=$3
     if [ "$failures" -gt 0 ]; then
         echo "--- $CASE: quillon-cli.exe's output"
         cat "$dir/out" "$dir/err"
-        echo "--- the box"
-        cat "$dir/box.out"
+        [ -f "$dir/box.out" ] && echo "--- the box" && cat "$dir/box.out"
     else
         echo "ok   $CASE: exit $code, \"$last\""
     fi
 }
 
+# The records the box took before the final execute command must be the
+# series that the Linux build packs from the same files, byte for byte.
+check_series() {
+    local packed=$WORK/packed
+    if [ ! -d "$packed" ]; then
+        cp -r examples/boot "$packed"
+        "$BOX_CLI" pack --boot-folder "$packed" >/dev/null || fail "the Linux build packs no series"
+    fi
+    local file
+    for file in "$packed"/[0-9][0-9][0-9][0-9]; do
+        cmp -s "$file" "$WORK/$CASE/dump/record-$(basename "$file")" ||
+            fail "record $(basename "$file") is not the one the Linux build packs"
+    done
+}
+
+# A port that does not exist: exit 2, and the system's reason, in the
+# locale's language, whole in what is printed and in the results log.
+missing_port() {
+    CASE=missing-port-$LOCALE
+    local dir=$WORK/$CASE
+    mkdir -p "$dir"
+    [ ! -e "$WINEPREFIX/dosdevices/com9" ] || fail "COM9 exists in the prefix"
+    wine_in_locale "$WIN_CLI" flash --port 9 --boot-folder "$(windows_path "$PWD/examples/boot")" \
+        --settings "$(windows_path "$dir/quillon.INI")" --progress jsonl \
+        --log "$(windows_path "$dir/log.jsonl")" >"$dir/out" 2>"$dir/err"
+    local code=$?
+    [ "$code" -eq 2 ] || fail "exit code $code, not 2"
+    for file in out err log.jsonl; do
+        [ -f "$dir/$file" ] || continue
+        valid_utf8 "$dir/$file" || fail "$file is not UTF-8"
+    done
+    grep -qP '[^\x00-\x7F]' "$dir/out" || fail "no reason in the locale's language"
+    report "$dir" "$code" "$(grep -o 'COM9: [^\]*' "$dir/out")"
+}
+
+# The Win32 unit tests, which carry no manifest, again under this code page.
+win32_tests() {
+    CASE=win32-tests-$LOCALE
+    local out=$WORK/$CASE.out
+    if wine_in_locale "$(dirname "$WIN_CLI")/platform_tests.exe" --gtest_filter='Win32*' \
+        "Прошивка ブート Zoë" >"$out" 2>&1; then
+        echo "ok   $CASE"
+    else
+        fail "the Win32 tests failed"
+        cat "$out"
+    fi
+}
+
 CONNECTION="Download Failed CheckSum/Timeout: Please check your serial connection"
-run_case success 0 "Success: Successful to update flash! STB has restarted " "0 rejected"
+SUCCESS="Success: Successful to update flash! STB has restarted "
+run_case success 0 "$SUCCESS" "0 rejected"
+[ "$failures" -eq 0 ] && check_series
 [ "$failures" -eq 0 ] && run_case rejected-record 4 "$CONNECTION" "1 rejected" --reject-record 3
 [ "$failures" -eq 0 ] && run_case hang-up 4 "$CONNECTION" "hung up on request" --hang-up-after 4
+
+if [ -z "$LOCALES" ]; then
+    echo "skip non-ASCII names and code pages: no locale folder given"
+    exit $((failures > 0))
+fi
+for LOCALE in ru_RU.UTF-8 ja_JP.UTF-8; do
+    case $LOCALE in
+        ru*) BOOT="Прошивка Zoë" ;;
+        ja*) BOOT="ブート Zoë" ;;
+    esac
+    for VIA in command-line settings; do
+        [ "$failures" -eq 0 ] && BOOT=$BOOT LOCALE=$LOCALE VIA=$VIA \
+            run_case "$VIA-${LOCALE%%_*}" 0 "$SUCCESS" "0 rejected"
+        [ "$failures" -eq 0 ] && check_series
+    done
+    [ "$failures" -eq 0 ] && missing_port
+    [ "$failures" -eq 0 ] && win32_tests
+done
 exit $((failures > 0))
