@@ -59,6 +59,11 @@ void AddBoxFaultOptions(CLI::App* command, sim::BoxOptions& options) {
     command->add_option("--dump", options.dumpFolder, "Write each record received to this folder")
         ->check(CLI::ExistingDirectory)
         ->group(group);
+    command
+        ->add_option("--wait-reset", options.waitResetFile,
+                     "Stay silent, as a box without power, until a line naming the box's device "
+                     "appears in FILE (once for each update): what a reset command writes")
+        ->group(group);
 }
 
 }  // namespace quillon::cli

@@ -10,5 +10,6 @@ void AddInspectCommand(CLI::App& app, int& exitCode);
 void AddBoxCommand(CLI::App& app, int& exitCode);
 void AddPortsCommand(CLI::App& app, int& exitCode);
 void AddFlashCommand(CLI::App& app, int& exitCode);
+void AddReportCommand(CLI::App& app, int& exitCode);
 
 }  // namespace quillon::cli

@@ -215,8 +215,13 @@ int RunStation(const FlashOptions& options, const StationConfig& config,
     for (const std::string& warning : station.Facts().warnings) {
         display.Head().Warning(warning);
     }
+    std::vector<std::string> devices;
+    for (const SlotSpec& slot : config.slots) {
+        devices.push_back(slot.device);
+    }
     display.Head().Using(
-        UsingLine(UsingWhat(config, options.run.simulate), config.request, station.Facts()),
+        UsingLine(UsingWhat(config, options.run.simulate), config.request, station.Facts()) +
+            LatencyNote(devices),
         DevicesText(config), station.Facts());
     station.Start(display.Observers(), [&interrupts] { interrupts.Wake(); });
     while (!station.Done()) {
@@ -291,7 +296,25 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command->add_option("--count", options->run.count, "With --repeat: stop after this many boxes")
         ->check(WholeNumberFrom(1));
     command->add_option("--log", options->run.log,
-                        "Append one JSON object per finished box to this file");
+                        "Append one JSON object per finished box to this file (see "
+                        "docs/results-log.md)");
+    command->add_option("--trace-dir", options->run.traceDir,
+                        "Write one trace for each box into this folder; its record names it");
+    command
+        ->add_option("--expect-series", options->run.expectSeries,
+                     "Refuse a series whose identity is not this one (64 hexadecimal digits, "
+                     "or the first 8 or more), before any port opens")
+        ->check([](const std::string& text) {
+            return IsSeriesPrefix(text) ? std::string()
+                                        : "must be 8 to 64 hexadecimal digits, not " + text;
+        });
+    command->add_option("--reset-command", options->run.resetCommand,
+                        "Run this shell command before each wait for a box, {device}, {slot} and "
+                        "{port} replaced (a relay, a switched USB hub); it must end with 0");
+    command
+        ->add_option("--reset-timeout", options->run.resetTimeout,
+                     "Seconds the reset command may take (default 10)")
+        ->check(Seconds());
     command->add_option("--boxes", options->run.boxes, "With --simulate: this many emulated boxes")
         ->check(WholeNumber(1, 64));
     command->callback([options, command, &exitCode] {

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "initfiles/packet_file.h"
 #include "initfiles/wire.h"
+#include "platform/digest.h"
 #include "platform/file.h"
 
 namespace quillon::cli {
@@ -24,12 +25,6 @@ enum InspectExit {
 
 // Values shown of a long payload before it is cut short.
 constexpr std::size_t kShownValues = 8;
-
-std::string Hex(std::uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 // The payload size a command must have; -1 where any size will do.
 long ExpectedPayload(int code) {
@@ -136,8 +131,8 @@ std::vector<std::string> Faults(const RecordCheck& check, std::size_t size) {
     return faults;
 }
 
-// Prints one file's record; its exit code.
-int InspectFile(const std::string& path) {
+// Prints one file's record, and adds its bytes to the identity; its exit code.
+int InspectFile(const std::string& path, Sha256& identity) {
     std::vector<std::uint8_t> bytes;
     int openError = 0;
     try {
@@ -149,6 +144,7 @@ int InspectFile(const std::string& path) {
         std::cerr << error.what() << '\n';
         return kUnreadable;
     }
+    identity.Update(bytes.data(), bytes.size());
     RecordCheck check = CheckRecord(bytes.data(), bytes.size());
     const char* name = CommandName(check.code);
     std::cout << path << ": " << (name ? name : "unknown") << " ("
@@ -174,6 +170,8 @@ void AddInspectCommand(CLI::App& app, int& exitCode) {
     auto* command = app.add_subcommand("inspect", "Decode packet files and check every record");
     command->add_option("files", *files, "Packet files")->required();
     command->footer(
+        "After the files, the identity of the series they make in the order given (SHA-256\n"
+        "of their bytes), as flash and pack show it.\n"
         "Exit codes:\n"
         "  0  every record is well formed\n"
         "  1  a record is malformed (sync byte, code, length, payload size or checksum)\n"
@@ -181,8 +179,12 @@ void AddInspectCommand(CLI::App& app, int& exitCode) {
         "  64 the command line was not understood");
     command->callback([files, &exitCode] {
         int worst = kAllWellFormed;
+        Sha256 identity;
         for (const std::string& path : *files) {
-            worst = std::max(worst, InspectFile(path));
+            worst = std::max(worst, InspectFile(path, identity));
+        }
+        if (worst != kUnreadable) {
+            std::cout << "series " << identity.HexDigest() << '\n';
         }
         exitCode = worst;
     });

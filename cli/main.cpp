@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     quillon::cli::AddInspectCommand(app, exitCode);
     quillon::cli::AddBoxCommand(app, exitCode);
     quillon::cli::AddPortsCommand(app, exitCode);
+    quillon::cli::AddReportCommand(app, exitCode);
     if (RefuseUnknownCommand(app, argc, argv)) {
         return kExitUsage;
     }

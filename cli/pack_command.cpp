@@ -72,6 +72,10 @@ int Pack(const PackOptions& options) {
     for (const std::string& warning : builder.Warnings()) {
         std::cerr << warning << '\n';
     }
+    if (result == kPacked) {
+        // What every box of this series receives before its execute command.
+        std::cout << "series " << builder.SeriesIdentity() << '\n';
+    }
     return result;
 }
 
@@ -116,7 +120,8 @@ void AddPackCommand(CLI::App& app, int& exitCode) {
     project->needs(image);
     image->needs(project);
     command->footer(
-        "Every packet file is listed as: name, command, record length field, checksum.\n"
+        "Every packet file is listed as: name, command, record length field, checksum;\n"
+        "then the series' identity (SHA-256 of the files in order).\n"
         "The files are kept, also after a failure.\n"
         "Exit codes:\n"
         "  0  the series was written\n"

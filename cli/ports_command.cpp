@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -5,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/interrupts.h"
 #include "platform/program_path.h"
 #include "platform/serial_devices.h"
 #include "settings/app_settings.h"
@@ -13,6 +15,50 @@
 namespace quillon::cli {
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// Where no udev tells of devices, polling their folders is enough for a
+// person plugging adapters in one at a time.
+constexpr auto kWatchPoll = 500ms;
+
+// The device, its USB facts, and both of its stable names.
+std::string Describe(const std::string& device, const SerialDeviceInfo& info) {
+    std::string line = device;
+    for (const std::string* part : {&info.usb, &info.byId, &info.byPath}) {
+        if (!part->empty()) {
+            line += "  " + *part;
+        }
+    }
+    return line;
+}
+
+// Says each adapter as it comes and goes, so that a person can tell which
+// socket is which by plugging; until Ctrl+C.
+int WatchPorts() {
+    InterruptWatch interrupts;
+    std::map<std::string, SerialDeviceInfo> known = FindSerialDevices();
+    for (const auto& [device, info] : known) {
+        std::printf("present  %s\n", Describe(device, info).c_str());
+    }
+    std::fflush(stdout);
+    while (interrupts.Wait(std::chrono::milliseconds(kWatchPoll)) == 0) {
+        std::map<std::string, SerialDeviceInfo> now = FindSerialDevices();
+        for (const auto& [device, info] : now) {
+            if (known.count(device) == 0) {
+                std::printf("added    %s\n", Describe(device, info).c_str());
+            }
+        }
+        for (const auto& [device, info] : known) {
+            if (now.count(device) == 0) {
+                std::printf("removed  %s\n", Describe(device, info).c_str());
+            }
+        }
+        std::fflush(stdout);
+        known = std::move(now);
+    }
+    return 0;
+}
 
 int ListPorts(const std::string& settingsFile) {
     AppSettings settings =
@@ -29,8 +75,9 @@ int ListPorts(const std::string& settingsFile) {
     for (const auto& [device, info] : found) {
         int number = PortNumberOf(device, info, ports);
         std::string com = number > 0 ? "COM" + std::to_string(number) : "-";
-        std::printf("%-6s %-16s %s%s%s\n", com.c_str(), device.c_str(), info.usb.c_str(),
-                    info.byId.empty() ? "" : "  ", info.byId.c_str());
+        std::printf("%-6s %-16s %s%s%s%s%s\n", com.c_str(), device.c_str(), info.usb.c_str(),
+                    info.byId.empty() ? "" : "  ", info.byId.c_str(),
+                    info.byPath.empty() ? "" : "  ", info.byPath.c_str());
         if (number > 0) {
             taken[number] = true;
         } else {
@@ -57,12 +104,17 @@ int ListPorts(const std::string& settingsFile) {
 
 void AddPortsCommand(CLI::App& app, int& exitCode) {
     auto settings = std::make_shared<std::string>();
+    auto watch = std::make_shared<bool>(false);
     auto* command = app.add_subcommand(
         "ports", "List the serial devices present and the COM number each one has");
     command->add_option("--settings", *settings,
                         "Settings file whose [PORTS] COMn keys map numbers (default: quillon.INI "
                         "beside the program, else in ~/.config/quillon/)");
-    command->callback([settings, &exitCode] { exitCode = ListPorts(*settings); });
+    command->add_flag("--watch", *watch,
+                      "Say each adapter as it is plugged in and pulled out, with its USB ids and "
+                      "its by-id and by-path names, until Ctrl+C");
+    command->callback(
+        [settings, watch, &exitCode] { exitCode = *watch ? WatchPorts() : ListPorts(*settings); });
 }
 
 }  // namespace quillon::cli

@@ -15,6 +15,13 @@ public:
     virtual ~LineTrace() = default;
     virtual void OnSent(const std::uint8_t* bytes, std::size_t count, Time at) = 0;
     virtual void OnReceived(const std::uint8_t* bytes, std::size_t count, Time at) = 0;
+    // Of the bytes received, count were not acted on (noise skipped before a
+    // reply, bytes drained after one, a report cut short and dropped), so
+    // that a reader of the trace does not take them for replies.
+    virtual void OnIgnored(std::size_t count, const char* why) {
+        (void)count;
+        (void)why;
+    }
 };
 
 }  // namespace quillon

@@ -212,11 +212,15 @@ std::uint8_t SerialPort::WaitStatus() {
     if (!ReadWithWait(byte)) {
         return kNoReply;
     }
+    std::size_t skipped = 0;
     while (byte != kReplySync) {
+        ++skipped;
         if (Read(&byte, 1) != 1) {
+            NoteIgnored(skipped, "no reply: skipped while looking for one");
             return kNoReply;
         }
     }
+    NoteIgnored(skipped, "noise before a reply, skipped");
     std::uint8_t code = 0;
     if (!ReadWithWait(code)) {
         return kNoReply;
@@ -227,7 +231,16 @@ std::uint8_t SerialPort::WaitStatus() {
 
 void SerialPort::Drain() {
     unsigned char buffer[kPieceSize];
-    while (Read(buffer, kPieceSize) > 0) {
+    std::size_t drained = 0;
+    for (int got = 0; (got = Read(buffer, kPieceSize)) > 0;) {
+        drained += static_cast<std::size_t>(got);
+    }
+    NoteIgnored(drained, "drained after a reply");
+}
+
+void SerialPort::NoteIgnored(std::size_t count, const char* why) {
+    if (m_trace != nullptr && count > 0) {
+        m_trace->OnIgnored(count, why);
     }
 }
 

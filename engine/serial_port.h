@@ -49,6 +49,8 @@ public:
     void SetStopToken(std::stop_token token);
     // Shown every byte read and written from now on; nullptr for none.
     void SetTrace(LineTrace* trace) { m_trace = trace; }
+    // Tells the trace that count bytes read were not acted on, and why.
+    void NoteIgnored(std::size_t count, const char* why);
     // true once the device has gone away (unplugged, hung up).
     bool IsLineGone() const;
     // Why the last Open failed, in the system's words.

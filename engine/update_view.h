@@ -40,6 +40,11 @@ public:
     // The phase the update has come to, told just before the status text
     // that shows it.
     virtual void PhaseChanged(UpdatePhase phase) { (void)phase; }
+    // With the port open, just before the wait for the boot loader: a face
+    // may start the box here (a command that cycles its power). Empty to go
+    // on; else why it could not, and the update ends as a port that would
+    // not open, nothing sent.
+    virtual std::string PrepareBox() { return {}; }
     // The boot loader has answered: whether to go on with this box. false
     // ends the update as cancelled before anything is sent to it (a station
     // that has all the boxes it was asked for).

@@ -16,6 +16,7 @@
 #include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/port_hint.h"
+#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -156,6 +157,11 @@ private:
             m_result.lineGone = DeviceIsMissing(m_port.OpenError());
             std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
             Detail(hint.empty() ? reason : reason + "\n" + hint);
+            FailApp(UpdateOutcome::PortOpenFailed, failed);
+        }
+        if (std::string refused = m_view.PrepareBox(); !refused.empty()) {
+            CheckStop();
+            Detail(refused);
             FailApp(UpdateOutcome::PortOpenFailed, failed);
         }
     }
@@ -333,6 +339,7 @@ private:
                 ++noise;
                 continue;
             }
+            m_port.NoteIgnored(noise, "noise between reports, skipped");
             idle = 0;
             noise = 0;
             std::uint8_t code = 0;
@@ -348,8 +355,9 @@ private:
     // Acts on one progress report; false once the box has reported its outcome.
     bool OnReport(std::uint8_t code, std::uint32_t& done, std::int32_t& total) {
         std::uint8_t data[4];
-        if (ReportDataSize(code) == 4 && m_port.ReadRest(data, 4) != 4) {
-            return true;  // the report is dropped
+        if (int got = ReportDataSize(code) == 4 ? m_port.ReadRest(data, 4) : 4; got != 4) {
+            m_port.NoteIgnored(2 + static_cast<std::size_t>(got), "a report cut short, dropped");
+            return true;
         }
         switch (code) {
             case kReportEraseBegun:
@@ -504,7 +512,7 @@ private:
 
     static std::uint64_t FileSize(const std::string& path) {
         std::error_code error;
-        std::uintmax_t size = std::filesystem::file_size(path, error);
+        std::uintmax_t size = std::filesystem::file_size(Utf8Path(path), error);
         return error ? 0 : size;
     }
 

@@ -11,9 +11,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
-#include "cli/trace_writer.h"
 #include "fuzz/fuzz_support.h"
 #include "initfiles/wire.h"
+#include "station/trace_file.h"
 
 namespace {
 
@@ -51,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(exitCode >= 0 && exitCode <= 2, "inspect ends with one of its exit codes");
 
-    quillon::cli::TraceWriter trace;  // not opened: decoding only
+    quillon::TraceWriter trace;  // not opened: decoding only
     trace.OnSent(data, size, std::chrono::steady_clock::now());
     trace.OnReceived(data, size, std::chrono::steady_clock::now());
     std::vector<std::uint8_t> frame(data, data + (size < 8 ? size : 8));
-    quillon::cli::DescribeBoxFrame(frame);
+    quillon::DescribeBoxFrame(frame);
     return 0;
 }

@@ -49,7 +49,15 @@ bool SeriesLock::Take(const std::string& folder) {
                     std::strerror(ENAMETOOLONG) + ")";
         return false;
     }
-    return true;
+    // A folder that is missing or not ours to write holds no series either:
+    // the build says so in its own words. Anything else at the lock's name
+    // (a link, a folder, a FIFO, a file with other names) is never skipped.
+    if (File::FolderWriteError(folder.empty() ? "." : folder) != 0) {
+        return true;
+    }
+    m_problem = "cannot lock the boot folder " + folder + ": " + path + ": " +
+                OpenErrorText(m_file.LastError());
+    return false;
 }
 
 // A series is numbered from 0001 without a gap and removed from its end, so

@@ -15,10 +15,10 @@ class SeriesLock {
 public:
     static constexpr const char* kFileName = ".quillon.lock";
 
-    // false when another holds the folder, or when no file could ever be
-    // written there because the path is too long; Problem() says why. A
-    // folder where the lock cannot be made for another reason (missing,
-    // read-only) is left to the build to report.
+    // false when another holds the folder, when what has the lock's name is
+    // no lock file, or when no file could ever be written there because the
+    // path is too long; Problem() says why. A folder that is missing or
+    // read-only is left to the build to report.
     bool Take(const std::string& folder);
     const std::string& Problem() const { return m_problem; }
     void Release() { m_file.Release(); }

@@ -74,6 +74,7 @@ private:
     int m_baud = 0;
     bool m_gone = false;
     std::string m_error;
+    std::string m_device;  // as it was opened
     std::unique_ptr<Saved> m_saved;
     std::unique_ptr<UucpLock> m_uucpLock;
     std::stop_token m_stop;

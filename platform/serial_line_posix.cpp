@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/device_users.h"
+#include "platform/latency_timer.h"
 #include "platform/serial_rate_posix.h"
 
 namespace quillon {
@@ -44,6 +46,8 @@ void MakeRaw(termios& settings) {
 struct SerialLine::Saved {
     termios settings{};
     int rate = 0;
+    std::optional<int> serialFlags;  // the driver's, before low latency was asked
+    LatencyTimer latency;
 };
 
 void SerialLine::Waker::operator()() const noexcept {
@@ -79,6 +83,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
     if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
         return Fail(problem);
     }
+    m_device = device;
     m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
         return Fail(strerror(errno));
@@ -117,10 +122,12 @@ bool SerialLine::Configure() {
     ::ioctl(m_fd, TIOCMBIS, &lines);
     // An FTDI adapter otherwise holds a two-byte reply back for 16 ms.
     serial_struct serial{};
-    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        m_saved->serialFlags = serial.flags;
         serial.flags |= ASYNC_LOW_LATENCY;
         ::ioctl(m_fd, TIOCSSERIAL, &serial);
     }
+    m_saved->latency.Lower(m_device);
     int actual = detail::ReadLineRate(m_fd);
     if (actual > 0) {
         m_baud = actual;
@@ -139,6 +146,11 @@ void SerialLine::Close() {
             detail::SetLineRate(m_fd, m_saved->rate);
         }
         ::tcsetattr(m_fd, TCSANOW, &m_saved->settings);
+        serial_struct serial{};
+        if (m_saved->serialFlags && ::ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+            serial.flags = *m_saved->serialFlags;
+            ::ioctl(m_fd, TIOCSSERIAL, &serial);
+        }
     }
     // Left set, the flag would refuse every later open but root's.
     ::ioctl(m_fd, TIOCNXCL);

@@ -1,7 +1,9 @@
 #include "sim/box_emulator.h"
 
+#include <filesystem>
 #include <utility>
 
+#include "platform/file.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_line.h"
 #include "sim/box_link.h"
@@ -10,6 +12,7 @@
 namespace quillon::sim {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -17,6 +20,7 @@ constexpr int kDeviceBaud = 115200;  // a real port needs some rate when none is
 constexpr auto kToolSettle = 20ms;   // the tool sets its line up right after opening
 constexpr auto kRestQuiet = 1000ms;
 constexpr auto kLeftCheck = 20ms;
+constexpr auto kResetPoll = 20ms;
 
 bool SetError(std::string* error, const std::string& text) {
     if (error) {
@@ -94,6 +98,9 @@ void BoxEmulator::Serve(std::stop_token stop) {
     UsePreciseTimersOnThisThread();
     bool readyAgain = false;  // the tool may still hold the line: no need to wait for it
     while (!stop.stop_requested() && (std::exchange(readyAgain, false) || WaitForTool(stop))) {
+        if (!WaitForReset(stop)) {
+            return;
+        }
         BoxLink link(*m_channel, m_options.baud, stop);
         BoxSession session(link, m_options, m_dumpCount);
         BoxSession::End end = session.Run();
@@ -137,6 +144,46 @@ bool BoxEmulator::WaitForTool(std::stop_token stop) {
         return true;
     }
     return false;
+}
+
+// A box that is off says nothing until its reset is seen; what the tool
+// sends meanwhile is lost, as on a real line to a box without power.
+bool BoxEmulator::WaitForReset(std::stop_token stop) {
+    if (m_options.waitResetFile.empty()) {
+        return true;
+    }
+    while (!stop.stop_requested()) {
+        if (ResetsNamingThisBox() > m_resetsUsed) {
+            ++m_resetsUsed;
+            return true;
+        }
+        std::uint8_t lost[256];
+        while (m_channel->Read(lost, sizeof lost) > 0) {
+        }
+        std::this_thread::sleep_for(kResetPoll);
+    }
+    return false;
+}
+
+int BoxEmulator::ResetsNamingThisBox() const {
+    std::error_code error;
+    fs::path self = fs::weakly_canonical(m_path, error);
+    TextFile resets;
+    if (!resets.Open(m_options.waitResetFile, File::Mode::ReadExisting)) {
+        return 0;
+    }
+    int count = 0;
+    std::string line;
+    try {
+        while (resets.ReadLine(line)) {
+            std::error_code unknown;
+            if (line == m_path || fs::weakly_canonical(line, unknown) == self) {
+                ++count;
+            }
+        }
+    } catch (const FileError&) {
+    }
+    return count;
 }
 
 // A pty tells when the tool closes, but a tool that closes and opens again

@@ -31,6 +31,10 @@ struct BoxOptions {
     std::chrono::milliseconds eraseTime{200};  // whole erase, spread over the sectors
     std::chrono::milliseconds burnTime{200};   // whole burn, spread over the reports
     std::string dumpFolder;                    // write each received record to a file there
+    // Powered off until reset: silent until this file holds one more line
+    // naming the box's device (its path, or a link to it) than sessions
+    // have been served; empty for a box that is always on.
+    std::string waitResetFile;
 };
 
 // The same box with none of the faults: its rate, timings and dumps stay.
@@ -71,6 +75,8 @@ public:
 private:
     void Serve(std::stop_token stop);
     bool WaitForTool(std::stop_token stop);
+    bool WaitForReset(std::stop_token stop);
+    int ResetsNamingThisBox() const;
     bool WaitUntilToolLeaves(std::stop_token stop);
     bool ToolHasLeft(std::stop_token stop);
     void EndSession(const BoxSummary& session);
@@ -82,6 +88,7 @@ private:
     std::unique_ptr<BoxChannel> m_channel;
     std::string m_path;
     int m_dumpCount = 0;
+    int m_resetsUsed = 0;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_ended;

@@ -1,11 +1,13 @@
 #include "station/preflight.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "initfiles/init_file_builder.h"
 #include "platform/file.h"
+#include "platform/latency_timer.h"
 #include "platform/utf8_path.h"
 
 namespace quillon {
@@ -74,6 +76,17 @@ std::optional<Refusal> CheckExpectedSeries(const std::string& identity,
     }
     return Refusal{UpdateOutcome::BadInput, kInvalidInput,
                    "the series is " + identity + ", not the one expected: " + expected};
+}
+
+std::string LatencyNote(const std::vector<std::string>& devices) {
+    LatencyTimer timer;
+    int longest = 1;
+    for (const std::string& device : devices) {
+        longest = std::max(longest, timer.Current(device).value_or(1));
+    }
+    return longest > 1 ? ", USB latency timer " + std::to_string(longest) +
+                             " ms, set to 1 ms while the port is open"
+                       : std::string();
 }
 
 std::string SizeText(std::uint64_t bytes) {

@@ -41,6 +41,10 @@ std::optional<Refusal> CheckExpectedSeries(const std::string& identity,
 std::string UsingLine(const std::string& device, const UpdateRequest& request,
                       const SeriesFacts& facts);
 
+// ", USB latency timer 16 ms, set to 1 ms while the port is open" when a
+// device's adapter holds replies back longer than that; else empty.
+std::string LatencyNote(const std::vector<std::string>& devices);
+
 // "512 bytes", "39.2 KiB", "64.0 MiB".
 std::string SizeText(std::uint64_t bytes);
 

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <cstring>
 #include <set>
 
 #include "engine/packet_series.h"
 #include "engine/update_worker.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/serial_devices.h"
 #include "station/exit_codes.h"
 #include "station/trace_file.h"
@@ -183,6 +185,20 @@ public:
         }
     }
     bool BoxAnswered() override { return m_station.ClaimBox(m_index); }
+    std::string PrepareBox() override {
+        std::string command = ResetCommand();
+        if (command.empty()) {
+            return {};
+        }
+        std::string expanded = ExpandResetCommand(command);
+        CommandResult result = RunShellCommand(
+            expanded, m_station.m_config.resetTimeout, m_updateStop.get_token(),
+            [this](const std::string& line) { m_observer->Note("[" + m_spec.name + "] " + line); });
+        if (result.Succeeded()) {
+            return {};
+        }
+        return "the reset command " + expanded + " " + result.Outcome();
+    }
     void BytesSent(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
                    bool fileDone) override {
         {
@@ -241,6 +257,45 @@ private:
         if (m_station.m_onChange) {
             m_station.m_onChange();
         }
+    }
+
+    const std::string& ResetCommand() const {
+        return m_spec.resetCommand.empty() ? m_station.m_config.resetCommand : m_spec.resetCommand;
+    }
+
+    // {device}, {slot} and {port} in the slot's terms, each one shell word.
+    std::string ExpandResetCommand(const std::string& command) const {
+        const std::pair<const char*, std::string> fields[] = {
+            {"{device}", m_spec.device},
+            {"{slot}", m_spec.name},
+            {"{port}", std::to_string(m_spec.port)}};
+        std::string expanded;
+        for (std::size_t at = 0; at < command.size();) {
+            bool replaced = false;
+            for (const auto& [name, value] : fields) {
+                if (command.compare(at, std::strlen(name), name) == 0) {
+                    expanded += QuoteForShell(value);
+                    at += std::strlen(name);
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced) {
+                expanded += command[at++];
+            }
+        }
+        return expanded;
+    }
+
+    // What to say after a long wait for the box.
+    std::string WaitHint() const {
+        const std::string& command = ResetCommand();
+        std::string start =
+            command.empty() ? "press the box's reset button to start it"
+                            : "its reset command (" + command + ") ran; check that it starts it";
+        return "hint: still waiting for the boot loader on " + m_spec.device + ": " + start +
+               "; if it does not answer, check the wiring (TX to RX, RX to TX, ground) and the "
+               "baud rate";
     }
 
     // While paused: false when the slot is to end meanwhile.

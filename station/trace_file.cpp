@@ -134,6 +134,11 @@ void TraceWriter::OnReceived(const std::uint8_t* bytes, std::size_t count, Time 
     }
 }
 
+void TraceWriter::OnIgnored(std::size_t count, const char* why) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Note("not acted on: " + std::to_string(count) + (count == 1 ? " byte, " : " bytes, ") + why);
+}
+
 // Sixteen bytes a line, each line formatted whole.
 void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count,
                        Time at) {

@@ -41,6 +41,7 @@ public:
 
     void OnSent(const std::uint8_t* bytes, std::size_t count, Time at) override;
     void OnReceived(const std::uint8_t* bytes, std::size_t count, Time at) override;
+    void OnIgnored(std::size_t count, const char* why) override;
 
 private:
     void Dump(const char* direction, const std::uint8_t* bytes, std::size_t count, Time at);

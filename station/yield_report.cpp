@@ -6,6 +6,8 @@
 #include <iomanip>
 #include <sstream>
 
+#include "platform/file.h"
+
 namespace quillon {
 
 namespace {
@@ -57,65 +59,84 @@ void AddPhases(const BoxRecord& record, std::vector<double> (&phases)[4]) {
 
 }  // namespace
 
-YieldReport Summarize(const std::vector<BoxRecord>& records, int unreadable,
-                      const std::string& since, const std::string& until) {
-    YieldReport report;
-    report.unreadable = unreadable;
-    std::vector<double> phases[4];
-    double first = 0;
-    double last = 0;
-    for (const BoxRecord& record : records) {
-        // ISO 8601 in UTC sorts as text.
-        if ((!since.empty() && record.start < since) || (!until.empty() && record.start >= until)) {
-            continue;
-        }
-        ++report.boxes;
-        double start = EpochSeconds(record.start);
-        double end = EpochSeconds(record.end);
-        first = first == 0 || (start > 0 && start < first) ? start : first;
-        last = std::max(last, end);
-        if (record.verdict == "cancelled") {
-            ++report.cancelled;
-            continue;
-        }
-        bool ok = record.verdict == "ok";
-        ++(ok ? report.ok : report.failed);
-        ++(ok ? Entry(report.bySlot, record.slot).ok : Entry(report.bySlot, record.slot).failed);
-        ++(ok ? Entry(report.bySeries, record.series).ok
-              : Entry(report.bySeries, record.series).failed);
-        if (ok) {
-            AddPhases(record, phases);
-        } else {
-            ++Entry(report.byCause, record.message).failed;
-        }
+YieldTally::YieldTally(std::string since, std::string until)
+    : m_since(std::move(since)), m_until(std::move(until)) {}
+
+void YieldTally::Add(const BoxRecord& record) {
+    // ISO 8601 in UTC sorts as text, and a date before its times.
+    if ((!m_since.empty() && record.start < m_since) ||
+        (!m_until.empty() && record.start >= m_until)) {
+        return;
     }
+    ++m_report.boxes;
+    double start = EpochSeconds(record.start);
+    double end = EpochSeconds(record.end);
+    m_first = m_first == 0 || (start > 0 && start < m_first) ? start : m_first;
+    m_last = std::max(m_last, end);
+    if (record.verdict == "cancelled") {
+        ++m_report.cancelled;
+        return;
+    }
+    bool ok = record.verdict == "ok";
+    ++(ok ? m_report.ok : m_report.failed);
+    YieldReport::Count& slot = Entry(m_report.bySlot, record.slot);
+    YieldReport::Count& series = Entry(m_report.bySeries, record.series);
+    ++(ok ? slot.ok : slot.failed);
+    ++(ok ? series.ok : series.failed);
+    if (ok) {
+        AddPhases(record, m_phases);
+    } else {
+        ++Entry(m_report.byCause, record.message).failed;
+    }
+}
+
+YieldReport YieldTally::Report() const {
+    YieldReport report = m_report;
     if (report.ok + report.failed > 0) {
         report.yield = static_cast<double>(report.ok) / (report.ok + report.failed);
     }
-    if (last > first && first > 0) {
-        report.perHour = report.boxes * 3600.0 / (last - first);
+    if (m_last > m_first && m_first > 0) {
+        report.perHour = report.boxes * 3600.0 / (m_last - m_first);
     }
-    report.medians = {Median(phases[0]), Median(phases[1]), Median(phases[2]), Median(phases[3])};
+    report.medians = {Median(m_phases[0]), Median(m_phases[1]), Median(m_phases[2]),
+                      Median(m_phases[3])};
     std::stable_sort(report.byCause.begin(), report.byCause.end(),
                      [](const auto& a, const auto& b) { return a.failed > b.failed; });
     return report;
 }
 
-std::vector<BoxRecord> ReadRecords(const std::string& text, int& unreadable) {
-    std::vector<BoxRecord> records;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty()) {
-            continue;
-        }
-        if (auto record = ParseRecordLine(line)) {
-            records.push_back(*record);
-        } else {
-            ++unreadable;
-        }
+YieldReport Summarize(const std::vector<BoxRecord>& records) {
+    YieldTally tally;
+    for (const BoxRecord& record : records) {
+        tally.Add(record);
     }
-    return records;
+    return tally.Report();
+}
+
+bool TallyLog(const std::string& path, YieldTally& tally, std::string& error) {
+    TextFile log;
+    if (!log.Open(path, File::Mode::ReadExisting)) {
+        error = "cannot read " + path + ": " + OpenErrorText(log.LastOpenError());
+        return false;
+    }
+    try {
+        std::string line;
+        while (log.ReadLine(line)) {
+            std::optional<BoxRecord> record;
+            if (!log.LineTooLong() && !line.empty()) {
+                record = ParseRecordLine(line);
+            }
+            if (record) {
+                tally.Add(*record);
+            } else if (!line.empty()) {
+                tally.AddUnreadable();
+            }
+        }
+    } catch (const FileError& failure) {
+        error = failure.what();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quillon

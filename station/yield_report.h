@@ -29,12 +29,34 @@ struct YieldReport {
     std::vector<Count> bySeries;  // in the order series first appear
 };
 
-// Records of the time between since and until (ISO 8601 texts, either may
-// be empty), in the order given.
-YieldReport Summarize(const std::vector<BoxRecord>& records, int unreadable = 0,
-                      const std::string& since = {}, const std::string& until = {});
+// Adds records up one at a time, so that a year of them never sits in
+// memory; only those that start between since and until (ISO 8601 texts as
+// the log writes them, or their first part: "2026-12-09"; either may be
+// empty) count.
+class YieldTally {
+public:
+    YieldTally(std::string since = {}, std::string until = {});
+    void Add(const BoxRecord& record);
+    // A line that was no result record.
+    void AddUnreadable() { ++m_report.unreadable; }
+    YieldReport Report() const;
 
-// Every record of a log's lines; a line that is none is counted, never fatal.
-std::vector<BoxRecord> ReadRecords(const std::string& text, int& unreadable);
+private:
+    std::string m_since;
+    std::string m_until;
+    YieldReport m_report;
+    std::vector<double> m_phases[4];
+    double m_first = 0;
+    double m_last = 0;
+};
+
+// The report of records already in memory (a station's own).
+YieldReport Summarize(const std::vector<BoxRecord>& records);
+
+// Adds every record of a results log to the tally, line by line; a line
+// that is none is counted, never fatal. false when the file cannot be read
+// (error says why); it is read as a regular file, without waiting, and no
+// line is held past its bound.
+bool TallyLog(const std::string& path, YieldTally& tally, std::string& error);
 
 }  // namespace quillon

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <stop_token>
+#include <string>
+
+namespace quillon {
+
+// How a command ran.
+struct CommandResult {
+    bool started = false;   // false: the shell could not be started; error says why
+    bool timedOut = false;  // it ran past its bound and was ended, its helpers with it
+    bool stopped = false;   // a stop request ended it
+    int exitCode = -1;      // its exit status when it ended by itself
+    int signal = 0;         // the signal that ended it, 0 for none
+    std::string error;
+
+    bool Succeeded() const { return started && !timedOut && !stopped && exitCode == 0; }
+    // "exited with 3", "was ended after 10 s", "was killed by signal 9".
+    std::string Outcome() const;
+};
+
+// Runs a command through the system's shell (/bin/sh -c; on Windows
+// cmd.exe /c), with nothing on its input, in a process group of its own, so
+// that ending it ends whatever it started too. Each line it writes, on
+// either stream, goes to onLine. It is ended when it runs past timeout or
+// a stop is requested.
+CommandResult RunShellCommand(const std::string& command, std::chrono::milliseconds timeout,
+                              const std::stop_token& stop,
+                              const std::function<void(const std::string&)>& onLine);
+
+// The text as one word of the shell's, whatever it holds: a device path put
+// into a command can never run a command of its own.
+std::string QuoteForShell(const std::string& text);
+
+}  // namespace quillon

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "station/results_log.h"
+#include "station/yield_report.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+BoxRecord Box(const std::string& start, const std::string& slot, const std::string& verdict,
+              const std::string& message = "Successful to update flash! STB has restarted ") {
+    BoxRecord record;
+    record.start = start;
+    record.end = start.substr(0, 17) + "59.000Z";
+    record.slot = slot;
+    record.series = "ab12";
+    record.verdict = verdict;
+    record.message = message;
+    record.phases = {1, 2, 3, verdict == "ok" ? 4.0 : 0.0};
+    return record;
+}
+
+// The results log's schema 1, field by field and in order, as
+// docs/results-log.md describes it: scripts and stations read it.
+TEST(ResultRecord, SchemaOneLine) {
+    BoxRecord record;
+    record.start = "2026-12-09T08:00:00.125Z";
+    record.end = "2026-12-09T08:01:02.500Z";
+    record.station = "bench-3";
+    record.slot = "left \"1\"";
+    record.device = "/dev/ttyUSB0";
+    record.adapter = AdapterFacts{"0403", "6001", "FTDI", "A10K", "/dev/serial/by-id/usb-x"};
+    record.version = "1.0.0";
+    record.series = "3fa2";
+    record.startAddress = 0x800001A0;
+    record.bytes = 39200;
+    record.phases = {12.5, 3.25, 20, 26.125};
+    record.verdict = "failed";
+    record.caption = "Download Failed CheckSum/Timeout";
+    record.message = "Please check your serial connection";
+    record.reason = "cannot open /x: No such file or directory";
+    record.exit = 4;
+    record.trace = "/var/log/t.trace";
+    const std::string line = RecordLine(record);
+    EXPECT_EQ(line,
+              R"({"schema":1,"start":"2026-12-09T08:00:00.125Z","end":"2026-12-09T08:01:02.500Z",)"
+              R"("station":"bench-3","slot":"left \"1\"","device":"/dev/ttyUSB0",)"
+              R"("adapter":{"vendor_id":"0403","product_id":"6001","maker":"FTDI",)"
+              R"("serial":"A10K","by_id":"/dev/serial/by-id/usb-x"},"version":"1.0.0",)"
+              R"("series":"3fa2","start_address":"0x800001A0","bytes":39200,)"
+              R"("phases":{"wait":12.5,"download":3.25,"erase":20.0,"burn":26.125},)"
+              R"("verdict":"failed","caption":"Download Failed CheckSum/Timeout",)"
+              R"("message":"Please check your serial connection",)"
+              R"("reason":"cannot open /x: No such file or directory","exit":4,)"
+              R"("trace":"/var/log/t.trace"})"
+              "\n");
+    auto back = ParseRecordLine(line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->slot, record.slot);
+    EXPECT_EQ(back->phases.burn, 26.125);
+    EXPECT_FALSE(ParseRecordLine("{\"schema\":2}"));
+}
+
+// A shift's log, with a line that is no record: counted, never fatal.
+TEST(YieldReport, SmallLogWithAnUnreadableLine) {
+    TempDir dir;
+    std::string log = RecordLine(Box("2026-12-09T08:00:00.000Z", "A", "ok")) +
+                      RecordLine(Box("2026-12-09T09:00:00.000Z", "A", "ok")) +
+                      "{\"schema\":1, cut short\n" +
+                      RecordLine(Box("2026-12-09T09:30:00.000Z", "B", "failed", "Check")) +
+                      RecordLine(Box("2026-12-09T09:40:00.000Z", "B", "cancelled"));
+    std::string path = dir.Write("log.jsonl", log);
+    YieldTally tally;
+    std::string error;
+    ASSERT_TRUE(TallyLog(path, tally, error)) << error;
+    YieldReport report = tally.Report();
+    EXPECT_EQ(report.boxes, 4);
+    EXPECT_EQ(report.ok, 2);
+    EXPECT_EQ(report.failed, 1);
+    EXPECT_EQ(report.cancelled, 1);
+    EXPECT_EQ(report.unreadable, 1);
+    EXPECT_DOUBLE_EQ(report.yield, 2.0 / 3.0);
+    EXPECT_NEAR(report.perHour, 4 / (1 + 40.0 / 60 + 59.0 / 3600), 1e-9);
+    EXPECT_EQ(report.medians.burn, 4);
+    ASSERT_EQ(report.byCause.size(), 1u);
+    EXPECT_EQ(report.byCause[0].key, "Check");
+    ASSERT_EQ(report.bySlot.size(), 2u);
+    EXPECT_EQ(report.bySlot[1].key, "B");
+    EXPECT_EQ(report.bySlot[1].failed, 1);
+
+    YieldTally morning("2026-12-09T08", "2026-12-09T09");
+    ASSERT_TRUE(TallyLog(path, morning, error));
+    EXPECT_EQ(morning.Report().boxes, 1);
+}
+
+}  // namespace
+}  // namespace quillon
