@@ -1,0 +1,151 @@
+#include "station_window/station_options.h"
+
+#include <QCommandLineParser>
+#include <limits>
+
+#include "platform/serial_line.h"
+
+namespace quillon {
+
+namespace {
+
+const char* const kDescription =
+    "Flashes a set-top box on every slot of a station, box after box, in a window\n"
+    "with a tile for each slot. Every option may be left out: the settings file's\n"
+    "[STATION] section then gives the slots ([STATION] Ports, [SLOTS] COMn=name),\n"
+    "the log, the trace folder and the expected series. Space pauses and resumes\n"
+    "every slot.";
+
+struct OptionSpec {
+    const char* name;
+    const char* help;
+    const char* value;  // nullptr: a flag
+};
+
+const OptionSpec kOptions[] = {
+    {"device", "Serial device path of a slot; once for each slot.", "PATH"},
+    {"port", "COM port numbers, mapped by [PORTS] COMn: 3, or a list such as 1-8,12.", "N|LIST"},
+    {"baud", "Baud rate, 50 to 12000000.", "N"},
+    {"boot-folder", "Folder of c_bus.txt and init_uploads.txt.", "DIR"},
+    {"start-address", "Start address for the final execute command, hexadecimal.", "HEX"},
+    {"settings",
+     "Settings file (default: quillon.INI beside the program, else "
+     "~/.config/quillon/quillon.INI).",
+     "FILE"},
+    {"log", "Append one JSON object per finished box to this file.", "FILE"},
+    {"trace-dir", "Keep a trace of the line for each box in this folder.", "DIR"},
+    {"expect-series",
+     "Refuse to start unless the series identity begins with these 8 to 64 "
+     "hexadecimal digits.",
+     "HEX"},
+    {"reset-command",
+     "Run through the shell before each wait for a box; {device}, {slot} and "
+     "{port} are replaced.",
+     "COMMAND"},
+    {"reset-timeout", "Seconds the reset command may take (default 10).", "SECONDS"},
+    {"simulate", "Run against boxes of the built-in emulator instead of devices.", nullptr},
+    {"boxes", "With --simulate: this many emulated boxes, 1 to 64 (default 1).", "N"},
+};
+
+bool WholeNumber(const QString& text, long low, long high, int& value) {
+    bool ok = false;
+    long number = text.toLong(&ok);
+    if (!ok || number < low || number > high) {
+        return false;
+    }
+    value = static_cast<int>(number);
+    return true;
+}
+
+StationCommand Wrong(QString text) {
+    StationCommand command;
+    command.action = StationCommand::Action::Wrong;
+    command.text = std::move(text) + "\nRun with --help for the options.";
+    return command;
+}
+
+std::string Value(const QCommandLineParser& parser, const char* name) {
+    return parser.value(name).toStdString();
+}
+
+std::vector<std::string> Values(const QCommandLineParser& parser, const char* name) {
+    std::vector<std::string> values;
+    for (const QString& value : parser.values(name)) {
+        values.push_back(value.toStdString());
+    }
+    return values;
+}
+
+// The numbers, checked as quillon-cli checks them; false: text says why.
+bool TakeNumbers(const QCommandLineParser& parser, RunOptions& options, QString& text) {
+    if (parser.isSet("baud") &&
+        !WholeNumber(parser.value("baud"), kLowestBaud, kHighestBaud, options.baud)) {
+        text = "--baud: a whole number from 50 to 12000000, not " + parser.value("baud");
+        return false;
+    }
+    if (parser.isSet("boxes") && !WholeNumber(parser.value("boxes"), 1, 64, options.boxes)) {
+        text = "--boxes: a whole number from 1 to 64, not " + parser.value("boxes");
+        return false;
+    }
+    if (parser.isSet("boxes") && !options.simulate) {
+        text = "--boxes goes with --simulate";
+        return false;
+    }
+    if (parser.isSet("reset-timeout")) {
+        bool ok = false;
+        options.resetTimeout = parser.value("reset-timeout").toDouble(&ok);
+        if (!ok || !(options.resetTimeout > 0 && options.resetTimeout <= 3600)) {
+            text = "--reset-timeout: seconds, more than 0 and at most 3600, not " +
+                   parser.value("reset-timeout");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+StationCommand ParseStationCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const OptionSpec& spec : kOptions) {
+        parser.addOption(spec.value ? QCommandLineOption(spec.name, spec.help, spec.value)
+                                    : QCommandLineOption(spec.name, spec.help));
+    }
+    StationCommand command;
+    if (!parser.parse(arguments)) {
+        return Wrong(parser.errorText());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Wrong("not an option: " + parser.positionalArguments().join(' '));
+    }
+    if (parser.isSet("help") || parser.isSet("version")) {
+        command.action =
+            parser.isSet("help") ? StationCommand::Action::Help : StationCommand::Action::Version;
+        command.text = parser.helpText();
+        return command;
+    }
+    RunOptions& options = command.options;
+    options.station = true;  // box after box on every slot
+    options.devices = Values(parser, "device");
+    options.ports = Values(parser, "port");
+    if (parser.isSet("boot-folder")) {
+        options.bootFolder = Value(parser, "boot-folder");
+    }
+    options.startAddress = Value(parser, "start-address");
+    options.settingsPath = Value(parser, "settings");
+    options.log = Value(parser, "log");
+    options.traceDir = Value(parser, "trace-dir");
+    options.expectSeries = Value(parser, "expect-series");
+    options.resetCommand = Value(parser, "reset-command");
+    options.simulate = parser.isSet("simulate");
+    QString wrong;
+    if (!TakeNumbers(parser, options, wrong)) {
+        return Wrong(wrong);
+    }
+    return command;
+}
+
+}  // namespace quillon

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/run_setup.h"
+#include "station_window/slot_inbox.h"
+
+class QCloseEvent;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTableView;
+
+namespace quillon {
+
+class ResultsModel;
+class SlotTile;
+class TileGrid;
+
+// The bench's window: a tile for each slot of a station, a header with the
+// series and the run's totals, and the results below. The slots run on the
+// station's threads; the window draws what they report, ten times a second
+// at most, and never waits on them.
+class StationWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit StationWindow(RunSetup setup, QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    // Checks the inputs, builds the series and starts every slot. false:
+    // nothing runs; Refused() says why and RefusalExit() with which code.
+    bool Begin();
+    const BoxRecord& Refused() const;
+    int RefusalExit() const;
+
+    // The menu of one slot's tile: pause or resume it, open its last trace,
+    // copy its last record.
+    QMenu* SlotMenu(std::size_t slot);
+    // Writes the results as a CSV file; false: error says why.
+    bool SaveCsv(const std::string& path, std::string& error) const;
+    // Every slot ends, as a close does without asking; then the program
+    // ends with the code a signal gives.
+    void EndOnSignal(int signal);
+    bool IsEnding() const { return m_ending; }
+
+public Q_SLOTS:
+    // Pauses every slot, or resumes every slot when all are paused.
+    void ToggleAllPaused();
+    void SaveCsvAsked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // Ends the program once every slot has ended; tests record it instead.
+    virtual void ExitProgram(int code);
+
+private:
+    // Started and not yet ended for good.
+    bool Running() const;
+    void BuildWidgets();
+    QWidget* BuildHeader();
+    QWidget* BuildResults();
+    void ShowSeries();
+    void Refresh();
+    void TakeInbox();
+    void ShowTotals();
+    void ShowPauseButton();
+    void SetPaused(std::size_t slot, bool paused);
+    // The close test: true when no box is past its execute command, or the
+    // person agrees to interrupt the ones that are.
+    bool MayEnd();
+    void BeginEnding(int exitCode);
+
+    StationConfig m_config;
+    std::vector<std::string> m_settingsWarnings;
+    // Declared before the station, which uses them until it is joined.
+    std::unique_ptr<EmulatedBoxes> m_boxes;
+    SlotInbox m_inbox;
+    std::vector<std::unique_ptr<InboxObserver>> m_observers;
+    std::unique_ptr<Station> m_station;
+
+    QLabel* m_folderLabel = nullptr;
+    QLabel* m_seriesLabel = nullptr;
+    QLabel* m_totalsLabel = nullptr;
+    QPushButton* m_pauseButton = nullptr;
+    TileGrid* m_grid = nullptr;
+    std::vector<SlotTile*> m_tiles;
+    QTableView* m_resultsView = nullptr;
+    ResultsModel* m_results = nullptr;
+
+    QTimer m_refresh;
+    QElapsedTimer m_runClock;  // since the slots started
+    int m_ticks = 0;
+    std::vector<bool> m_paused;
+    bool m_started = false;
+    bool m_ending = false;
+    int m_exitCode = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,322 @@
+// The station window against emulated boxes on pseudo-terminals: what its
+// tiles, header and results show, and how it ends.
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "platform/digest.h"
+#include "sim/box_emulator.h"
+#include "station/run_setup.h"
+#include "station_window/results_model.h"
+#include "station_window/slot_tile.h"
+#include "station_window/station_window.h"
+#include "tests/app/modal_helpers.h"
+#include "tests/cleanup_checks.h"
+#include "tests/temp_dir.h"
+
+using quillon::SlotFace;
+using quillon::SlotLook;
+using quillon::SlotTile;
+using quillon::sim::BoxEmulator;
+using quillon::sim::BoxOptions;
+using quillon::testing::TempDir;
+
+namespace {
+
+constexpr int kLong = 30000;  // ms: a whole update of the example folder takes well under 1 s
+
+const QString kQuestion =
+    "To interrupt this operation may cause STB flash crashed, \ndo you want exiting?";
+
+class RecordingWindow : public quillon::StationWindow {
+public:
+    using StationWindow::StationWindow;
+    std::vector<int> exits;
+
+protected:
+    void ExitProgram(int code) override { exits.push_back(code); }
+};
+
+// A copy of the example boot folder, boxes of the emulator on
+// pseudo-terminals, and the window flashing them box after box.
+struct Bench {
+    explicit Bench(const std::vector<BoxOptions>& each) {
+        std::filesystem::copy(QUILLON_EXAMPLE_BOOT, temp / "boot");
+        for (const BoxOptions& options : each) {
+            devices.push_back(AddBox(options).DevicePath());
+        }
+    }
+    ~Bench() {
+        window.reset();  // joins the slots before the boxes go
+    }
+    BoxEmulator& AddBox(const BoxOptions& options, bool start = true) {
+        auto box = std::make_unique<BoxEmulator>(options);
+        opened = box->OpenPty(nullptr) && opened;
+        if (start) {
+            box->Start();
+        }
+        boxes.push_back(std::move(box));
+        return *boxes.back();
+    }
+    bool Open() {
+        quillon::RunOptions options;
+        options.station = true;
+        options.devices = devices;
+        options.bootFolder = temp / "boot";
+        options.settingsPath = temp / "quillon.INI";
+        options.log = temp / "results.jsonl";
+        quillon::RunSetup setup;
+        std::string error;
+        if (quillon::MakeRunSetup(options, setup, error) != 0) {
+            qWarning("%s", error.c_str());
+            return false;
+        }
+        window.emplace(std::move(setup));
+        window->show();
+        return opened && window->Begin();
+    }
+
+    const SlotFace& Face(int slot) const {
+        return window->findChild<SlotTile*>(QStringLiteral("slot%1").arg(slot))->Face();
+    }
+    // The tile's count of "ok" or "failed" boxes.
+    int Count(int slot, const char* verdict) const {
+        QRegularExpression pattern(QStringLiteral("%1 (\\d+)").arg(verdict));
+        return pattern.match(Face(slot).counts).captured(1).toInt();
+    }
+    QString Label(const char* name) const { return window->findChild<QLabel*>(name)->text(); }
+    QPushButton* StartStop() const {
+        return window->findChild<QPushButton*>(QStringLiteral("startStopButton"));
+    }
+    const quillon::ResultsModel& Results() const {
+        return *window->findChild<quillon::ResultsModel*>();
+    }
+    bool PacketFilesLeft() const { return quillon::testing::PacketFilesIn(temp / "boot"); }
+
+    TempDir temp;
+    bool opened = true;
+    std::vector<std::unique_ptr<BoxEmulator>> boxes;
+    std::vector<std::string> devices;
+    std::optional<RecordingWindow> window;
+};
+
+// The SHA-256 of the first count records a box received, as it dumped them.
+std::string ReceivedSeries(const TempDir& dumps, std::uint32_t count) {
+    quillon::Sha256 digest;
+    for (std::uint32_t i = 1; i <= count; ++i) {
+        std::string record = dumps.Read(QString::asprintf("record-%04u", i).toStdString());
+        digest.Update(record.data(), record.size());
+    }
+    return digest.HexDigest();
+}
+
+// The question a close asked, as it was shown, and the answer given.
+struct Asked {
+    QString text;
+    QString caption;
+    QString informative;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+void AnswerNextQuestion(Asked& asked, QMessageBox::StandardButton answer) {
+    quillon::testing::WhenModal<QMessageBox>([&asked, answer](QMessageBox* box) {
+        asked = {box->text(), box->windowTitle(), box->informativeText(), box->icon(),
+                 box->standardButtons()};
+        box->button(answer)->click();
+    });
+}
+
+}  // namespace
+
+class StationWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void slotsSucceedWithTheExactSeries();
+    void oneRejectsAndTheOthersGoOn();
+    void adapterThatGoesAndComesBack();
+    void pauseAndResume();
+    void closing_data();
+    void closing();
+};
+
+void StationWindowTest::slotsSucceedWithTheExactSeries() {
+    TempDir dumps[3];
+    std::vector<BoxOptions> boxes(3);
+    for (int i = 0; i < 3; ++i) {
+        boxes[i].dumpFolder = dumps[i].Folder();
+    }
+    Bench bench(boxes);
+    QVERIFY(bench.Open());
+    for (int i = 0; i < 3; ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(bench.Count(i, "ok") >= 1, kLong);
+    }
+    bench.window->ToggleAllPaused();  // no more boxes: the dumps stay those of the first
+    for (int i = 0; i < 3; ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(bench.Face(i).look, SlotLook::Paused, kLong);
+    }
+    const QString series = bench.Label("seriesLabel");
+    const QRegularExpression identity(QStringLiteral("Series ([0-9a-f]{16}): no series expected"));
+    QVERIFY2(identity.match(series).hasMatch(), qPrintable(series));
+    const auto& records = bench.Results().Records();
+    QVERIFY(records.size() >= 3);
+    const std::string full = records.front().series;
+    QCOMPARE(QString::fromStdString(full.substr(0, 16)), identity.match(series).captured(1));
+    // The files counted in the header's boot folder line, before the execute command.
+    const QRegularExpression files(QStringLiteral("\\((\\d+) packet files"));
+    const std::uint32_t count = files.match(bench.Label("bootFolderLabel")).captured(1).toUInt();
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(ReceivedSeries(dumps[i], count), full);
+        QCOMPARE(bench.Face(i).last, QStringLiteral("Last box: ok"));
+    }
+    for (const quillon::BoxRecord& record : records) {
+        QCOMPARE(record.verdict, std::string("ok"));
+        QCOMPARE(record.series, full);
+    }
+    QVERIFY2(bench.Label("totalsLabel").contains(QStringLiteral("yield 100.0 %")),
+             qPrintable(bench.Label("totalsLabel")));
+
+    // The list saved as CSV: a header row, then the records, newest first.
+    std::string error;
+    QVERIFY2(bench.window->SaveCsv(bench.temp / "results.csv", error), error.c_str());
+    const QStringList rows =
+        QString::fromStdString(bench.temp.Read("results.csv")).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), static_cast<int>(bench.Results().Records().size()) + 1);
+    QVERIFY(rows[0].startsWith("start,end,station,slot,device,verdict"));
+    QVERIFY(rows[1].startsWith(QString::fromStdString(bench.Results().Records().back().start)));
+}
+
+void StationWindowTest::oneRejectsAndTheOthersGoOn() {
+    std::vector<BoxOptions> boxes(3);
+    boxes[1].rejectRecord = 3;
+    Bench bench(boxes);
+    QVERIFY(bench.Open());
+    // The rejecting box fails each time, and its slot takes the next box
+    // again; the others go on with theirs.
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(1, "failed") >= 2, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") >= 2 && bench.Count(2, "ok") >= 2, kLong);
+    QCOMPARE(bench.Count(1, "ok"), 0);
+    QCOMPARE(bench.Count(0, "failed") + bench.Count(2, "failed"), 0);
+    QTRY_COMPARE(bench.Face(1).look, SlotLook::Failed);
+    int failures = 0;
+    for (const quillon::BoxRecord& record : bench.Results().Records()) {
+        if (record.verdict == "failed") {
+            QCOMPARE(record.device, bench.devices[1]);
+            QCOMPARE(bench.Face(1).last,
+                     "Last box: failed, " + QString::fromStdString(record.caption));
+            QCOMPARE(bench.Face(1).reason, QString::fromStdString(record.message));
+            ++failures;
+        }
+    }
+    QVERIFY(failures >= 2);
+}
+
+void StationWindowTest::adapterThatGoesAndComesBack() {
+    Bench bench({});
+    const std::string adapter = bench.temp / "ttyUSB0";
+    std::filesystem::create_symlink(bench.AddBox({}).DevicePath(), adapter);
+    bench.devices = {adapter};
+    QVERIFY(bench.Open());
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") >= 1, kLong);
+
+    // Unplugged: the device goes, and the line with it.
+    std::filesystem::remove(adapter);
+    bench.boxes.front()->Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(bench.Face(0).word, QStringLiteral("ADAPTER GONE"), kLong);
+    QCOMPARE(bench.Face(0).look, SlotLook::LineFault);
+    const int ok = bench.Count(0, "ok");
+
+    // Plugged in again, as a new device under the same name.
+    std::filesystem::create_symlink(bench.AddBox({}).DevicePath(), adapter);
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > ok, kLong);
+    QVERIFY(bench.Face(0).look != SlotLook::LineFault);
+}
+
+void StationWindowTest::pauseAndResume() {
+    Bench bench(std::vector<BoxOptions>(2));
+    QVERIFY(bench.Open());
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") >= 1 && bench.Count(1, "ok") >= 1, kLong);
+
+    // Space: every slot ends the box it has, then takes no other.
+    QTest::keyClick(&*bench.window, Qt::Key_Space);
+    QCOMPARE(bench.StartStop()->text(), QStringLiteral("Start (Space)"));
+    for (int i = 0; i < 2; ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(bench.Face(i).word, QStringLiteral("PAUSED"), kLong);
+    }
+    const int paused[] = {bench.Count(0, "ok"), bench.Count(1, "ok")};
+    QTest::qWait(1500);  // several boxes' time
+    QCOMPARE(bench.Count(0, "ok"), paused[0]);
+    QCOMPARE(bench.Count(1, "ok"), paused[1]);
+
+    // Space again, then one slot paused alone from its menu.
+    QTest::keyClick(&*bench.window, Qt::Key_Space);
+    QCOMPARE(bench.StartStop()->text(), QStringLiteral("Stop (Space)"));
+    std::unique_ptr<QMenu> menu(bench.window->SlotMenu(0));
+    menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(bench.Face(0).word, QStringLiteral("PAUSED"), kLong);
+    const int alone = bench.Count(0, "ok");
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(1, "ok") > paused[1] + 1, kLong);
+    QCOMPARE(bench.Count(0, "ok"), alone);
+    menu.reset(bench.window->SlotMenu(0));
+    QCOMPARE(menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->text(),
+             QStringLiteral("&Resume this slot"));
+    menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > alone, kLong);
+}
+
+void StationWindowTest::closing_data() {
+    QTest::addColumn<bool>("burning");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("burning, answered No") << true << int(QMessageBox::No);
+    QTest::newRow("burning, answered Yes") << true << int(QMessageBox::Yes);
+    QTest::newRow("every slot waits") << false << int(QMessageBox::NoButton);
+}
+
+void StationWindowTest::closing() {
+    QFETCH(bool, burning);
+    QFETCH(int, answer);
+    Bench bench({});
+    BoxOptions slow;
+    slow.burnTime = std::chrono::milliseconds(8000);
+    // A box that burns for a while, or one that never answers.
+    bench.devices = {bench.AddBox(slow, burning).DevicePath()};
+    QVERIFY(bench.Open());
+    if (burning) {
+        QTRY_COMPARE_WITH_TIMEOUT(bench.Face(0).word, QStringLiteral("BURNING"), kLong);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(bench.Face(0).status.startsWith("Waiting connection"), kLong);
+    }
+    Asked asked;
+    if (burning) {
+        AnswerNextQuestion(asked, static_cast<QMessageBox::StandardButton>(answer));
+    }
+    bench.window->close();
+    if (burning) {
+        QCOMPARE(asked.text, kQuestion);
+        QCOMPARE(asked.caption, QStringLiteral("Warning"));
+        QCOMPARE(asked.icon, QMessageBox::Critical);
+        QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY2(asked.informative.contains(QString::fromStdString(bench.devices[0]) + " burning"),
+                 qPrintable(asked.informative));
+    }
+    if (answer == QMessageBox::No) {
+        QVERIFY(!bench.window->IsEnding());
+        QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") == 1, kLong);  // the burn went on
+        QVERIFY(bench.window->exits.empty());
+        return;
+    }
+    // The program ends only once every update has ended, its files gone.
+    QTRY_COMPARE_WITH_TIMEOUT(bench.window->exits, std::vector<int>({0}), kLong);
+    QVERIFY(!bench.PacketFilesLeft());
+    QVERIFY(quillon::testing::PortReleased(bench.devices[0]));
+}
+
+QTEST_MAIN(StationWindowTest)
+#include "station_window_test.moc"
