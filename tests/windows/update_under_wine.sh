@@ -5,8 +5,9 @@
 # files it must not leave; boot folders of non-ASCII names under Russian and
 # Japanese code pages, from the command line and from a settings file, which
 # must send the very series that the Linux build makes; a missing port,
-# whose reason must come in the system's words, in UTF-8; and the Win32
-# unit tests (platform_tests.exe, beside the tool) under those code pages.
+# whose reason must come in the system's words, in UTF-8; the Win32 unit
+# tests (platform_tests.exe, beside the tool) under those code pages; and
+# the DLLs the tool imports.
 #   tests/windows/update_under_wine.sh WINDOWS_QUILLON_CLI LINUX_QUILLON_CLI [LOCALE_FOLDER]
 # WINEPREFIX names a prefix of our own, whose wineserver is running. Wine
 # takes the code page from the locale: LOCALE_FOLDER holds ru_RU.UTF-8 and
@@ -158,9 +159,23 @@ win32_tests() {
     fi
 }
 
+# A console program that loads user32 (winmm, SetupAPI and shell32 bring
+# it) is no longer told of logging off or shutting down, and could not
+# clean up then: nothing of the kind is imported; SetupAPI is loaded only
+# to list ports.
+imports() {
+    CASE=imports
+    local found
+    found=$(x86_64-w64-mingw32-objdump -p "$WIN_CLI" | grep -ioE \
+        'DLL Name: (user32|gdi32|winmm|shell32|setupapi|comdlg32|ole32)\.dll')
+    [ -z "$found" ] || fail "imports $found"
+    [ "$failures" -gt 0 ] || echo "ok   $CASE: nothing that loads user32"
+}
+
 CONNECTION="Download Failed CheckSum/Timeout: Please check your serial connection"
 SUCCESS="Success: Successful to update flash! STB has restarted "
-run_case success 0 "$SUCCESS" "0 rejected"
+imports
+[ "$failures" -eq 0 ] && run_case success 0 "$SUCCESS" "0 rejected"
 [ "$failures" -eq 0 ] && check_series
 [ "$failures" -eq 0 ] && run_case rejected-record 4 "$CONNECTION" "1 rejected" --reject-record 3
 [ "$failures" -eq 0 ] && run_case hang-up 4 "$CONNECTION" "hung up on request" --hang-up-after 4
