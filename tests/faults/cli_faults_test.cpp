@@ -22,6 +22,7 @@
 
 #include "tests/cleanup_checks.h"
 #include "tests/faults/cli_process.h"
+#include "tests/faults/small_file_system.h"
 #include "tests/temp_dir.h"
 
 namespace quillon {
@@ -30,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::CliProcess;
 using testing::SilentLine;
+using testing::SmallFileSystem;
 using testing::TempDir;
 
 const std::string kCheck = "Please check your serial connection";
@@ -177,30 +179,6 @@ TEST_F(CliFaults, FileSizeLimitWhileWritingPacketFiles) {
 }
 
 // A real full file system, where the system lets the test mount one.
-class SmallFileSystem {
-public:
-    explicit SmallFileSystem(const std::string& path, const char* options) : m_path(path) {
-        std::filesystem::create_directory(path);
-        m_mounted = ::mount("quillon-test", path.c_str(), "tmpfs", 0, options) == 0;
-    }
-    SmallFileSystem(const std::string& source, const std::string& path, bool readOnly)
-        : m_path(path) {
-        m_mounted = ::mount(source.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                    (!readOnly || ::mount(nullptr, path.c_str(), nullptr,
-                                          MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
-    }
-    ~SmallFileSystem() {
-        if (m_mounted) {
-            ::umount2(m_path.c_str(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return m_mounted; }
-
-private:
-    std::string m_path;
-    bool m_mounted = false;
-};
-
 TEST_F(CliFaults, DiskFullWhileWritingPacketFiles) {
     // Eight pages: the inputs take five, the first packet files two.
     SmallFileSystem disk(m_home / "disk", "size=32k");

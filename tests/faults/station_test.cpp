@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <thread>
 
+#include "sim/box_emulator.h"
 #include "tests/cleanup_checks.h"
 #include "tests/faults/cli_process.h"
 #include "tests/temp_dir.h"
@@ -137,6 +139,64 @@ TEST_F(StationTest, RepeatLogsEveryBoxAndAKillLosesNone) {
         ++count;
     }
     EXPECT_GE(count, 3);
+}
+
+// Mended: under --repeat an adapter pulled out between boxes counted as a
+// failed box. It is no box: the slot says the adapter went, waits for it
+// to come back under the same name, and goes on.
+TEST_F(StationTest, AdapterPulledOutAndPluggedInAgainIsNoBox) {
+    std::string log = m_home / "results.jsonl";
+    std::string socket = m_home / "adapter";
+    auto plugIn = [&socket] {
+        auto box = std::make_unique<sim::BoxEmulator>(sim::BoxOptions{});
+        std::string error;
+        EXPECT_TRUE(box->OpenPty(&error)) << error;
+        std::filesystem::remove(socket);
+        std::filesystem::create_symlink(box->DevicePath(), socket);
+        box->Start();
+        return box;
+    };
+    auto box = plugIn();
+    CliProcess station(Flash({"--device", socket, "--repeat", "--count", "2", "--log", log}));
+    for (int i = 0; i < 3000 && TempDir::ReadFile(log).empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    box.reset();  // pulled out: the line hangs up, the name goes
+    std::filesystem::remove(socket);
+    std::this_thread::sleep_for(2500ms);
+    box = plugIn();
+    EXPECT_EQ(station.Finish(), 0) << station.Out() << station.Err();
+    std::string logged = TempDir::ReadFile(log);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 2) << logged;
+    EXPECT_EQ(logged.find("\"verdict\":\"failed\""), std::string::npos) << logged;
+    std::string err = station.Err();
+    std::size_t gone = err.find("adapter gone: " + socket);
+    EXPECT_NE(gone, std::string::npos) << err;
+    EXPECT_EQ(err.find("adapter gone", gone + 1), std::string::npos) << "said once";
+}
+
+// Boxes without power until their reset command names them: each is woken
+// by its own, once; a command that fails ends the update at once, as a port
+// that will not open, and the box sees nothing.
+TEST_F(StationTest, ResetCommandsStartTheBoxes) {
+    std::string resets = m_home.Write("resets", "");
+    CliProcess flash(Flash({"--simulate", "--boxes", "2", "--wait-reset", resets, "--reset-command",
+                            "echo {device} >> " + resets}));
+    EXPECT_EQ(flash.Finish(), 0) << flash.Out() << flash.Err();
+    std::string named = TempDir::ReadFile(resets);
+    EXPECT_EQ(std::count(named.begin(), named.end(), '\n'), 2) << named;
+    EXPECT_NE(named.find("/dev/"), std::string::npos);
+
+    TempDir dump;
+    CliProcess failing(
+        Flash({"--simulate", "--dump", dump.Folder(), "--reset-command", "echo no power; exit 3"}));
+    EXPECT_EQ(failing.Finish(10s), 2) << failing.Err();
+    EXPECT_NE(failing.Err().find("the reset command echo no power; exit 3 exited with 3"),
+              std::string::npos)
+        << failing.Err();
+    EXPECT_NE(failing.Err().find("no power"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dump.Folder()));
+    EXPECT_FALSE(PacketFilesLeft());
 }
 
 }  // namespace

@@ -1,0 +1,171 @@
+// What a hostile local user can plant for root's flash: links, hard links
+// and FIFOs where the tool writes, files too large to hold, values no field
+// can hold, a log on a disk that fills. Each ends sound: the documented exit
+// code in bounded time, nothing written outside the boot folder, no packet
+// file left.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "tests/cleanup_checks.h"
+#include "tests/faults/cli_process.h"
+#include "tests/faults/small_file_system.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliProcess;
+using testing::SmallFileSystem;
+using testing::TempDir;
+
+class HostileInputs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_boot.Write("c_bus.txt", "1234\n");
+        m_boot.Write("init_uploads.txt", "80000000\n");
+        m_target = m_home.Write("root-only", "keep me");
+    }
+
+    std::vector<std::string> Flash(std::vector<std::string> extra) const {
+        std::vector<std::string> arguments = {"flash",         "--simulate",   "--progress",
+                                              "plain",         "--settings",   m_home / "q.INI",
+                                              "--boot-folder", m_boot.Folder()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+
+    // A link, a hard link or a FIFO at path; false where this system has none.
+    bool Plant(const std::string& what, const std::string& path) const {
+        std::error_code error;
+        if (what == "symlink") {
+            std::filesystem::create_symlink(m_target, path, error);
+        } else if (what == "hardlink") {
+            std::filesystem::create_hard_link(m_target, path, error);
+        } else if (what == "folder") {
+            std::filesystem::create_directory(path, error);
+        } else {
+            return ::mkfifo(path.c_str(), 0666) == 0;
+        }
+        return !error;
+    }
+
+    bool Untouched() const { return TempDir::ReadFile(m_target) == "keep me"; }
+
+    TempDir m_boot;
+    TempDir m_home;
+    std::string m_target;
+};
+
+// Mended: the trace followed a link into a root-only file, the log appended
+// through one, and a FIFO at either hung the tool for ever.
+TEST_F(HostileInputs, PlantedNamesWhereTheTraceAndTheLogGo) {
+    for (const char* option : {"--trace", "--log"}) {
+        for (const char* what : {"symlink", "hardlink", "fifo"}) {
+            std::string path = m_home / "out";
+            std::filesystem::remove(path);
+            ASSERT_TRUE(Plant(what, path));
+            CliProcess flash(Flash({option, path}));
+            EXPECT_EQ(flash.Finish(10s), 64) << option << " " << what << "\n" << flash.Err();
+            EXPECT_NE(flash.Err().find(std::string(option) + ": cannot write " + path + ": "),
+                      std::string::npos)
+                << flash.Err();
+            EXPECT_TRUE(Untouched()) << option << " " << what;
+            EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
+        }
+    }
+}
+
+// Mended: a link or a folder at the boot folder's lock skipped the lock, and
+// a FIFO there hung the tool.
+TEST_F(HostileInputs, PlantedNamesAtTheFolderLock) {
+    for (const char* what : {"symlink", "hardlink", "folder", "fifo"}) {
+        std::string lock = m_boot / ".quillon.lock";
+        std::filesystem::remove(lock);
+        ASSERT_TRUE(Plant(what, lock));
+        CliProcess flash(Flash({}));
+        EXPECT_EQ(flash.Finish(10s), 3) << what << "\n" << flash.Err();
+        EXPECT_NE(flash.LastLine().find("cannot lock the boot folder"), std::string::npos)
+            << flash.Out();
+        EXPECT_TRUE(Untouched()) << what;
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
+    }
+}
+
+// Mended: a gigabyte without a line end took as much memory and aborted;
+// a start address past 32 bits wrapped to another one.
+TEST_F(HostileInputs, OversizedInputsAndValues) {
+    const std::string settings = m_home / "q.INI";
+    struct Case {
+        std::function<void()> plant;
+        std::vector<std::string> extra;
+        int exitCode;
+        std::string said;
+    };
+    const Case cases[] = {
+        {[&] { std::filesystem::resize_file(m_boot.Write("c_bus.txt", "1"), 1u << 30); },
+         {},
+         3,
+         "line 1 of " + m_boot.Folder() + "c_bus.txt is longer than 65536 bytes"},
+        {[&] {
+             m_boot.Write("c_bus.txt", "1234\n");
+             std::filesystem::resize_file(m_home.Write("q.INI", "[BOOT]"), 1u << 30);
+         },
+         {},
+         0,
+         "what lies beyond was passed over"},
+        {[&] { m_home.Write("q.INI", "[COMMON]\nLastExecAddr=0x1FFFFFFFF\n"); },
+         {},
+         2,
+         "LastExecAddr=0x1FFFFFFFF"},
+        {[] {}, {"--start-address", "1FFFFFFFF"}, 64, "at most 32 bits"},
+    };
+    for (const Case& c : cases) {
+        c.plant();
+        CliProcess flash(Flash(c.extra));
+        EXPECT_EQ(flash.Finish(60s), c.exitCode) << c.said << "\n" << flash.Err();
+        EXPECT_NE(flash.Err().find(c.said), std::string::npos) << flash.Err();
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
+    }
+}
+
+// Mended: on a full disk the log lost records without a word and left a cut
+// line. Records held back go in once there is room again.
+TEST_F(HostileInputs, LogOnAFullDiskKeepsEveryRecord) {
+    SmallFileSystem disk(m_home / "disk", "size=16k");
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "mounting a small file system needs CAP_SYS_ADMIN";
+    }
+    std::string filler = m_home.Write("disk/filler", std::string(16 * 1024, 'f'));
+    std::string log = m_home / "disk/results.jsonl";
+    CliProcess station(Flash({"--repeat", "--count", "3", "--log", log}));
+    for (int i = 0; i < 3000 && station.Err().find("cannot write to the log") == std::string::npos;
+         ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::filesystem::remove(filler);
+    EXPECT_EQ(station.Finish(), 0) << station.Err();
+    std::string text = TempDir::ReadFile(log);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
+    EXPECT_EQ(text.back(), '\n');
+    std::string err = station.Err();
+    std::size_t said = err.find("cannot write to the log");
+    ASSERT_NE(said, std::string::npos) << err;
+    EXPECT_EQ(err.find("cannot write to the log", said + 1), std::string::npos) << "said once";
+
+    // A disk that never has room: the records are given on stderr, exit 8.
+    std::filesystem::remove(log);
+    m_home.Write("disk/filler", std::string(16 * 1024, 'f'));
+    CliProcess full(Flash({"--repeat", "--count", "2", "--log", log}));
+    EXPECT_EQ(full.Finish(), 8) << full.Err();
+    EXPECT_EQ(TempDir::ReadFile(log), "");
+    EXPECT_NE(full.Err().find("2 result(s) could not be written"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon
