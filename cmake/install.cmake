@@ -1,37 +1,86 @@
-# What `cmake --install` and `cpack -G DEB` put on a system: both programs,
-# a manual page for each (made from their --help by help2man), bash
-# completion for quillon-cli, and the window's desktop entry and icon (in
-# app/CMakeLists.txt).
+# What `cmake --install` and `cpack -G DEB` put on a system: the programs
+# with a manual page each (quillon-cli one per command as well, all made
+# from --help by help2man), the settings file's page, bash completion for
+# quillon-cli, and each window's desktop entry and icons.
 include(GNUInstallDirs)
 
 install(TARGETS quillon-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/res/completion/quillon-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillon-cli)
 
+set(QUILLON_MAN ${PROJECT_SOURCE_DIR}/res/man)
 find_program(QUILLON_HELP2MAN help2man)
 if(QUILLON_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+  # A window program's page, from its --help and res/man/PROGRAM.h2m;
+  # compressed, as Debian keeps manual pages.
   function(quillon_manual_page program summary)
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-    # Compressed, as Debian keeps manual pages.
     add_custom_command(
       OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
       COMMAND ${QUILLON_HELP2MAN} --no-info --section 1 --name ${summary}
-              --include ${PROJECT_SOURCE_DIR}/res/man/${program}.h2m --output ${page}
+              --include ${QUILLON_MAN}/${program}.h2m --output ${page}
               $<TARGET_FILE:${program}>
       COMMAND gzip -n -9 -f ${page}
-      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/res/man/${program}.h2m
+      DEPENDS ${program} ${QUILLON_MAN}/${program}.h2m
       COMMENT "Manual page of ${program}"
       VERBATIM)
     add_custom_target(${program}-manual ALL DEPENDS ${page}.gz)
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endfunction()
-  quillon_manual_page(quillon-cli "rewrite a set-top box's flash memory over a serial line")
-  if(TARGET quillon)
-    quillon_manual_page(quillon "the window of the set-top box flash tool")
-  endif()
+
+  # quillon-cli's pages: a command that `quillon-cli --help` lists gets its
+  # page without a change here.
+  file(GLOB cli_page_sources CONFIGURE_DEPENDS ${QUILLON_MAN}/*.h2m)
+  set(cli_pages ${CMAKE_BINARY_DIR}/man/cli)
+  add_custom_command(
+    OUTPUT ${cli_pages}.stamp
+    COMMAND ${QUILLON_MAN}/cli_pages.sh $<TARGET_FILE:quillon-cli> ${QUILLON_MAN} ${cli_pages}
+    COMMAND ${CMAKE_COMMAND} -E touch ${cli_pages}.stamp
+    DEPENDS quillon-cli ${QUILLON_MAN}/cli_pages.sh ${cli_page_sources}
+    COMMENT "Manual pages of quillon-cli and its commands"
+    VERBATIM)
+  add_custom_target(quillon-cli-manual ALL DEPENDS ${cli_pages}.stamp)
+  install(DIRECTORY ${cli_pages}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
-  message(STATUS "help2man not found (or cross-compiling): no manual pages")
+  message(STATUS "help2man not found (or cross-compiling): no manual pages of the programs")
+endif()
+
+# A window program whole: the program, its manual page, its desktop entry
+# res/PROGRAM.desktop and its icons, each given as SIZE:FILE ("scalable",
+# "16x16") and installed as PROGRAM.svg of that size.
+function(quillon_install_window program summary)
+  if(NOT TARGET ${program})
+    return()
+  endif()
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(COMMAND quillon_manual_page)
+    quillon_manual_page(${program} ${summary})
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/res/${program}.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(icon ${ARGN})
+    string(REGEX REPLACE ":.*" "" size ${icon})
+    string(REGEX REPLACE "^[^:]*:" "" file ${icon})
+    install(FILES ${PROJECT_SOURCE_DIR}/${file} RENAME ${program}.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+  endforeach()
+endfunction()
+
+quillon_install_window(quillon "the window of the set-top box flash tool"
+  scalable:res/icons/132.svg 16x16:res/icons/132-16.svg 32x32:res/icons/132-32.svg)
+
+if(NOT WIN32)
+  # The settings file's page, by hand: there is no --help to make it from.
+  set(settings_page ${CMAKE_BINARY_DIR}/man/quillon.INI.5)
+  configure_file(${QUILLON_MAN}/quillon.INI.5.in ${settings_page} @ONLY)
+  add_custom_command(
+    OUTPUT ${settings_page}.gz
+    COMMAND gzip -n -9 -c ${settings_page} > ${settings_page}.gz
+    DEPENDS ${settings_page}
+    COMMENT "Manual page of quillon.INI")
+  add_custom_target(quillon-settings-manual ALL DEPENDS ${settings_page}.gz)
+  install(FILES ${settings_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 endif()
 
 set(CPACK_GENERATOR DEB)
