@@ -1,7 +1,8 @@
 # What `cmake --install` and `cpack -G DEB` put on a system: the programs
 # with a manual page each (quillon-cli one per command as well, all made
 # from --help by help2man), the settings file's page, bash completion for
-# quillon-cli, and each window's desktop entry and icons.
+# quillon-cli, each window's desktop entry and icons, and the station
+# service, installed but not enabled.
 include(GNUInstallDirs)
 
 install(TARGETS quillon-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -81,18 +82,51 @@ if(NOT WIN32)
     COMMENT "Manual page of quillon.INI")
   add_custom_target(quillon-settings-manual ALL DEPENDS ${settings_page}.gz)
   install(FILES ${settings_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+
+  # The station service and its user. Units under the prefix's lib/, not
+  # the multiarch library folder: /usr/lib/systemd/system for the package.
+  install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/quillon-station@.service
+          DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/quillon.sysusers
+          DESTINATION lib/sysusers.d RENAME quillon.conf)
+
+  install(FILES ${PROJECT_SOURCE_DIR}/res/debian/copyright
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillon)
+  set(changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+  add_custom_command(
+    OUTPUT ${changelog}
+    COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/res/debian/changelog > ${changelog}
+    DEPENDS ${PROJECT_SOURCE_DIR}/res/debian/changelog
+    COMMENT "The package's changelog")
+  add_custom_target(quillon-changelog ALL DEPENDS ${changelog})
+  install(FILES ${changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillon)
 endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillon)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "rewrites a set-top box's flash memory over a serial line")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rewrites a set-top box's flash memory over a serial line")
+set(CPACK_PACKAGE_DESCRIPTION [=[
+Quillon updates the flash memory of set-top boxes through their boot loader
+on a serial line: a USB serial adapter or a built-in port, wired to the
+box's service port. It hands the boot loader a numbered series of
+checksummed command records made from a boot folder, then follows the box
+while it erases and burns, and ends with the box's verdict.
+
+The window, quillon, updates one box at the press of a button.
+quillon-cli does the same from scripts and runs a station: many boxes at
+once, box after box, with a results log, a trace per box and a report of
+the yield. It also plays a box's boot loader for trying all of this
+without a box. The service quillon-station@.service keeps a bench running.]=])
 set(CPACK_PACKAGE_CONTACT "Quillon maintainers <maintainers@quillon.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # The libraries the programs link (Qt, the C++ runtime) become the package's
 # dependencies, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Stripped programs; their debugging symbols go to quillon-dbgsym.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/res/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 include(CPack)
