@@ -164,7 +164,8 @@ void SlotTile::PaintHead(QPainter& painter, const Rows& rows) {
     QFont countsFont = FontOfHeight(font(), rows.line * 4 / 5, false);
     int countsWidth = QFontMetrics(countsFont).horizontalAdvance(m_face.counts);
     QRect name = rows.head.adjusted(lampRect.width() + rows.line / 3, 0, -countsWidth - 6, 0);
-    DrawLine(painter, name, m_name, FontOfHeight(font(), rows.line, true));
+    DrawLine(painter, name, m_name, FontOfHeight(font(), rows.line, true),
+             Qt::AlignLeft | Qt::AlignVCenter, Qt::ElideLeft);
     DrawLine(painter, rows.head, m_face.counts, countsFont, Qt::AlignRight | Qt::AlignVCenter);
     // A device path says most at its end: "...by-id/usb-FTDI_A12-port0".
     painter.setPen(palette().placeholderText().color());

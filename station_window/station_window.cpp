@@ -92,12 +92,12 @@ void StationWindow::BuildWidgets() {
     layout->addWidget(BuildHeader());
     m_grid = new TileGrid;
     for (std::size_t i = 0; i < m_config.slots.size(); ++i) {
+        // A slot without a name of its own goes by its device: the tile
+        // shows the device's last part large, the whole path below.
         const SlotSpec& slot = m_config.slots[i];
-        // A slot named after its device has nothing more to say on the
-        // device's line.
         bool named = !slot.name.empty() && slot.name != slot.device;
-        auto* tile = new SlotTile(Text(named ? slot.name : slot.device),
-                                  named ? Text(slot.device) : QString());
+        auto* tile = new SlotTile(named ? Text(slot.name) : Text(slot.device).section('/', -1),
+                                  Text(slot.device));
         tile->setObjectName(QStringLiteral("slot%1").arg(i));
         connect(tile, &QWidget::customContextMenuRequested, this, [this, i, tile](QPoint at) {
             QMenu* menu = SlotMenu(i);
@@ -248,6 +248,11 @@ void StationWindow::ShowSeries() {
     m_seriesLabel->setToolTip(Text(facts.identity));
 }
 
+QString StationWindow::SlotName(std::size_t slot) const {
+    const SlotSpec& spec = m_config.slots[slot];
+    return Text(spec.name.empty() ? spec.device : spec.name);
+}
+
 bool StationWindow::Running() const {
     return m_started && m_station;
 }
@@ -280,7 +285,7 @@ void StationWindow::TakeInbox() {
         ShowTotals();
     }
     for (const SlotInbox::Note& note : m_inbox.TakeNotes()) {
-        statusBar()->showMessage(m_tiles[note.slot]->Name() + ": " + Text(note.text));
+        statusBar()->showMessage(SlotName(note.slot) + ": " + Text(note.text));
     }
 }
 
@@ -387,7 +392,7 @@ bool StationWindow::MayEnd() {
     for (std::size_t i = 0; i < m_tiles.size(); ++i) {
         SlotSnapshot shot = m_station->Snapshot(i);
         if (shot.state == SlotSnapshot::State::Working) {
-            working << m_tiles[i]->Name() + " " + PhaseWords(shot.phase);
+            working << SlotName(i) + " " + PhaseWords(shot.phase);
             writing = writing || IsWritingFlash(shot);
         }
     }

@@ -60,6 +60,8 @@ protected:
     virtual void ExitProgram(int code);
 
 private:
+    // As the log names it: its own name, else its device.
+    QString SlotName(std::size_t slot) const;
     // Started and not yet ended for good.
     bool Running() const;
     void BuildWidgets();
