@@ -25,7 +25,12 @@ quillon_harden_with(-fstack-protector-strong)
 if(QUILLON_HAS_fstack_protector_strong)
   target_link_options(quillon_build_options INTERFACE -fstack-protector-strong)
 endif()
-quillon_harden_with(-fstack-clash-protection)
+# Not on Windows: mingw-w64's GCC 12 stops with an internal compiler error
+# (seh_emit_stackalloc) on the probes, and probes a frame larger than a page
+# by itself there (___chkstk_ms).
+if(NOT WIN32)
+  quillon_harden_with(-fstack-clash-protection)
+endif()
 # The checked copies of memcpy and friends would bypass the sanitizers'
 # interceptors and hide the faults they look for. Without optimisation
 # glibc cannot check and says so, which -Werror turns into a failure.
