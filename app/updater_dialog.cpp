@@ -19,6 +19,7 @@
 #include "app/label_fit.h"
 #include "app/settings_dialog.h"
 #include "app/updater_app.h"
+#include "engine/update_worker.h"
 #include "platform/file.h"
 #include "ui_updater_dialog.h"
 
@@ -57,15 +58,14 @@ void HandOver(const void*) {}
 void TakeOver(const void*) {}
 #endif
 
-// The widest status texts the worker makes: its longest fixed texts and its
-// counters at their longest ('#' is the widest digit).
-const QStringList kWidestStatusTexts = {
-    QStringLiteral("Waiting connection,Press reset button..."),
-    QStringLiteral("Download finish. now preparing burning !"),
-    QStringLiteral("(step 1/3) Downloading ##########/##########"),
-    QStringLiteral("(step 2/3) Erasing : #####/#####sectors completed"),
-    QStringLiteral("(step 3/3) Burning : #########/-########## bytes completed"),
-};
+// The widest status texts the worker makes, as it says them.
+QStringList WidestStatusTexts() {
+    QStringList texts;
+    for (const std::string& text : UpdateWorker::WidestStatusTexts()) {
+        texts << QString::fromStdString(text);
+    }
+    return texts;
+}
 
 // Icon 132. A title bar shows it at 16 or 32 px, where the full drawing
 // blurs into a grey blob: those sizes have drawings of their own, on the
@@ -140,7 +140,7 @@ void UpdaterDialog::FitTexts() {
     // place at the right end.
     Ui::UpdaterDialog& ui = *m_ui;
     const int dx = std::max(
-        ExtraWidthFor(*ui.statusText, kWidestStatusTexts),
+        ExtraWidthFor(*ui.statusText, WidestStatusTexts()),
         ExtraWidthFor(*ui.serialLabel, {QStringLiteral("Serial setting : COM-##########")}));
     for (QWidget* widget :
          std::initializer_list<QWidget*>{ui.statusText, ui.serialLabel, ui.bootFolderLabel,

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -88,12 +89,16 @@ std::string SummaryEvent(const std::string& slot, const std::vector<BoxRecord>& 
             ++(result.verdict == "ok" ? ok : failed);
         }
     }
-    return "{\"event\":\"summary\",\"device\":" + JsonString(slot) + ",\"verdict\":\"" +
-           (results.empty() ? "none" : last.verdict) +
-           "\",\"caption\":" + JsonString(last.caption) +
-           ",\"message\":" + JsonString(last.message) + ",\"exit\":" + std::to_string(last.exit) +
-           ",\"seconds\":" + SecondsText(seconds) + ",\"ok\":" + std::to_string(ok) +
-           ",\"failed\":" + std::to_string(failed) + "}\n";
+    Json event = {{"event", "summary"},
+                  {"device", slot},
+                  {"verdict", results.empty() ? "none" : last.verdict},
+                  {"caption", last.caption},
+                  {"message", last.message},
+                  {"exit", last.exit},
+                  {"seconds", std::round(seconds * 1000) / 1000},
+                  {"ok", ok},
+                  {"failed", failed}};
+    return JsonLine(event);
 }
 
 // How a run of several slots (or box after box) is shown: a row or lines

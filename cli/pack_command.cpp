@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "engine/series_steps.h"
 #include "initfiles/boot_folder.h"
 #include "initfiles/init_file_builder.h"
 #include "initfiles/series_lock.h"
@@ -80,24 +81,19 @@ int Pack(const PackOptions& options) {
 }
 
 int PackSteps(InitFileBuilder& builder, const std::uint32_t& listed) {
-    try {
-        // As an update does: the bus step alone first, then the whole
-        // build numbered on after it.
-        if (!builder.WriteBusConfig()) {
-            ListUnwritten(builder, listed);
-            std::cerr << "Invalid CBUS file (BOOT)!\n" << builder.LastError() << '\n';
-            return kBusConfigFailed;
-        }
-        bool built = builder.Build();
+    // As an update does: the bus step alone first, then the whole build
+    // numbered on after it.
+    for (SeriesStep step : {SeriesStep::Bus, SeriesStep::Build}) {
+        std::optional<StepFailure> failed = RunSeriesStep(builder, step);
         ListUnwritten(builder, listed);
-        if (!built) {
-            std::cerr << "Invalid input file (BOOT)!\n" << builder.LastError() << '\n';
-            return kBuildFailed;
+        if (failed && failed->fileError) {
+            std::cerr << failed->reason << '\n';
+            return kFileError;
         }
-    } catch (const FileError& error) {
-        ListUnwritten(builder, listed);
-        std::cerr << error.what() << '\n';
-        return kFileError;
+        if (failed) {
+            std::cerr << failed->message << '\n' << failed->reason << '\n';
+            return step == SeriesStep::Bus ? kBusConfigFailed : kBuildFailed;
+        }
     }
     return kPacked;
 }

@@ -1,7 +1,7 @@
 #include "cli/terminal_view.h"
 
 #include <algorithm>
-#include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 namespace quillon::cli {
@@ -33,21 +33,9 @@ std::size_t ColumnsOf(int columns) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+std::string JsonLine(const Json& event) {
+    // Invalid UTF-8 in a path or a reason is replaced, never a broken line.
+    return event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 // --- the rows of several slots ---
@@ -126,11 +114,13 @@ void TerminalView::Using(const std::string& line, const std::string& device,
         m_out.Write(ConsoleStream::Out, line + "\n");
         return;
     }
-    m_out.Write(ConsoleStream::Out, JsonStart("using") + ",\"device\":" + JsonString(device) +
-                                        ",\"baud\":" + std::to_string(m_baud) +
-                                        ",\"files\":" + std::to_string(facts.files) +
-                                        ",\"bytes\":" + std::to_string(facts.bytes) +
-                                        ",\"series\":" + JsonString(facts.identity) + "}\n");
+    Json event = JsonStart("using");
+    event["device"] = device;
+    event["baud"] = m_baud;
+    event["files"] = facts.files;
+    event["bytes"] = facts.bytes;
+    event["series"] = facts.identity;
+    m_out.Write(ConsoleStream::Out, JsonLine(event));
 }
 
 void TerminalView::Warning(const std::string& text) {
@@ -140,8 +130,9 @@ void TerminalView::Warning(const std::string& text) {
     }
     m_warnings.push_back(text);
     if (m_style == ProgressStyle::Jsonl) {
-        m_out.Write(ConsoleStream::Out,
-                    JsonStart("warning") + ",\"text\":" + JsonString(text) + "}\n");
+        Json event = JsonStart("warning");
+        event["text"] = text;
+        m_out.Write(ConsoleStream::Out, JsonLine(event));
     } else {
         Warn(text);
     }
@@ -262,19 +253,20 @@ void TerminalView::ShowHuman(bool force) {
     m_lineOpen = true;
 }
 
-void TerminalView::EmitJson(const char* event) {
+void TerminalView::EmitJson(const char* name) {
     Clock::time_point now = Clock::now();
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  ",\"position\":%d,\"bytes\":%" PRIu64 ",\"total\":%" PRIu64 ",\"rate\":%.0f}\n",
-                  m_position, m_estimate.Reached(now), m_estimate.Total(), m_estimate.Rate(now));
-    std::string line = JsonStart(event) + ",\"phase\":\"" + PhaseName(m_phase) +
-                       "\",\"status\":" + JsonString(m_status) + numbers;
+    Json event = JsonStart(name);
+    event["phase"] = PhaseName(m_phase);
+    event["status"] = m_status;
+    event["position"] = m_position;
+    event["bytes"] = m_estimate.Reached(now);
+    event["total"] = m_estimate.Total();
+    event["rate"] = std::llround(m_estimate.Rate(now));
     // Status events are kept; progress and byte counts may give way to newer ones.
-    if (std::string(event) == "status") {
-        m_out.Write(ConsoleStream::Out, line);
+    if (std::string(name) == "status") {
+        m_out.Write(ConsoleStream::Out, JsonLine(event));
     } else {
-        m_out.Redraw(ConsoleStream::Out, line);
+        m_out.Redraw(ConsoleStream::Out, JsonLine(event));
     }
 }
 
@@ -311,9 +303,11 @@ void TerminalView::Ended(const BoxRecord& record) {
 void TerminalView::ShowEnding(const std::string& caption, const std::string& message,
                               const std::string& detail) {
     if (m_style == ProgressStyle::Jsonl) {
-        m_out.Write(ConsoleStream::Out, JsonStart("end") + ",\"caption\":" + JsonString(caption) +
-                                            ",\"message\":" + JsonString(message) +
-                                            ",\"detail\":" + JsonString(detail) + "}\n");
+        Json event = JsonStart("end");
+        event["caption"] = caption;
+        event["message"] = message;
+        event["detail"] = detail;
+        m_out.Write(ConsoleStream::Out, JsonLine(event));
         return;
     }
     // The reason (with its hint) goes to the error stream, so that the
@@ -345,9 +339,12 @@ void TerminalView::Warn(const std::string& text) {
     m_out.Write(ConsoleStream::Err, out.empty() ? "\n" : out);
 }
 
-std::string TerminalView::JsonStart(const char* event) const {
-    std::string start = std::string("{\"event\":\"") + event + "\"";
-    return m_device.empty() ? start : start + ",\"device\":" + JsonString(m_device);
+Json TerminalView::JsonStart(const char* name) const {
+    Json event = {{"event", name}};
+    if (!m_device.empty()) {
+        event["device"] = m_device;
+    }
+    return event;
 }
 
 }  // namespace quillon::cli

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@
 namespace quillon::cli {
 
 enum class ProgressStyle { Human, Plain, Jsonl };
+
+// Events keep their fields in the order they are written.
+using Json = nlohmann::ordered_json;
 
 // A terminal's width when it tells none.
 constexpr int kDefaultColumns = 80;
@@ -73,7 +77,7 @@ private:
     void ShowHuman(bool force);
     void EmitJson(const char* event);
     // The start of a jsonl event: its name, and the device when several slots run.
-    std::string JsonStart(const char* event) const;
+    Json JsonStart(const char* event) const;
     std::string Prefix() const { return m_device.empty() ? "" : m_device + ": "; }
     void ShowEnding(const std::string& caption, const std::string& message,
                     const std::string& detail);
@@ -104,7 +108,7 @@ private:
     std::string RowLabel() const;
 };
 
-// The text as a JSON string, quotes included.
-std::string JsonString(const std::string& text);
+// One jsonl event: the object and its line end.
+std::string JsonLine(const Json& event);
 
 }  // namespace quillon::cli

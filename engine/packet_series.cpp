@@ -1,6 +1,6 @@
 #include "engine/packet_series.h"
 
-#include "platform/file.h"
+#include "engine/series_steps.h"
 
 namespace quillon {
 
@@ -19,26 +19,18 @@ bool PacketSeries::Build(const std::string& bootFolder, const std::string& proje
     if (!m_lock.Take(m_builder.OutputFolder())) {
         return Fail(m_lock.Problem(), {});
     }
-    const char* step = "Invalid CBUS file (BOOT)!";
-    try {
-        if (!m_builder.WriteBusConfig()) {
-            return Fail(step, m_builder.LastError());
+    for (SeriesStep step : {SeriesStep::Bus, SeriesStep::Build}) {
+        if (auto failed = RunSeriesStep(m_builder, step)) {
+            return Fail(failed->message, failed->reason);
         }
-        step = "Invalid input file (BOOT)!";
-        if (!m_builder.Build()) {
-            return Fail(step, m_builder.LastError());
+    }
+    m_count = m_builder.FileCount();
+    m_identity = m_builder.SeriesIdentity();
+    if (startAddress) {
+        m_builder.SetExecAddress(*startAddress);
+        if (auto failed = RunSeriesStep(m_builder, SeriesStep::Exec)) {
+            return Fail(failed->message, failed->reason);
         }
-        m_count = m_builder.FileCount();
-        m_identity = m_builder.SeriesIdentity();
-        step = "Failed to make init file ";
-        if (startAddress) {
-            m_builder.SetExecAddress(*startAddress);
-            if (!m_builder.WriteExecCommand()) {
-                return Fail(step, m_builder.LastError());
-            }
-        }
-    } catch (const FileError& error) {
-        return Fail(step, error.what());
     }
     m_execFile = m_builder.FileName(m_builder.FileCount() > m_count ? m_count + 1 : 1);
     return true;

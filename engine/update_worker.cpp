@@ -1,16 +1,19 @@
 #include "engine/update_worker.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include "engine/packet_series.h"
 #include "engine/serial_port.h"
+#include "engine/series_steps.h"
 #include "initfiles/init_file_builder.h"
 #include "initfiles/series_lock.h"
 #include "initfiles/wire.h"
@@ -26,6 +29,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const char* const kCheckConnection = "Please check your serial connection";
+// The status texts a face may size its status line for.
+const char* const kWaitingText = "Waiting connection,Press reset button...";
+const char* const kExecSentText = "Download finish. now preparing burning !";
+const char* const kDownloadFormat = "(step 1/3) Downloading %04d/%04d";
+const char* const kEraseFormat = "(step 2/3) Erasing : %d/%dsectors completed";
+const char* const kBurnFormat = "(step 3/3) Burning : %d/%d bytes completed";
 
 constexpr int kMaxEmptyPolls = 200;
 // Bytes that keep coming without a report are bounded too: by what the line
@@ -63,7 +72,7 @@ int BandPosition(int offset, int width, double done, double total) {
 
 // A device that is not there (an adapter unplugged), as the system says it.
 bool DeviceIsMissing(const std::string& reason) {
-    for (int error : {ENOENT, ENODEV, ENXIO}) {
+    for (int error : {ENOENT, ENODEV, ENXIO, EIO}) {
         if (reason == std::strerror(error)) {
             return true;
         }
@@ -168,7 +177,7 @@ private:
 
     void WaitForBootLoader() {
         Phase(UpdatePhase::Waiting);
-        m_view.SetStatusText("Waiting connection,Press reset button...");
+        m_view.SetStatusText(kWaitingText);
         m_view.SetStatusBlink(true);
         auto limit = m_request.waitLimit;
         Clock::time_point deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
@@ -188,10 +197,8 @@ private:
     void SendHandshakeFile() {
         Phase(UpdatePhase::Preparing);
         m_view.SetStatusText("Now preparing...");
-        const char* invalid = "Invalid CBUS file (BOOT)!";
-        if (m_series == nullptr && !Guarded(invalid, [this] { return m_main.WriteBusConfig(); })) {
-            Detail(m_main.LastError());
-            FailApp(UpdateOutcome::BadInput, invalid);
+        if (m_series == nullptr) {
+            Step(m_main, SeriesStep::Bus);
         }
         PassOnWarnings();
         if (!SendWholeFile(SeriesFile(1))) {
@@ -221,11 +228,7 @@ private:
             m_view.SeriesBuilt(m_result.series);
             return;
         }
-        const char* invalid = "Invalid input file (BOOT)!";
-        if (!Guarded(invalid, [this] { return m_main.Build(); })) {
-            Detail(m_main.LastError());
-            FailApp(UpdateOutcome::BadInput, invalid);
-        }
+        Step(m_main, SeriesStep::Build);
         PassOnWarnings();
         m_fileCount = m_main.FileCount();
         m_result.series = m_main.SeriesIdentity();
@@ -234,7 +237,7 @@ private:
         if (!SeriesMatches(m_result.series, m_request.expectedSeries)) {
             Detail("the series built (" + m_result.series + ") is not the one expected (" +
                    m_request.expectedSeries + "); its files changed since they were checked");
-            FailApp(UpdateOutcome::BadInput, invalid);
+            FailApp(UpdateOutcome::BadInput, StepMessage(SeriesStep::Build));
         }
         m_view.SeriesBuilt(m_result.series);
     }
@@ -256,7 +259,7 @@ private:
         std::string name = SeriesFile(i);
         std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
-            m_view.SetStatusText(Format("(step 1/3) Downloading %04d/%04d", i, count));
+            m_view.SetStatusText(Format(kDownloadFormat, i, count));
             m_view.SetProgressPos(BandPosition(0, 50, i, count));
             int result = m_port.SendFilePiece(name);
             CheckStop();
@@ -294,12 +297,7 @@ private:
         m_exec = std::make_unique<InitFileBuilder>();
         m_exec->SetFolder(ExecFolder());
         m_exec->SetExecAddress(m_request.startAddress);
-        const char* invalid = "Failed to make init file ";
-        if (!Guarded(
-                invalid, [this] { return m_exec->WriteExecCommand(); }, "failed")) {
-            Detail(m_exec->LastError());
-            FailStop(UpdateOutcome::BadInput, invalid, "failed");
-        }
+        Step(*m_exec, SeriesStep::Exec);
         if (!SendWholeFile(PacketName(m_exec->OutputFolder(), 1))) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
         }
@@ -310,7 +308,7 @@ private:
     // From here on the box erases and burns by itself.
     void ExecSent() {
         Phase(UpdatePhase::Execute);
-        m_view.SetStatusText("Download finish. now preparing burning !");
+        m_view.SetStatusText(kExecSentText);
     }
 
     // Follows the box's progress reports until it reports its outcome.
@@ -368,15 +366,13 @@ private:
                 Phase(UpdatePhase::Erase);
                 done = ReadWordBE(data);
                 total = static_cast<std::int32_t>(ReadWordBE(data + 2));
-                m_view.SetStatusText(Format("(step 2/3) Erasing : %d/%dsectors completed",
-                                            static_cast<int>(done), total));
+                m_view.SetStatusText(Format(kEraseFormat, static_cast<int>(done), total));
                 m_view.SetProgressPos(BandPosition(50, 25, done, total));
                 break;
             case kReportBurnt:
                 Phase(UpdatePhase::Burn);
                 done = ReadDwordBE(data) & 0x0FFFFFFF;
-                m_view.SetStatusText(Format("(step 3/3) Burning : %d/%d bytes completed",
-                                            static_cast<int>(done), total));
+                m_view.SetStatusText(Format(kBurnFormat, static_cast<int>(done), total));
                 m_view.SetProgressPos(BandPosition(75, 25, done, total));
                 break;
             case kReportBurnTotal:
@@ -431,19 +427,18 @@ private:
         }
     }
 
-    // Runs a build step; a file error ends the update with the step's
-    // message, and the system's reason goes with it as the failure's detail.
-    template <typename Step>
-    bool Guarded(const char* message, Step step, const char* stopCaption = nullptr) {
-        try {
-            return step();
-        } catch (const FileError& error) {
-            Detail(error.what());
-            if (stopCaption != nullptr) {
-                FailStop(UpdateOutcome::BadInput, message, stopCaption);
-            }
-            FailApp(UpdateOutcome::BadInput, message);
+    // A step of the series that fails ends the update with its message, the
+    // reason as the failure's detail; the execute command's in a box of its own.
+    void Step(InitFileBuilder& builder, SeriesStep step) {
+        std::optional<StepFailure> failed = RunSeriesStep(builder, step);
+        if (!failed) {
+            return;
         }
+        Detail(failed->reason);
+        if (step == SeriesStep::Exec) {
+            FailStop(UpdateOutcome::BadInput, failed->message, "failed");
+        }
+        FailApp(UpdateOutcome::BadInput, failed->message);
     }
 
     [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text) {
@@ -545,6 +540,24 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> UpdateWorker::WidestStatusTexts() {
+    // The counters at their longest: any int for the file numbers, 16 bits
+    // for the sectors, 28 bits burnt of a total that may be negative.
+    std::vector<std::string> texts = {
+        kWaitingText, kExecSentText,
+        Format(kDownloadFormat, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()),
+        Format(kEraseFormat, 65535, 65535),
+        Format(kBurnFormat, 0x0FFFFFFF, std::numeric_limits<int>::min())};
+    for (std::string& text : texts) {
+        // After "(step n/3) ": the step's own number is no counter.
+        std::size_t counters = text.rfind("(step", 0) == 0 ? text.find(')') : 0;
+        std::replace_if(
+            text.begin() + static_cast<std::ptrdiff_t>(counters), text.end(),
+            [](unsigned char c) { return std::isdigit(c) != 0; }, '#');
+    }
+    return texts;
+}
 
 UpdateOutcome UpdateWorker::Run(UpdateView& view, const UpdateRequest& request,
                                 std::stop_token stop) {

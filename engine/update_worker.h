@@ -1,6 +1,8 @@
 #pragma once
 
 #include <stop_token>
+#include <string>
+#include <vector>
 
 #include "engine/update_request.h"
 #include "engine/update_view.h"
@@ -16,6 +18,10 @@ public:
     // instead of writing its own; every step, text and reply is the same.
     static UpdateOutcome Run(UpdateView& view, const UpdateRequest& request,
                              std::stop_token stop = {});
+
+    // The widest status texts it shows, each digit of a counter as '#' (the
+    // widest digit of a face's font), for a face that sizes its status line.
+    static std::vector<std::string> WidestStatusTexts();
 };
 
 }  // namespace quillon

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/series_steps.h"
 #include "initfiles/init_file_builder.h"
 #include "platform/file.h"
 #include "platform/latency_timer.h"
@@ -14,8 +15,6 @@ namespace quillon {
 
 namespace {
 
-const char* const kInvalidBus = "Invalid CBUS file (BOOT)!";
-const char* const kInvalidInput = "Invalid input file (BOOT)!";
 // Enough to tell one series from another at a glance; the logs keep it whole.
 constexpr std::size_t kShortIdentity = 12;
 
@@ -28,7 +27,8 @@ std::optional<Refusal> FolderProblem(const std::string& folder) {
                           ? ": " + error.message()
                       : std::filesystem::exists(Utf8Path(folder), error) ? " is not a folder"
                                                                          : " does not exist";
-    return Refusal{UpdateOutcome::BadInput, kInvalidBus, "boot folder " + folder + why};
+    return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Bus),
+                   "boot folder " + folder + why};
 }
 
 }  // namespace
@@ -49,18 +49,13 @@ std::optional<Refusal> CheckInputs(const UpdateRequest& request, SeriesFacts& fa
     }
     std::string output = builder.OutputFolder();
     if (int refused = File::FolderWriteError(output.empty() ? "." : output); refused != 0) {
-        return Refusal{UpdateOutcome::BadInput, kInvalidBus,
+        return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Bus),
                        "cannot write in " + output + ": " + std::strerror(refused)};
     }
-    try {
-        if (!builder.WriteBusConfig()) {
-            return Refusal{UpdateOutcome::BadInput, kInvalidBus, builder.LastError()};
+    for (SeriesStep step : {SeriesStep::Bus, SeriesStep::Build}) {
+        if (auto failed = RunSeriesStep(builder, step)) {
+            return Refusal{UpdateOutcome::BadInput, failed->message, failed->reason};
         }
-        if (!builder.Build()) {
-            return Refusal{UpdateOutcome::BadInput, kInvalidInput, builder.LastError()};
-        }
-    } catch (const FileError& failure) {
-        return Refusal{UpdateOutcome::BadInput, kInvalidInput, failure.what()};
     }
     facts.warnings = builder.Warnings();
     facts.files = builder.FileCount();
@@ -74,7 +69,7 @@ std::optional<Refusal> CheckExpectedSeries(const std::string& identity,
     if (SeriesMatches(identity, expected)) {
         return std::nullopt;
     }
-    return Refusal{UpdateOutcome::BadInput, kInvalidInput,
+    return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Build),
                    "the series is " + identity + ", not the one expected: " + expected};
 }
 
