@@ -19,7 +19,7 @@ const char* const kProgram = "quillon-station";
 // in a terminal (and a manual page can be made from them).
 bool AsksForInformation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--help", "-h", "-?", "--version", "-v"}) {
+        for (const char* option : {"--help", "-h", "-?", "--help-all", "--version", "-v"}) {
             if (std::strcmp(argv[i], option) == 0) {
                 return true;
             }

@@ -121,9 +121,9 @@ StationCommand ParseStationCommand(const QStringList& arguments) {
     if (!parser.positionalArguments().isEmpty()) {
         return Wrong("not an option: " + parser.positionalArguments().join(' '));
     }
-    if (parser.isSet("help") || parser.isSet("version")) {
-        command.action =
-            parser.isSet("help") ? StationCommand::Action::Help : StationCommand::Action::Version;
+    const bool help = parser.isSet("help") || parser.isSet("help-all");
+    if (help || parser.isSet("version")) {
+        command.action = help ? StationCommand::Action::Help : StationCommand::Action::Version;
         command.text = parser.helpText();
         return command;
     }

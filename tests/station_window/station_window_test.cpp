@@ -198,13 +198,15 @@ void StationWindowTest::oneRejectsAndTheOthersGoOn() {
     boxes[1].rejectRecord = 3;
     Bench bench(boxes);
     QVERIFY(bench.Open());
-    // The rejecting box fails each time, and its slot takes the next box
-    // again; the others go on with theirs.
-    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(1, "failed") >= 2, kLong);
+    // The rejecting box's slot fails and waits for its next box under the
+    // red of its verdict; the others go on with theirs.
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(1, "failed") >= 1, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") >= 2 && bench.Count(2, "ok") >= 2, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Face(1).look == SlotLook::Failed &&
+                                 bench.Face(1).status.startsWith("Waiting connection"),
+                             kLong);
     QCOMPARE(bench.Count(1, "ok"), 0);
     QCOMPARE(bench.Count(0, "failed") + bench.Count(2, "failed"), 0);
-    QTRY_COMPARE(bench.Face(1).look, SlotLook::Failed);
     int failures = 0;
     for (const quillon::BoxRecord& record : bench.Results().Records()) {
         if (record.verdict == "failed") {
@@ -215,7 +217,7 @@ void StationWindowTest::oneRejectsAndTheOthersGoOn() {
             ++failures;
         }
     }
-    QVERIFY(failures >= 2);
+    QVERIFY(failures >= 1);
 }
 
 void StationWindowTest::adapterThatGoesAndComesBack() {
