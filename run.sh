@@ -59,9 +59,16 @@ demo() {
     echo "Files in the boot folder afterwards (no packet file is left):"
     ls "$work/boot"
     echo
-    echo "Two boxes at once from one build of the series:"
+    echo "Two boxes at once from one build of the series, each without power until the"
+    echo "station's reset command names it, with a record of each box:"
+    : >"$work/resets"
     "$BUILD_DIR/bin/quillon-cli" flash --simulate --boxes 2 --progress plain \
-        --boot-folder "$work/boot" --settings "$work/quillon.INI" | tail -n 3
+        --wait-reset "$work/resets" --reset-command "echo {device} >> $work/resets" \
+        --boot-folder "$work/boot" --settings "$work/quillon.INI" --log "$work/results.jsonl" |
+        tail -n 3
+    echo
+    echo "The shift's report from that log:"
+    "$BUILD_DIR/bin/quillon-cli" report "$work/results.jsonl"
 }
 
 # Wine in a prefix of our own, its server started here and not by the first

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -30,8 +31,9 @@ CommandResult RunShellCommand(const std::string& command, std::chrono::milliseco
                               const std::stop_token& stop,
                               const std::function<void(const std::string&)>& onLine);
 
-// The text as one word of the shell's, whatever it holds: a device path put
-// into a command can never run a command of its own.
-std::string QuoteForShell(const std::string& text);
+// The text as one word of the shell's: a device path put into a command can
+// never run a command of its own. None for a text the shell has no way to
+// quote (cmd.exe: a double quote or a percent sign).
+std::optional<std::string> QuoteForShell(const std::string& text);
 
 }  // namespace quillon

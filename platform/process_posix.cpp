@@ -174,7 +174,7 @@ CommandResult RunShellCommand(const std::string& command, std::chrono::milliseco
     return result;
 }
 
-std::string QuoteForShell(const std::string& text) {
+std::optional<std::string> QuoteForShell(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

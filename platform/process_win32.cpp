@@ -24,14 +24,6 @@ struct Handle {
     }
 };
 
-std::wstring Wide(const std::string& text) {
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
 // What the pipe holds now, without waiting.
 void ReadAvailable(HANDLE pipe, std::string& pending,
                    const std::function<void(const std::string&)>& onLine) {
@@ -79,7 +71,7 @@ CommandResult RunShellCommand(const std::string& command, std::chrono::milliseco
     startup.hStdInput = nullptr;
     startup.hStdOutput = write.value;
     startup.hStdError = write.value;
-    std::wstring line = L"cmd.exe /d /s /c \"" + Wide(command) + L"\"";
+    std::wstring line = L"cmd.exe /d /s /c \"" + detail::Wide(command) + L"\"";
     PROCESS_INFORMATION process{};
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                           CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
@@ -121,13 +113,13 @@ CommandResult RunShellCommand(const std::string& command, std::chrono::milliseco
     return result;
 }
 
-// cmd.exe takes a word in double quotes; a double quote in it is doubled.
-std::string QuoteForShell(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+// cmd.exe takes a word in double quotes, but has no escape for a double
+// quote inside one, and expands %NAME% even there: such a value is refused.
+std::optional<std::string> QuoteForShell(const std::string& text) {
+    if (text.find_first_of("\"%") != std::string::npos) {
+        return std::nullopt;
     }
-    return quoted + "\"";
+    return "\"" + text + "\"";
 }
 
 }  // namespace quillon

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/utf8_path.h"
+
 namespace quillon {
 
 namespace {
@@ -60,8 +62,10 @@ std::string DeviceForPort(int port, const PortMap& ports) {
 int PortNumberOf(const std::string& device, const SerialDeviceInfo& info, const PortMap& ports) {
     for (const auto& [number, path] : ports) {
         std::error_code code;
+        // Through UTF-8 both ways: Windows' own code page holds no letter of many names.
+        std::u8string real = std::filesystem::canonical(Utf8Path(path), code).u8string();
         if (path == device || path == info.byId ||
-            std::filesystem::canonical(path, code).string() == device) {
+            (!code && std::string(real.begin(), real.end()) == device)) {
             return number;
         }
     }

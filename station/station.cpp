@@ -190,7 +190,12 @@ public:
         if (command.empty()) {
             return {};
         }
-        std::string expanded = ExpandResetCommand(command);
+        std::optional<std::string> quoted = ExpandResetCommand(command);
+        if (!quoted) {
+            return "the reset command " + command + " cannot be given the slot's names: the " +
+                   "shell has no way to quote them";
+        }
+        const std::string& expanded = *quoted;
         CommandResult result = RunShellCommand(
             expanded, m_station.m_config.resetTimeout, m_updateStop.get_token(),
             [this](const std::string& line) { m_observer->Note("[" + m_spec.name + "] " + line); });
@@ -264,7 +269,7 @@ private:
     }
 
     // {device}, {slot} and {port} in the slot's terms, each one shell word.
-    std::string ExpandResetCommand(const std::string& command) const {
+    std::optional<std::string> ExpandResetCommand(const std::string& command) const {
         const std::pair<const char*, std::string> fields[] = {
             {"{device}", m_spec.device},
             {"{slot}", m_spec.name},
@@ -274,7 +279,11 @@ private:
             bool replaced = false;
             for (const auto& [name, value] : fields) {
                 if (command.compare(at, std::strlen(name), name) == 0) {
-                    expanded += QuoteForShell(value);
+                    std::optional<std::string> word = QuoteForShell(value);
+                    if (!word) {
+                        return std::nullopt;
+                    }
+                    expanded += *word;
                     at += std::strlen(name);
                     replaced = true;
                     break;

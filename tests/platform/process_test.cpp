@@ -33,7 +33,7 @@ TEST(ShellCommand, OutputExitStatusAndTimeLimit) {
     TempDir dir;
     std::string pidFile = dir / "helper";
     CommandResult late = RunShellCommand(
-        "sleep 30 & echo $! > " + QuoteForShell(pidFile) + "; sleep 30", 300ms, {}, {});
+        "sleep 30 & echo $! > " + *QuoteForShell(pidFile) + "; sleep 30", 300ms, {}, {});
     EXPECT_TRUE(late.timedOut);
     // Killed, it is gone or a zombie that init has yet to reap.
     std::string stat =
@@ -49,7 +49,7 @@ TEST(ShellCommand, OutputExitStatusAndTimeLimit) {
     EXPECT_FALSE(running()) << "what the command started outlived it";
 
     std::vector<std::string> words;
-    RunShellCommand("printf '%s\\n' " + QuoteForShell("a'b $(id) \"c\""), 5s, {},
+    RunShellCommand("printf '%s\\n' " + *QuoteForShell("a'b $(id) \"c\""), 5s, {},
                     [&words](const std::string& line) { words.push_back(line); });
     EXPECT_EQ(words, (std::vector<std::string>{"a'b $(id) \"c\""}));
 }
