@@ -417,7 +417,9 @@ void StationWindow::closeEvent(QCloseEvent* event) {
     if (m_ending) {
         return;
     }
-    if (MayEnd()) {
+    // The question runs an event loop of its own, in which a termination
+    // request may already have ended everything.
+    if (MayEnd() && !m_ending) {
         BeginEnding(0);
     }
 }

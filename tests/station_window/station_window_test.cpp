@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -125,10 +126,13 @@ struct Asked {
     QMessageBox::StandardButtons buttons;
 };
 
-void AnswerNextQuestion(Asked& asked, QMessageBox::StandardButton answer) {
-    quillon::testing::WhenModal<QMessageBox>([&asked, answer](QMessageBox* box) {
+// meanwhile: what happens while the question is open, before the answer.
+void AnswerNextQuestion(Asked& asked, QMessageBox::StandardButton answer,
+                        std::function<void()> meanwhile) {
+    quillon::testing::WhenModal<QMessageBox>([&asked, answer, meanwhile](QMessageBox* box) {
         asked = {box->text(), box->windowTitle(), box->informativeText(), box->icon(),
                  box->standardButtons()};
+        meanwhile();
         box->button(answer)->click();
     });
 }
@@ -276,14 +280,19 @@ void StationWindowTest::pauseAndResume() {
 void StationWindowTest::closing_data() {
     QTest::addColumn<bool>("burning");
     QTest::addColumn<int>("answer");
-    QTest::newRow("burning, answered No") << true << int(QMessageBox::No);
-    QTest::newRow("burning, answered Yes") << true << int(QMessageBox::Yes);
-    QTest::newRow("every slot waits") << false << int(QMessageBox::NoButton);
+    QTest::addColumn<int>("signal");  // a termination request while the question is open
+    QTest::addColumn<int>("exit");
+    QTest::newRow("burning, answered No") << true << int(QMessageBox::No) << 0 << -1;
+    QTest::newRow("burning, answered Yes") << true << int(QMessageBox::Yes) << 0 << 0;
+    QTest::newRow("burning, terminated while asked") << true << int(QMessageBox::Yes) << 15 << 143;
+    QTest::newRow("every slot waits") << false << int(QMessageBox::NoButton) << 0 << 0;
 }
 
 void StationWindowTest::closing() {
     QFETCH(bool, burning);
     QFETCH(int, answer);
+    QFETCH(int, signal);
+    QFETCH(int, exit);
     Bench bench({});
     BoxOptions slow;
     slow.burnTime = std::chrono::milliseconds(8000);
@@ -297,7 +306,12 @@ void StationWindowTest::closing() {
     }
     Asked asked;
     if (burning) {
-        AnswerNextQuestion(asked, static_cast<QMessageBox::StandardButton>(answer));
+        AnswerNextQuestion(asked, static_cast<QMessageBox::StandardButton>(answer), [&] {
+            if (signal != 0) {
+                bench.window->EndOnSignal(signal);
+                QTRY_VERIFY_WITH_TIMEOUT(!bench.window->exits.empty(), kLong);
+            }
+        });
     }
     bench.window->close();
     if (burning) {
@@ -315,7 +329,7 @@ void StationWindowTest::closing() {
         return;
     }
     // The program ends only once every update has ended, its files gone.
-    QTRY_COMPARE_WITH_TIMEOUT(bench.window->exits, std::vector<int>({0}), kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(bench.window->exits, std::vector<int>({exit}), kLong);
     QVERIFY(!bench.PacketFilesLeft());
     QVERIFY(quillon::testing::PortReleased(bench.devices[0]));
 }
