@@ -58,6 +58,9 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
+ResultsModel::ResultsModel(QObject* parent, std::size_t kept)
+    : QAbstractTableModel(parent), m_kept(kept) {}
+
 void ResultsModel::Add(const std::vector<BoxRecord>& records) {
     if (records.empty()) {
         return;
@@ -66,6 +69,12 @@ void ResultsModel::Add(const std::vector<BoxRecord>& records) {
     beginInsertRows({}, 0, added - 1);
     m_records.insert(m_records.end(), records.begin(), records.end());
     endInsertRows();
+    if (m_records.size() > m_kept) {
+        // The oldest are the last rows.
+        beginRemoveRows({}, static_cast<int>(m_kept), static_cast<int>(m_records.size()) - 1);
+        m_records.erase(m_records.begin(), m_records.end() - static_cast<long>(m_kept));
+        endRemoveRows();
+    }
 }
 
 const BoxRecord& ResultsModel::RecordAt(int row) const {
@@ -107,7 +116,7 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-std::string ResultsCsv(const std::vector<BoxRecord>& records) {
+std::string ResultsCsv(const std::deque<BoxRecord>& records) {
     std::string csv =
         "start,end,station,slot,device,verdict,caption,message,reason,series,bytes,seconds,exit,"
         "trace\r\n";

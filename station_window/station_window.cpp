@@ -160,7 +160,10 @@ QWidget* StationWindow::BuildResults() {
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("Results, newest first")), 1);
+    row->addWidget(new QLabel(QStringLiteral("Results, newest first (the last %1; the log keeps "
+                                             "every one)")
+                                  .arg(ResultsModel::kKept)),
+                   1);
     auto* save = new QPushButton(QStringLiteral("&Save as CSV..."));
     save->setObjectName("saveCsvButton");
     connect(save, &QPushButton::clicked, this, &StationWindow::SaveCsvAsked);
@@ -280,6 +283,12 @@ void StationWindow::Refresh() {
 void StationWindow::TakeInbox() {
     std::vector<BoxRecord> records = m_inbox.TakeRecords();
     m_results->Add(records);
+    for (const BoxRecord& record : records) {
+        m_tally.Add(record);
+    }
+    if (!records.empty()) {
+        m_totals = m_tally.Report();
+    }
     // The rate changes as time goes, boxes or none.
     if (!records.empty() || m_ticks % kTicksPerBlink == 0) {
         ShowTotals();
@@ -290,20 +299,19 @@ void StationWindow::TakeInbox() {
 }
 
 void StationWindow::ShowTotals() {
-    if (m_results->Records().empty()) {
+    const int boxes = m_totals.ok + m_totals.failed;
+    if (boxes == 0) {
         return;
     }
-    YieldReport report = Summarize(m_results->Records());
     // Over the time the run has gone on, waits for boxes included: the
     // span of the records alone makes one quick box thousands an hour.
-    const int boxes = report.ok + report.failed;
     const double hours = static_cast<double>(std::max<qint64>(m_runClock.elapsed(), 60000)) / 3.6e6;
     m_totalsLabel->setText(
         QStringLiteral("%1 boxes: %2 ok, %3 failed; yield %4 %; %5 boxes an hour")
             .arg(boxes)
-            .arg(report.ok)
-            .arg(report.failed)
-            .arg(report.yield * 100, 0, 'f', 1)
+            .arg(m_totals.ok)
+            .arg(m_totals.failed)
+            .arg(m_totals.yield * 100, 0, 'f', 1)
             .arg(boxes / hours, 0, 'f', 0));
 }
 

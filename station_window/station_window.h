@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "station/run_setup.h"
+#include "station/yield_report.h"
 #include "station_window/slot_inbox.h"
 
 class QCloseEvent;
@@ -97,6 +98,8 @@ private:
 
     QTimer m_refresh;
     QElapsedTimer m_runClock;  // since the slots started
+    YieldTally m_tally;        // every box of the run, which the list may not keep
+    YieldReport m_totals;
     int m_ticks = 0;
     std::vector<bool> m_paused;
     bool m_started = false;

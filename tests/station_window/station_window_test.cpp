@@ -149,6 +149,7 @@ private Q_SLOTS:
     void pauseAndResume();
     void closing_data();
     void closing();
+    void resultsKeepTheNewest();
 };
 
 void StationWindowTest::slotsSucceedWithTheExactSeries() {
@@ -332,6 +333,27 @@ void StationWindowTest::closing() {
     QTRY_COMPARE_WITH_TIMEOUT(bench.window->exits, std::vector<int>({exit}), kLong);
     QVERIFY(!bench.PacketFilesLeft());
     QVERIFY(quillon::testing::PortReleased(bench.devices[0]));
+}
+
+// A list that would outgrow memory keeps its newest records; the CSV gives
+// them as shown, quoting what a field holds of the separators.
+void StationWindowTest::resultsKeepTheNewest() {
+    quillon::ResultsModel model(nullptr, 2);
+    std::vector<quillon::BoxRecord> records(3);
+    records[0].start = "first";
+    records[1].start = "second";
+    records[2].start = "third";
+    records[2].reason = "line 1, \"quoted\"\nline 2";
+    model.Add({records[0]});
+    model.Add({records[1], records[2]});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.RecordAt(0).start, std::string("third"));
+    QCOMPARE(model.RecordAt(1).start, std::string("second"));
+    const std::string csv = quillon::ResultsCsv(model.Records());
+    QVERIFY2(csv.find("\r\nthird,") != std::string::npos, csv.c_str());
+    QVERIFY2(csv.find(",\"line 1, \"\"quoted\"\"\nline 2\",") != std::string::npos, csv.c_str());
+    QVERIFY2(csv.find("first") == std::string::npos, csv.c_str());
+    QVERIFY(csv.find("\r\nthird,") < csv.find("\r\nsecond,"));
 }
 
 QTEST_MAIN(StationWindowTest)
