@@ -73,6 +73,7 @@ void StateFace(const SlotSnapshot& shot, bool pauseAsked, SlotFace& face) {
                 return;
             }
             WaitingFace(shot, face);
+            face.blinkStatus = shot.phase == UpdatePhase::Waiting;
             return;
     }
 }

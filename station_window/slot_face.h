@@ -22,6 +22,9 @@ struct SlotFace {
     QString reason;     // the last failure's reason, its first line
     QString counts;     // "ok 12  failed 1"
     bool busy = false;  // a box is under way: the lamp blinks
+    // Waiting for the boot loader: the status text blinks, as the main
+    // window's does while it waits.
+    bool blinkStatus = false;
 
     bool operator==(const SlotFace&) const = default;
 };

@@ -130,7 +130,7 @@ QSize SlotTile::minimumSizeHint() const {
 }
 
 void SlotTile::Show(const SlotFace& face, bool blinkPhase) {
-    bool blinkShows = face.busy && blinkPhase != m_blinkPhase;
+    bool blinkShows = (face.busy || face.blinkStatus) && blinkPhase != m_blinkPhase;
     if (face == m_face && !blinkShows) {
         return;
     }
@@ -194,8 +194,10 @@ void SlotTile::PaintBand(QPainter& painter, const Rows& rows) {
 void SlotTile::PaintBody(QPainter& painter, const Rows& rows) {
     painter.setPen(palette().text().color());
     QFont body = FontOfHeight(font(), rows.status.height() * 3 / 4, false);
-    DrawLine(painter, rows.status, m_face.status,
-             ShrunkToFit(body, m_face.status, rows.status.width()));
+    if (!(m_face.blinkStatus && m_blinkPhase)) {
+        DrawLine(painter, rows.status, m_face.status,
+                 ShrunkToFit(body, m_face.status, rows.status.width()));
+    }
     QStyleOptionProgressBar bar;
     bar.initFrom(this);
     bar.rect = rows.bar;
