@@ -103,18 +103,6 @@ std::string JsonReport(const YieldReport& report) {
     return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-// A field of CSV: quoted when it holds a separator, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return quoted + "\"";
-}
-
 // One table for a spreadsheet: what a row counts, of what, and the numbers.
 std::string CsvReport(const YieldReport& report) {
     std::string csv = "kind,key,value,ok,failed\n";

@@ -45,6 +45,17 @@ std::string IsoTimeNow() {
     return text;
 }
 
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 std::string RecordLine(const BoxRecord& record) {
     json line = {
         {"schema", BoxRecord::kSchema}, {"start", record.start}, {"end", record.end},

@@ -69,6 +69,10 @@ std::optional<BoxRecord> ParseRecordLine(const std::string& line);
 // "2026-12-09T01:02:03.456Z", now.
 std::string IsoTimeNow();
 
+// A field of CSV, for a spreadsheet's import: quoted when it holds a
+// separator, a quote or a line end, its quotes doubled.
+std::string CsvField(const std::string& text);
+
 // Appends one line a finished box, each written whole and at once, so that
 // a crash loses nothing already reported. A line that cannot be written (a
 // full disk) is never left cut: it is held and tried again with the next
