@@ -45,7 +45,7 @@ QString Cell(const BoxRecord& record, int column) {
     }
 }
 
-std::string CsvField(const std::string& text) {
+std::string QuotedCsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }
@@ -136,7 +136,7 @@ std::string ResultsCsv(const std::deque<BoxRecord>& records) {
                                       std::to_string(record->exit),
                                       record->trace};
         for (const std::string& field : fields) {
-            csv += (&field == fields ? "" : ",") + CsvField(field);
+            csv += (&field == fields ? "" : ",") + QuotedCsvField(field);
         }
         csv += "\r\n";
     }

@@ -1,6 +1,8 @@
 #include "station_window/slot_tile.h"
 
+#include <QEvent>
 #include <QIcon>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
@@ -86,9 +88,10 @@ const QIcon* Lamp(const SlotFace& face, bool edge) {
 
 }  // namespace
 
-// The tile cut into rows, each as high as a share of the tile.
-struct SlotTile::Rows {
-    explicit Rows(const QRect& area) {
+// Where each part of the tile goes and in which font, for one size of the
+// tile: made once a size, since tiles are painted many times a second.
+struct SlotTile::Layout {
+    Layout(const QRect& area, const QFont& base) {
         const int margin = std::max(4, area.height() / 28);
         QRect inner = area.adjusted(margin, margin, -margin, -margin);
         int y = inner.top();
@@ -107,10 +110,25 @@ struct SlotTile::Rows {
         bytes = take(0.08);
         last = take(0.09);
         reason = take(0.08);
-        line = std::max(9, head.height() * 3 / 4);
+        lamp = QRect(head.topLeft(), QSize(head.height(), head.height()));
+        // Clear of the frame, 3 pixels wide around a tile with the focus.
+        body =
+            QRect(QPoint(area.left() + 4, status.top()), QPoint(area.right() - 4, reason.bottom()));
+        word = band.adjusted(6, 0, -6, -band.height() * 3 / 10);
+        detail = band.adjusted(6, band.height() * 7 / 10, -6, -3);
+        const int line = std::max(9, head.height() * 3 / 4);
+        nameFont = FontOfHeight(base, line, true);
+        countsFont = FontOfHeight(base, line * 4 / 5, false);
+        deviceFont = FontOfHeight(base, device.height() * 3 / 4, false);
+        detailFont = FontOfHeight(base, detail.height() * 3 / 4, false);
+        bodyFont = FontOfHeight(base, status.height() * 3 / 4, false);
+        smallFont = FontOfHeight(base, bytes.height() * 3 / 4, false);
+        lastFont = FontOfHeight(base, last.height() * 3 / 4, false);
+        failedFont = FontOfHeight(base, last.height() * 3 / 4, true);
     }
-    QRect head, device, band, status, bar, bytes, last, reason;
-    int line;
+    QRect head, lamp, device, band, word, detail, status, bar, bytes, last, reason;
+    QRect body;  // the rows under the band
+    QFont nameFont, countsFont, deviceFont, detailFont, bodyFont, smallFont, lastFont, failedFont;
 };
 
 SlotTile::SlotTile(QString name, QString device, QWidget* parent)
@@ -120,6 +138,8 @@ SlotTile::SlotTile(QString name, QString device, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(m_name);
 }
+
+SlotTile::~SlotTile() = default;
 
 QSize SlotTile::sizeHint() const {
     return {320, 240};
@@ -134,86 +154,120 @@ void SlotTile::Show(const SlotFace& face, bool blinkPhase) {
     if (face == m_face && !blinkShows) {
         return;
     }
+    // Ten times a second a download moves only the status, the bar and the
+    // bytes: those rows alone are drawn again.
+    bool sameTop = face.look == m_face.look && face.word == m_face.word &&
+                   face.detail == m_face.detail && face.counts == m_face.counts &&
+                   face.busy == m_face.busy;
+    bool bodyOnly = sameTop && !blinkShows && m_layout;
     m_face = face;
     m_blinkPhase = blinkPhase;
     setAccessibleDescription(face.word + ". " + face.status + ". " + face.last);
     setToolTip(face.reason.isEmpty() ? QString() : face.last + "\n" + face.reason);
-    update();
+    if (bodyOnly) {
+        update(m_layout->body);
+    } else {
+        update();
+    }
 }
 
-void SlotTile::paintEvent(QPaintEvent*) {
+void SlotTile::resizeEvent(QResizeEvent*) {
+    m_layout.reset();
+}
+
+void SlotTile::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        m_layout.reset();
+    }
+    QWidget::changeEvent(event);
+}
+
+const SlotTile::Layout& SlotTile::CurrentLayout() {
+    if (!m_layout) {
+        m_layout = std::make_unique<Layout>(rect(), font());
+        m_wordFontFor.clear();
+    }
+    return *m_layout;
+}
+
+void SlotTile::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    const Layout& layout = CurrentLayout();
+    if (layout.body.contains(event->rect())) {
+        painter.fillRect(layout.body, palette().base());
+        PaintBody(painter, layout);
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(rect(), palette().base());
     QPen frame(hasFocus() ? palette().highlight().color() : palette().mid().color());
     frame.setWidth(hasFocus() ? 3 : 1);
     painter.setPen(frame);
     painter.drawRect(rect().adjusted(1, 1, -2, -2));
-    Rows rows(rect());
-    PaintHead(painter, rows);
-    PaintBand(painter, rows);
-    PaintBody(painter, rows);
+    PaintHead(painter, layout);
+    PaintBand(painter, layout);
+    PaintBody(painter, layout);
 }
 
-void SlotTile::PaintHead(QPainter& painter, const Rows& rows) {
-    QRect lampRect(rows.head.left(), rows.head.top(), rows.head.height(), rows.head.height());
+void SlotTile::PaintHead(QPainter& painter, const Layout& layout) {
     if (const QIcon* lamp = Lamp(m_face, m_blinkPhase)) {
-        lamp->paint(&painter, lampRect);
+        lamp->paint(&painter, layout.lamp);
     }
     painter.setPen(palette().text().color());
-    QFont countsFont = FontOfHeight(font(), rows.line * 4 / 5, false);
-    int countsWidth = QFontMetrics(countsFont).horizontalAdvance(m_face.counts);
-    QRect name = rows.head.adjusted(lampRect.width() + rows.line / 3, 0, -countsWidth - 6, 0);
-    DrawLine(painter, name, m_name, FontOfHeight(font(), rows.line, true),
-             Qt::AlignLeft | Qt::AlignVCenter, Qt::ElideLeft);
-    DrawLine(painter, rows.head, m_face.counts, countsFont, Qt::AlignRight | Qt::AlignVCenter);
+    int countsWidth = QFontMetrics(layout.countsFont).horizontalAdvance(m_face.counts);
+    QRect name = layout.head.adjusted(layout.lamp.width() * 4 / 3, 0, -countsWidth - 6, 0);
+    DrawLine(painter, name, m_name, layout.nameFont, Qt::AlignLeft | Qt::AlignVCenter,
+             Qt::ElideLeft);
+    DrawLine(painter, layout.head, m_face.counts, layout.countsFont,
+             Qt::AlignRight | Qt::AlignVCenter);
     // A device path says most at its end: "...by-id/usb-FTDI_A12-port0".
     painter.setPen(palette().placeholderText().color());
-    DrawLine(painter, rows.device, m_device,
-             FontOfHeight(font(), rows.device.height() * 3 / 4, false),
-             Qt::AlignLeft | Qt::AlignVCenter, Qt::ElideLeft);
+    DrawLine(painter, layout.device, m_device, layout.deviceFont, Qt::AlignLeft | Qt::AlignVCenter,
+             Qt::ElideLeft);
 }
 
-void SlotTile::PaintBand(QPainter& painter, const Rows& rows) {
+void SlotTile::PaintBand(QPainter& painter, const Layout& layout) {
     BandColours colours = ColoursOf(m_face.look);
     QColor fill =
         m_face.busy && m_blinkPhase && colours.blink.isValid() ? colours.blink : colours.fill;
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
-    const int radius = std::max(3, rows.band.height() / 12);
-    painter.drawRoundedRect(rows.band, radius, radius);
+    const int radius = std::max(3, layout.band.height() / 12);
+    painter.drawRoundedRect(layout.band, radius, radius);
     painter.setPen(colours.text);
-    QRect word = rows.band.adjusted(6, 0, -6, -rows.band.height() * 3 / 10);
-    painter.setFont(FittingFont(font(), m_face.word, word.height() * 3 / 5, word.width()));
-    painter.drawText(word, Qt::AlignCenter, m_face.word);
-    QRect detail = rows.band.adjusted(6, rows.band.height() * 7 / 10, -6, -3);
-    DrawLine(painter, detail, m_face.detail, FontOfHeight(font(), detail.height() * 3 / 4, false),
+    if (m_wordFontFor != m_face.word) {
+        m_wordFont =
+            FittingFont(font(), m_face.word, layout.word.height() * 3 / 5, layout.word.width());
+        m_wordFontFor = m_face.word;
+    }
+    painter.setFont(m_wordFont);
+    painter.drawText(layout.word, Qt::AlignCenter, m_face.word);
+    DrawLine(painter, layout.detail, m_face.detail, layout.detailFont,
              Qt::AlignHCenter | Qt::AlignTop);
 }
 
-void SlotTile::PaintBody(QPainter& painter, const Rows& rows) {
+void SlotTile::PaintBody(QPainter& painter, const Layout& layout) {
     painter.setPen(palette().text().color());
-    QFont body = FontOfHeight(font(), rows.status.height() * 3 / 4, false);
     if (!(m_face.blinkStatus && m_blinkPhase)) {
-        DrawLine(painter, rows.status, m_face.status,
-                 ShrunkToFit(body, m_face.status, rows.status.width()));
+        DrawLine(painter, layout.status, m_face.status,
+                 ShrunkToFit(layout.bodyFont, m_face.status, layout.status.width()));
     }
     QStyleOptionProgressBar bar;
     bar.initFrom(this);
-    bar.rect = rows.bar;
+    bar.rect = layout.bar;
     bar.minimum = 0;
     bar.maximum = 100;
     bar.progress = m_face.position;
     bar.state |= QStyle::State_Horizontal;
     style()->drawControl(QStyle::CE_ProgressBar, &bar, &painter, this);
     painter.setPen(palette().text().color());
-    QFont small = FontOfHeight(font(), rows.bytes.height() * 3 / 4, false);
-    DrawLine(painter, rows.bytes, m_face.bytes, small);
-    QFont last = FontOfHeight(font(), rows.last.height() * 3 / 4, m_face.look == SlotLook::Failed);
-    DrawLine(painter, rows.last, m_face.last, ShrunkToFit(last, m_face.last, rows.last.width()));
+    DrawLine(painter, layout.bytes, m_face.bytes, layout.smallFont);
+    const QFont& last = m_face.look == SlotLook::Failed ? layout.failedFont : layout.lastFont;
+    DrawLine(painter, layout.last, m_face.last,
+             ShrunkToFit(last, m_face.last, layout.last.width()));
     painter.setPen(palette().placeholderText().color());
-    DrawLine(painter, rows.reason, m_face.reason,
-             ShrunkToFit(small, m_face.reason, rows.reason.width()));
+    DrawLine(painter, layout.reason, m_face.reason,
+             ShrunkToFit(layout.smallFont, m_face.reason, layout.reason.width()));
 }
 
 }  // namespace quillon

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QWidget>
+#include <memory>
 
 #include "station_window/slot_face.h"
 
@@ -15,6 +17,7 @@ class SlotTile : public QWidget {
 
 public:
     SlotTile(QString name, QString device, QWidget* parent = nullptr);
+    ~SlotTile() override;
 
     // Redraws only when something shown has changed; blinkPhase alternates
     // once a second, as the main window's lamp does while it is busy.
@@ -27,17 +30,23 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
-    struct Rows;
-    void PaintHead(QPainter& painter, const Rows& rows);
-    void PaintBand(QPainter& painter, const Rows& rows);
-    void PaintBody(QPainter& painter, const Rows& rows);
+    struct Layout;
+    const Layout& CurrentLayout();
+    void PaintHead(QPainter& painter, const Layout& layout);
+    void PaintBand(QPainter& painter, const Layout& layout);
+    void PaintBody(QPainter& painter, const Layout& layout);
 
     QString m_name;
     QString m_device;
     SlotFace m_face;
     bool m_blinkPhase = false;
+    std::unique_ptr<Layout> m_layout;  // for the present size and font; none until painted
+    QString m_wordFontFor;             // the large word that m_wordFont fits
+    QFont m_wordFont;
 };
 
 }  // namespace quillon
