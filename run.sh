@@ -149,16 +149,17 @@ windows() {
         build-win/locale
 }
 
-# The package as Debian checks it: lintian finds no error and no warning,
-# and every program has the hardening flags. hardening-check's test of
-# control-flow protection is left out: Debian 12's own startup files
-# (crt1.o, crti.o, crtn.o of libc6-dev) carry no CET note, so the linker
-# marks no program of this system, ours included; that our code is built
-# for it is checked by its end-branch instructions instead.
+# The packages as Debian checks them: lintian finds no error and no
+# warning in either, and every program has the hardening flags.
+# hardening-check's test of control-flow protection is left out: Debian 12's
+# own startup files (crt1.o, crti.o, crtn.o of libc6-dev) carry no CET note,
+# so the linker marks no program of this system, ours included; that our
+# code is built for it is checked by its end-branch instructions instead.
 check_package() {
-    local deb program
+    local deb debug program
     deb=$(ls -t "$BUILD_DIR"/package/quillon_*.deb | head -n 1)
-    lintian --fail-on error,warning "$deb"
+    debug=$BUILD_DIR/package/quillon-dbgsym_${deb##*/quillon_}
+    lintian --fail-on error,warning "$deb" "${debug%.deb}.ddeb"
     UNPACKED=$(mktemp -d)
     trap 'rm -rf "$UNPACKED"' EXIT
     dpkg-deb -x "$deb" "$UNPACKED"
@@ -169,7 +170,7 @@ check_package() {
             return 1
         }
     done
-    ls "$BUILD_DIR"/package/*.deb "$BUILD_DIR"/package/*.ddeb
+    ls "$deb" "${debug%.deb}.ddeb"
 }
 
 case "${1:-}" in
