@@ -90,6 +90,18 @@ void StationWindow::BuildWidgets() {
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(BuildHeader());
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(BuildGrid());
+    splitter->addWidget(BuildResults());
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+    AddShortcuts();
+}
+
+QWidget* StationWindow::BuildGrid() {
     m_grid = new TileGrid;
     for (std::size_t i = 0; i < m_config.slots.size(); ++i) {
         // A slot without a name of its own goes by its device: the tile
@@ -107,15 +119,10 @@ void StationWindow::BuildWidgets() {
         m_grid->Add(tile);
         m_tiles.push_back(tile);
     }
-    auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(m_grid);
-    splitter->addWidget(BuildResults());
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
-    splitter->setChildrenCollapsible(false);
-    layout->addWidget(splitter, 1);
-    setCentralWidget(central);
+    return m_grid;
+}
 
+void StationWindow::AddShortcuts() {
     auto* pauseAll = new QAction(QStringLiteral("Pause or resume every slot"), this);
     pauseAll->setShortcut(Qt::Key_Space);
     connect(pauseAll, &QAction::triggered, this, &StationWindow::ToggleAllPaused);

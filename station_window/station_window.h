@@ -67,7 +67,9 @@ private:
     bool Running() const;
     void BuildWidgets();
     QWidget* BuildHeader();
+    QWidget* BuildGrid();
     QWidget* BuildResults();
+    void AddShortcuts();
     void ShowSeries();
     void Refresh();
     void TakeInbox();
