@@ -45,17 +45,6 @@ QString Cell(const BoxRecord& record, int column) {
     }
 }
 
-std::string QuotedCsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return quoted + "\"";
-}
-
 }  // namespace
 
 ResultsModel::ResultsModel(QObject* parent, std::size_t kept)
@@ -136,7 +125,7 @@ std::string ResultsCsv(const std::deque<BoxRecord>& records) {
                                       std::to_string(record->exit),
                                       record->trace};
         for (const std::string& field : fields) {
-            csv += (&field == fields ? "" : ",") + QuotedCsvField(field);
+            csv += (&field == fields ? "" : ",") + CsvField(field);
         }
         csv += "\r\n";
     }
