@@ -51,53 +51,36 @@ std::string SecondsText(double seconds) {
     return text;
 }
 
-std::string SummaryRow(const std::string& slot, const std::vector<BoxRecord>& results,
+std::string SummaryRow(const std::string& slot, const Station::SlotSummary& summary,
                        std::size_t labelWidth, bool repeat) {
     std::string device = slot;
     device.resize(std::max(device.size(), labelWidth), ' ');
-    if (results.empty()) {
+    if (!summary.last) {
         return "  " + device + "  no box\n";
     }
-    const BoxRecord& last = results.back();
-    double seconds = 0;
-    int ok = 0;
-    int boxes = 0;
-    for (const BoxRecord& result : results) {
-        seconds += result.seconds;
-        boxes += result.hadBox ? 1 : 0;
-        ok += result.hadBox && result.verdict == "ok" ? 1 : 0;
-    }
+    const BoxRecord& last = *summary.last;
     std::string row = "  " + device + "  ";
     if (repeat) {
-        row += std::to_string(boxes) + " boxes: " + std::to_string(ok) + " ok, " +
-               std::to_string(boxes - ok) + " failed; last ";
+        row += std::to_string(summary.boxes) + " boxes: " + std::to_string(summary.ok) + " ok, " +
+               std::to_string(summary.boxes - summary.ok) + " failed; last ";
     }
     std::string verdict = last.verdict;
     verdict.resize(std::max<std::size_t>(verdict.size(), 9), ' ');  // "cancelled"
     return row + verdict + " " + last.caption + ": " + last.message + "  exit " +
-           std::to_string(last.exit) + "  " + SecondsText(seconds) + " s\n";
+           std::to_string(last.exit) + "  " + SecondsText(summary.seconds) + " s\n";
 }
 
-std::string SummaryEvent(const std::string& slot, const std::vector<BoxRecord>& results) {
-    BoxRecord last = results.empty() ? BoxRecord{} : results.back();
-    int ok = 0;
-    int failed = 0;
-    double seconds = 0;
-    for (const BoxRecord& result : results) {
-        seconds += result.seconds;
-        if (result.hadBox) {
-            ++(result.verdict == "ok" ? ok : failed);
-        }
-    }
+std::string SummaryEvent(const std::string& slot, const Station::SlotSummary& summary) {
+    BoxRecord last = summary.last.value_or(BoxRecord{});
     Json event = {{"event", "summary"},
                   {"device", slot},
-                  {"verdict", results.empty() ? "none" : last.verdict},
+                  {"verdict", summary.last ? last.verdict : "none"},
                   {"caption", last.caption},
                   {"message", last.message},
                   {"exit", last.exit},
-                  {"seconds", std::round(seconds * 1000) / 1000},
-                  {"ok", ok},
-                  {"failed", failed}};
+                  {"seconds", std::round(summary.seconds * 1000) / 1000},
+                  {"ok", summary.ok},
+                  {"failed", summary.boxes - summary.ok}};
     return JsonLine(event);
 }
 
@@ -157,10 +140,10 @@ public:
         }
         std::string summary = m_style == ProgressStyle::Jsonl ? "" : "Summary:\n";
         for (std::size_t i = 0; i < station.SlotCount(); ++i) {
-            std::vector<BoxRecord> results = station.Results(i);
+            Station::SlotSummary slot = station.Summary(i);
             summary += m_style == ProgressStyle::Jsonl
-                           ? SummaryEvent(station.Slot(i).name, results)
-                           : SummaryRow(station.Slot(i).name, results, m_labelWidth, m_repeat);
+                           ? SummaryEvent(station.Slot(i).name, slot)
+                           : SummaryRow(station.Slot(i).name, slot, m_labelWidth, m_repeat);
         }
         m_output.Write(ConsoleStream::Out, summary);
     }

@@ -98,6 +98,9 @@ void BoxEmulator::Serve(std::stop_token stop) {
     UsePreciseTimersOnThisThread();
     bool readyAgain = false;  // the tool may still hold the line: no need to wait for it
     while (!stop.stop_requested() && (std::exchange(readyAgain, false) || WaitForTool(stop))) {
+        // A tool that has just opened the line sets it up first; a ready
+        // sent before that would be taken as a line of text and kept from it.
+        std::this_thread::sleep_for(kToolSettle);
         if (!WaitForReset(stop)) {
             return;
         }
@@ -140,7 +143,6 @@ bool BoxEmulator::WaitForTool(std::stop_token stop) {
             std::this_thread::sleep_for(5ms);
             continue;
         }
-        std::this_thread::sleep_for(kToolSettle);
         return true;
     }
     return false;

@@ -128,9 +128,9 @@ public:
         shot.secondsLeft = m_estimate.SecondsLeft(now);
         return shot;
     }
-    std::vector<BoxRecord> Results() const {
+    SlotSummary Summary() const {
         std::lock_guard lock(m_mutex);
-        return m_results;
+        return m_summary;
     }
 
     // --- UpdateView ---
@@ -449,7 +449,12 @@ private:
     void Record(const BoxRecord& record) {
         {
             std::lock_guard lock(m_mutex);
-            m_results.push_back(record);
+            ++m_summary.updates;
+            m_summary.boxes += record.hadBox ? 1 : 0;
+            m_summary.ok += record.hadBox && record.verdict == "ok" ? 1 : 0;
+            m_summary.seconds += record.seconds;
+            m_summary.exitCodes.insert(record.exit);
+            m_summary.last = record;
             if (record.hadBox && record.verdict != "cancelled") {
                 ++(record.verdict == "ok" ? m_snapshot.ok : m_snapshot.failed);
             }
@@ -482,7 +487,7 @@ private:
     Times m_times;
     ProgressEstimate m_estimate;
     SlotSnapshot m_snapshot;
-    std::vector<BoxRecord> m_results;
+    SlotSummary m_summary;
     UpdateResult m_result;         // the worker's thread only
     std::set<std::string> m_said;  // the worker's thread only
     std::atomic<bool> m_done{false};
@@ -556,6 +561,14 @@ bool Station::OpenFiles() {
                 kExitUsage);
         }
     }
+    const std::string& traces = m_config.traceDir;
+    if (!traces.empty()) {
+        if (int refused = File::FolderWriteError(traces); refused != 0) {
+            return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces,
+                           std::strerror(refused)},
+                          kExitUsage);
+        }
+    }
     if (!m_config.logPath.empty() && !m_log.Open(m_config.logPath)) {
         return Refuse(
             {UpdateOutcome::BadInput, "--log: cannot write " + m_config.logPath, m_log.OpenError()},
@@ -615,6 +628,8 @@ void Station::Join() {
     if (m_trace) {
         m_trace->Close();
     }
+    // Every slot has ended: the shared series' files go, and the folder is free.
+    m_series.reset();
     std::vector<std::string> left = m_log.Close();
     m_unlogged.insert(m_unlogged.end(), left.begin(), left.end());
 }
@@ -673,20 +688,18 @@ SlotSnapshot Station::Snapshot(std::size_t slot) const {
     return m_slots[slot]->Snapshot();
 }
 
-std::vector<BoxRecord> Station::Results(std::size_t slot) const {
-    return m_slots[slot]->Results();
+Station::SlotSummary Station::Summary(std::size_t slot) const {
+    return m_slots[slot]->Summary();
 }
 
 int Station::ExitCode() const {
     std::vector<int> codes;
-    bool cancelled = false;
     for (const auto& slot : m_slots) {
-        for (const BoxRecord& record : slot->Results()) {
-            codes.push_back(record.exit);
-            cancelled = cancelled || record.verdict == "cancelled";
-        }
+        SlotSummary summary = slot->Summary();
+        codes.insert(codes.end(), summary.exitCodes.begin(), summary.exitCodes.end());
     }
     int code = CombinedExitCode(codes);
+    bool cancelled = code >= 128;
     return !m_unlogged.empty() && !cancelled ? kExitLogLost : code;
 }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -132,12 +134,22 @@ public:
     std::size_t SlotCount() const { return m_config.slots.size(); }
     const SlotSpec& Slot(std::size_t index) const { return m_config.slots[index]; }
     SlotSnapshot Snapshot(std::size_t slot) const;
-    // Every update a slot recorded: its boxes, and a last one cancelled.
-    std::vector<BoxRecord> Results(std::size_t slot) const;
+    // What a slot's updates came to, however long it ran: faces that want
+    // every record have them through SlotObserver::Ended.
+    struct SlotSummary {
+        int updates = 0;  // recorded: its boxes, and a last one cancelled while waiting
+        int boxes = 0;
+        int ok = 0;
+        double seconds = 0;
+        std::set<int> exitCodes;
+        std::optional<BoxRecord> last;
+    };
+    SlotSummary Summary(std::size_t slot) const;
     // Of every update: 0, the code all failures share, or 7; 8 when results
     // were lost from the log (cancelled runs keep their own code).
     int ExitCode() const;
-    // After Join: records that the log did not take, as lines to keep.
+    // After Join (which also removes a shared series' files and frees the
+    // boot folder): records that the log did not take, as lines to keep.
     const std::vector<std::string>& UnloggedLines() const { return m_unlogged; }
 
 private:
