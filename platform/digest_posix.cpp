@@ -1,5 +1,6 @@
 #include "platform/digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -23,6 +24,9 @@ struct Sha256::State {
 };
 
 Sha256::Sha256() : m_state(std::make_unique<State>()) {
+    // The system's openssl.cnf is not read: it costs memory, and could put
+    // another provider behind the digest.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     if (m_state->context == nullptr ||
         EVP_DigestInit_ex(m_state->context, EVP_sha256(), nullptr) != 1) {
         Unavailable();
