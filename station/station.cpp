@@ -82,7 +82,12 @@ public:
         m_wake.notify_all();
     }
     void SetPaused(bool paused) {
-        m_paused = paused;
+        {
+            // Under the sleepers' lock, so that a resume is never missed
+            // between their look at the flag and their wait.
+            std::lock_guard lock(m_sleepMutex);
+            m_paused = paused;
+        }
         if (paused && !HasBox()) {
             // Not a box yet: the wait ends now, unrecorded.
             std::lock_guard lock(m_mutex);
@@ -166,8 +171,11 @@ public:
         Clock::time_point now = Clock::now();
         switch (phase) {
             case UpdatePhase::Waiting:
+                // The port is open again: whatever kept it from us is over.
                 m_times.waiting = now;
                 m_snapshot.state = SlotSnapshot::State::Waiting;
+                m_snapshot.note.clear();
+                m_snapshot.lineGone = false;
                 break;
             case UpdatePhase::Preparing:
                 m_times.answered = now;
