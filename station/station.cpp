@@ -27,6 +27,8 @@ const char* const kCancelledMessage = "Update cancelled; packet files removed, p
 // tries again this often.
 constexpr auto kLineRetry = 1s;
 constexpr auto kResetHintAfter = 30s;
+// The hint waits half a minute: a look a second is enough.
+constexpr auto kWatchPeriod = 1s;
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return from == Clock::time_point{} || to < from
@@ -678,7 +680,8 @@ void Station::Watch(std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
-    while (!wake.wait_for(lock, stop, 250ms, [] { return false; }) && !stop.stop_requested()) {
+    while (!wake.wait_for(lock, stop, kWatchPeriod, [] { return false; }) &&
+           !stop.stop_requested()) {
         for (std::size_t i = 0; i < m_slots.size(); ++i) {
             auto since = m_slots[i]->WaitingSince();
             if (since && Clock::now() - *since >= kResetHintAfter) {
