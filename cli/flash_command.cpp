@@ -304,7 +304,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
                      "Seconds the reset command may take (default 10)")
         ->check(Seconds());
     command->add_option("--boxes", options->run.boxes, "With --simulate: this many emulated boxes")
-        ->check(WholeNumber(1, 64));
+        ->check(WholeNumber(1, kMostEmulatedBoxes));
     command->callback([options, command, &exitCode] {
         if (command->count("--boot-folder") > 0) {
             options->run.bootFolder = options->bootFolderText;

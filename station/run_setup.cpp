@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "initfiles/boot_folder.h"
 #include "platform/program_path.h"
@@ -22,6 +23,12 @@ void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequ
     if (!problem.empty() && request.refusal.empty()) {
         request.refusal = problem;
     }
+}
+
+std::string FormatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 bool Fail(std::string& error, std::string text) {
@@ -136,12 +143,27 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
     config.resetCommand = !options.resetCommand.empty() ? options.resetCommand
                           : station                     ? keys.resetCommand
                                                         : "";
-    double timeout = options.resetTimeout > 0 ? options.resetTimeout : keys.resetTimeout;
-    if (!(timeout > 0 && timeout <= 3600)) {
-        return Fail(error, "the reset command's time limit must be 0 to 3600 seconds");
+    double timeout = options.resetTimeout != 0 ? options.resetTimeout : keys.resetTimeout;
+    if (!(timeout > 0 && timeout <= kLongestResetTimeout)) {
+        return Fail(error,
+                    "the reset command's time limit must be more than 0 and at most 3600 "
+                    "seconds, not " +
+                        FormatSeconds(timeout));
     }
     config.resetTimeout = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
     config.stationName = keys.name.empty() ? HostName() : keys.name;
+    return true;
+}
+
+bool CheckBoxCount(const RunOptions& options, std::string& error) {
+    if (options.boxes < 1 || options.boxes > kMostEmulatedBoxes) {
+        return Fail(error, "--boxes: a whole number from 1 to " +
+                               std::to_string(kMostEmulatedBoxes) + ", not " +
+                               std::to_string(options.boxes));
+    }
+    if (options.boxes > 1 && !options.simulate) {
+        return Fail(error, "--boxes goes with --simulate");
+    }
     return true;
 }
 
@@ -154,6 +176,9 @@ bool IsSeriesPrefix(const std::string& text) {
 }
 
 int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error) {
+    if (!CheckBoxCount(options, error)) {
+        return kExitUsage;
+    }
     AppSettings settings = options.settingsPath.empty()
                                ? AppSettings()
                                : AppSettings(options.settingsPath, AppSettings().ProgramFolder());

@@ -36,6 +36,10 @@ struct RunOptions {
     sim::BoxOptions box;
 };
 
+// What MakeRunSetup takes, for the faces' help and checks.
+constexpr int kMostEmulatedBoxes = 64;
+constexpr double kLongestResetTimeout = 3600;  // seconds
+
 // A run made ready: the station's configuration, what the settings file
 // said beside it, and the emulated boxes it runs against, if any.
 struct RunSetup {

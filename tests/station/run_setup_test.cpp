@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "station/exit_codes.h"
+#include "station/run_setup.h"
+#include "tests/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+// Every face hands its options to MakeRunSetup, which alone knows their
+// ranges: a value out of range is refused with words, before any slot.
+TEST(RunSetup, RefusesOptionsOutOfRange) {
+    TempDir folder;
+    struct Case {
+        const char* name;
+        void (*change)(RunOptions&);
+        const char* error;
+    };
+    const Case cases[] = {
+        {"no box", [](RunOptions& o) { o.simulate = true, o.boxes = 0; },
+         "--boxes: a whole number from 1 to 64, not 0"},
+        {"too many boxes", [](RunOptions& o) { o.simulate = true, o.boxes = 65; },
+         "--boxes: a whole number from 1 to 64, not 65"},
+        {"boxes without the emulator", [](RunOptions& o) { o.boxes = 2; },
+         "--boxes goes with --simulate"},
+        {"negative reset time", [](RunOptions& o) { o.resetTimeout = -1; },
+         "the reset command's time limit must be more than 0 and at most 3600 seconds, not -1"},
+        {"reset time over an hour", [](RunOptions& o) { o.resetTimeout = 3600.5; },
+         "the reset command's time limit must be more than 0 and at most 3600 seconds, not "
+         "3600.5"},
+        {"short series", [](RunOptions& o) { o.expectSeries = "abc"; },
+         "the expected series must be 8 to 64 hexadecimal digits, not abc"},
+    };
+    for (const Case& test : cases) {
+        RunOptions options;
+        options.settingsPath = folder.Folder() + "quillon.INI";
+        options.devices = {"/dev/null"};
+        test.change(options);
+        RunSetup setup;
+        std::string error;
+        EXPECT_EQ(MakeRunSetup(options, setup, error), kExitUsage) << test.name;
+        EXPECT_EQ(error, test.error) << test.name;
+        EXPECT_FALSE(setup.boxes) << test.name;
+    }
+}
+
+}  // namespace
+}  // namespace quillon
