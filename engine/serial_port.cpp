@@ -42,6 +42,7 @@ int SerialPort::Open(int port, int baud) {
         Close();
         m_device = "COM" + std::to_string(port);
         m_openError = "No such file or directory";
+        m_deviceMissing = true;
         return 0;
     }
     return Open(device, baud);
@@ -54,9 +55,11 @@ int SerialPort::Open(const std::string& device, int baud) {
     line->SetStopToken(m_stop);
     if (!line->Open(device, baud)) {
         m_openError = line->LastError();
+        m_deviceMissing = line->IsGone();
         return 0;
     }
     m_openError.clear();
+    m_deviceMissing = false;
     m_line = std::move(line);
     m_lineIdle = Clock::now();
     return 1;

@@ -53,6 +53,8 @@ public:
     void NoteIgnored(std::size_t count, const char* why);
     // true once the device has gone away (unplugged, hung up).
     bool IsLineGone() const;
+    // true when the last Open found no device at its name.
+    bool DeviceMissing() const { return m_deviceMissing; }
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
     int Offset() const { return m_offset; }
@@ -82,6 +84,7 @@ private:
     std::int32_t m_offset = 0;           // running offset within the file in transit
     std::stop_token m_stop;
     std::string m_openError;
+    bool m_deviceMissing = false;
     std::string m_device;
     LineTrace* m_trace = nullptr;
     Clock::time_point m_lineIdle{};  // when the bytes written so far have reached the box

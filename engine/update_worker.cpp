@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -68,16 +67,6 @@ int BandPosition(int offset, int width, double done, double total) {
         return offset;
     }
     return offset + static_cast<int>(std::clamp(done / total, 0.0, 1.0) * width);
-}
-
-// A device that is not there (an adapter unplugged), as the system says it.
-bool DeviceIsMissing(const std::string& reason) {
-    for (int error : {ENOENT, ENODEV, ENXIO, EIO}) {
-        if (reason == std::strerror(error)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Thrown once an end has been taken, to leave the steps.
@@ -163,7 +152,7 @@ private:
             // With the hint on how to get at the port: the window shows it
             // as the command line does.
             std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
-            m_result.lineGone = DeviceIsMissing(m_port.OpenError());
+            m_result.lineGone = m_port.DeviceMissing();
             std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
             Detail(hint.empty() ? reason : reason + "\n" + hint);
             FailApp(UpdateOutcome::PortOpenFailed, failed);

@@ -53,7 +53,8 @@ public:
     // Bytes received that wait to be read.
     std::size_t InputQueued() const;
 
-    // true once the device hung up or went away.
+    // true once the device hung up or went away, or when Open found no
+    // device at its name (an adapter unplugged).
     bool IsGone() const { return m_gone; }
     void SetStopToken(std::stop_token token);
 

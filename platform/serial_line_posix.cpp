@@ -86,6 +86,8 @@ bool SerialLine::Open(const std::string& device, int baud) {
     m_device = device;
     m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
+        // EIO: a device node that is still there for an adapter just pulled.
+        m_gone = errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == EIO;
         return Fail(strerror(errno));
     }
     // TIOCEXCL does not stop root, so the lock is what keeps two of us apart.

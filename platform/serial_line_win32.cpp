@@ -196,6 +196,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
         }
     }
     if (handle == INVALID_HANDLE_VALUE) {
+        m_gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return Fail(Win32Message(error));
     }
     m_fd = HandleToInt(handle);
