@@ -709,8 +709,9 @@ int Station::ExitCode() const {
         SlotSummary summary = slot->Summary();
         codes.insert(codes.end(), summary.exitCodes.begin(), summary.exitCodes.end());
     }
+    // A cancelled update ends with 128 + the signal, even beside failures.
+    bool cancelled = std::any_of(codes.begin(), codes.end(), [](int code) { return code >= 128; });
     int code = CombinedExitCode(codes);
-    bool cancelled = code >= 128;
     return !m_unlogged.empty() && !cancelled ? kExitLogLost : code;
 }
 
