@@ -81,7 +81,7 @@ std::string SummaryEvent(const std::string& slot, const Station::SlotSummary& su
                   {"seconds", std::round(summary.seconds * 1000) / 1000},
                   {"ok", summary.ok},
                   {"failed", summary.boxes - summary.ok}};
-    return JsonLine(event);
+    return JsonText(event);
 }
 
 // How a run of several slots (or box after box) is shown: a row or lines

@@ -1,19 +1,17 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "station/exit_codes.h"
+#include "station/json_text.h"
 #include "station/yield_report.h"
 
 namespace quillon::cli {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 struct ReportOptions {
     std::vector<std::string> logs;
@@ -100,7 +98,7 @@ std::string JsonReport(const YieldReport& report) {
                  {"by_slot", CountsJson(report.bySlot, "slot")},
                  {"by_series", CountsJson(report.bySeries, "series")},
                  {"unreadable", report.unreadable}};
-    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return JsonText(json, 2);
 }
 
 // One table for a spreadsheet: what a row counts, of what, and the numbers.

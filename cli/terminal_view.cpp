@@ -33,11 +33,6 @@ std::size_t ColumnsOf(int columns) {
 
 }  // namespace
 
-std::string JsonLine(const Json& event) {
-    // Invalid UTF-8 in a path or a reason is replaced, never a broken line.
-    return event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
 // --- the rows of several slots ---
 
 RowScreen::RowScreen(ConsoleOutput& out, std::size_t rows, int columns)
@@ -120,7 +115,7 @@ void TerminalView::Using(const std::string& line, const std::string& device,
     event["files"] = facts.files;
     event["bytes"] = facts.bytes;
     event["series"] = facts.identity;
-    m_out.Write(ConsoleStream::Out, JsonLine(event));
+    m_out.Write(ConsoleStream::Out, JsonText(event));
 }
 
 void TerminalView::Warning(const std::string& text) {
@@ -132,7 +127,7 @@ void TerminalView::Warning(const std::string& text) {
     if (m_style == ProgressStyle::Jsonl) {
         Json event = JsonStart("warning");
         event["text"] = text;
-        m_out.Write(ConsoleStream::Out, JsonLine(event));
+        m_out.Write(ConsoleStream::Out, JsonText(event));
     } else {
         Warn(text);
     }
@@ -264,9 +259,9 @@ void TerminalView::EmitJson(const char* name) {
     event["rate"] = std::llround(m_estimate.Rate(now));
     // Status events are kept; progress and byte counts may give way to newer ones.
     if (std::string(name) == "status") {
-        m_out.Write(ConsoleStream::Out, JsonLine(event));
+        m_out.Write(ConsoleStream::Out, JsonText(event));
     } else {
-        m_out.Redraw(ConsoleStream::Out, JsonLine(event));
+        m_out.Redraw(ConsoleStream::Out, JsonText(event));
     }
 }
 
@@ -307,7 +302,7 @@ void TerminalView::ShowEnding(const std::string& caption, const std::string& mes
         event["caption"] = caption;
         event["message"] = message;
         event["detail"] = detail;
-        m_out.Write(ConsoleStream::Out, JsonLine(event));
+        m_out.Write(ConsoleStream::Out, JsonText(event));
         return;
     }
     // The reason (with its hint) goes to the error stream, so that the

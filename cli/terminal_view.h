@@ -3,21 +3,18 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/console_output.h"
+#include "station/json_text.h"
 #include "station/progress_estimate.h"
 #include "station/station.h"
 
 namespace quillon::cli {
 
 enum class ProgressStyle { Human, Plain, Jsonl };
-
-// Events keep their fields in the order they are written.
-using Json = nlohmann::ordered_json;
 
 // A terminal's width when it tells none.
 constexpr int kDefaultColumns = 80;
@@ -107,8 +104,5 @@ private:
 
     std::string RowLabel() const;
 };
-
-// One jsonl event: the object and its line end.
-std::string JsonLine(const Json& event);
 
 }  // namespace quillon::cli

@@ -3,23 +3,21 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <nlohmann/json.hpp>
 
 #include "initfiles/wire.h"
 #include "platform/file.h"
+#include "station/json_text.h"
 
 namespace quillon {
 
 namespace {
-
-using json = nlohmann::ordered_json;
 
 // Seconds to the millisecond: what the phases are measured to.
 double Rounded(double seconds) {
     return static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000;
 }
 
-json PhasesJson(const PhaseTimes& phases) {
+Json PhasesJson(const PhaseTimes& phases) {
     return {{"wait", Rounded(phases.wait)},
             {"download", Rounded(phases.download)},
             {"erase", Rounded(phases.erase)},
@@ -57,7 +55,7 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string RecordLine(const BoxRecord& record) {
-    json line = {
+    Json line = {
         {"schema", BoxRecord::kSchema}, {"start", record.start}, {"end", record.end},
         {"station", record.station},    {"slot", record.slot},   {"device", record.device}};
     if (record.adapter) {
@@ -82,12 +80,11 @@ std::string RecordLine(const BoxRecord& record) {
     if (!record.trace.empty()) {
         line["trace"] = record.trace;
     }
-    // Invalid UTF-8 in a path or a reason is replaced, never a broken line.
-    return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    return JsonText(line);
 }
 
 std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
-    json parsed = json::parse(line, nullptr, false);
+    Json parsed = Json::parse(line, nullptr, false);
     if (!parsed.is_object() || parsed.value("schema", 0) != BoxRecord::kSchema) {
         return std::nullopt;
     }
@@ -106,11 +103,11 @@ std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
         record.reason = parsed.value("reason", "");
         record.exit = parsed.value("exit", 0);
         record.trace = parsed.value("trace", "");
-        const json& phases = parsed.at("phases");
+        const Json& phases = parsed.at("phases");
         record.phases = {phases.value("wait", 0.0), phases.value("download", 0.0),
                          phases.value("erase", 0.0), phases.value("burn", 0.0)};
         return record;
-    } catch (const json::exception&) {
+    } catch (const Json::exception&) {
         return std::nullopt;
     }
 }
