@@ -1,5 +1,6 @@
 #include "station/results_log.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -52,6 +53,37 @@ std::string CsvField(const std::string& text) {
         quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     }
     return quoted + "\"";
+}
+
+const char* const kCsvRecordHeader =
+    "start,end,station,slot,device,verdict,caption,message,reason,series,bytes,seconds,exit,"
+    "trace\r\n";
+
+std::string CsvRecordRow(const BoxRecord& record) {
+    // Whatever the locale: a decimal comma would split the field.
+    char seconds[32];
+    auto written = std::to_chars(seconds, seconds + sizeof seconds, record.seconds,
+                                 std::chars_format::fixed, 3);
+    const std::string fields[] = {
+        record.start,
+        record.end,
+        record.station,
+        record.slot,
+        record.device,
+        record.verdict,
+        record.caption,
+        record.message,
+        record.reason,
+        record.series,
+        std::to_string(record.bytes),
+        written.ec == std::errc() ? std::string(seconds, written.ptr) : std::string(),
+        std::to_string(record.exit),
+        record.trace};
+    std::string row;
+    for (const std::string& field : fields) {
+        row += (&field == fields ? "" : ",") + CsvField(field);
+    }
+    return row + "\r\n";
 }
 
 std::string RecordLine(const BoxRecord& record) {

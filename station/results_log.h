@@ -72,6 +72,10 @@ std::string IsoTimeNow();
 // A field of CSV, for a spreadsheet's import: quoted when it holds a
 // separator, a quote or a line end, its quotes doubled.
 std::string CsvField(const std::string& text);
+// Records as CSV: the header line, then one row a record, each ending in
+// CR LF as spreadsheets expect.
+extern const char* const kCsvRecordHeader;
+std::string CsvRecordRow(const BoxRecord& record);
 
 // Appends one line a finished box, each written whole and at once, so that
 // a crash loses nothing already reported. A line that cannot be written (a

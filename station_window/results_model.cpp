@@ -106,28 +106,9 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 std::string ResultsCsv(const std::deque<BoxRecord>& records) {
-    std::string csv =
-        "start,end,station,slot,device,verdict,caption,message,reason,series,bytes,seconds,exit,"
-        "trace\r\n";
+    std::string csv = kCsvRecordHeader;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        const std::string fields[] = {record->start,
-                                      record->end,
-                                      record->station,
-                                      record->slot,
-                                      record->device,
-                                      record->verdict,
-                                      record->caption,
-                                      record->message,
-                                      record->reason,
-                                      record->series,
-                                      std::to_string(record->bytes),
-                                      QString::number(record->seconds, 'f', 3).toStdString(),
-                                      std::to_string(record->exit),
-                                      record->trace};
-        for (const std::string& field : fields) {
-            csv += (&field == fields ? "" : ",") + CsvField(field);
-        }
-        csv += "\r\n";
+        csv += CsvRecordRow(*record);
     }
     return csv;
 }
