@@ -38,10 +38,6 @@ int ProcessId() {
     return static_cast<int>(::getpid());
 }
 
-}  // namespace quillon
-
-namespace quillon {
-
 std::string HostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -49,10 +45,6 @@ std::string HostName() {
     }
     return name;
 }
-
-}  // namespace quillon
-
-namespace quillon {
 
 // The arguments are the bytes given, and the system takes names as bytes.
 void UseUtf8Arguments(int&, char**&) {}
