@@ -16,6 +16,34 @@ enum class UpdateOutcome : unsigned {
     Cancelled,           // a stop was requested
 };
 
+// Why an update ended as it did, decided where the fault is seen and
+// carried as a value beside the caption and the message; each has a stable
+// snake_case key (CauseKey), listed in docs/results-log.md.
+enum class Cause {
+    None,                // it succeeded
+    RecordRejected,      // the box answered a record with 0x11
+    NoReply,             // no reply to a record within its time
+    LineLost,            // the device went, or a read or write on it failed
+    NoBootLoader,        // no boot loader within the wait's limit
+    SilentErasing,       // the box fell silent while erasing
+    SilentBurning,       // the box fell silent while burning
+    LineNoise,           // bytes kept coming, but no report
+    BoxReportedFailure,  // the box reported 0x0F
+    Cancelled,           // a stop was requested (a signal, a closed window)
+    PortOpenFailed,      // the port would not open, or a setting it needs is unusable
+    BootFolder,          // the boot folder's files could not be made into packet files
+    BootFolderInUse,     // another update holds the boot folder
+    PacketFileLost,      // a packet file could not be read while it was sent
+    SeriesMismatch,      // the series is not the one expected, or changed since it was
+    ResetCommandFailed,  // the reset command failed or ran past its limit
+    BoxIdFailed,         // the box identity command failed or printed nothing
+};
+
+// "record_rejected", ...; "" for None.
+const char* CauseKey(Cause cause);
+// The cause of a key; None for one no version of the tool wrote.
+Cause CauseOfKey(const std::string& key);
+
 // Where an update stands. The worker says so as it goes, beside its status
 // texts, so that no face has to read the phase out of a text.
 enum class UpdatePhase {
@@ -43,9 +71,12 @@ struct UpdateResult {
     // The ending message box; none for a cancelled update.
     std::string caption;
     std::string message;
-    // Why it failed, in the system's words and with a hint, when known.
+    // Why it ended so: a key, and in words (the record, the answer byte, the
+    // phase, the system's error), one line, always set for an update that did
+    // not succeed; a hint that helps may follow on lines of its own.
+    Cause cause = Cause::None;
     std::string reason;
-    // Bytes of the series written to the box.
+    // Bytes the box received, the execute command included.
     std::uint64_t bytes = 0;
     double seconds = 0;
     // The identity of the series built: SHA-256 in hexadecimal of the

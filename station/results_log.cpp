@@ -1,5 +1,6 @@
 #include "station/results_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,11 @@ namespace {
 // Seconds to the millisecond: what the phases are measured to.
 double Rounded(double seconds) {
     return static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000;
+}
+
+PhaseTimes PhasesOf(const Json& phases) {
+    return {phases.value("wait", 0.0), phases.value("download", 0.0), phases.value("erase", 0.0),
+            phases.value("burn", 0.0)};
 }
 
 Json PhasesJson(const PhaseTimes& phases) {
@@ -97,12 +103,30 @@ std::string RecordLine(const BoxRecord& record) {
                            {"serial", record.adapter->serial},
                            {"by_id", record.adapter->byId}};
     }
+    for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"box", record.box},
+                                     {"operator", record.operatorName},
+                                     {"lot", record.lot}}) {
+        if (!value.empty()) {
+            line[key] = value;
+        }
+    }
     line["version"] = record.version;
     line["series"] = record.series;
     line["start_address"] = Hex(record.startAddress, 8);
     line["bytes"] = record.bytes;
     line["phases"] = PhasesJson(record.phases);
+    line["attempts"] = record.attempts;
+    if (!record.tries.empty()) {
+        Json tries = Json::array();
+        for (const AttemptRecord& attempt : record.tries) {
+            tries.push_back({{"cause", attempt.cause}, {"phases", PhasesJson(attempt.phases)}});
+        }
+        line["tries"] = tries;
+    }
     line["verdict"] = record.verdict;
+    if (!record.cause.empty()) {
+        line["cause"] = record.cause;
+    }
     line["caption"] = record.caption;
     line["message"] = record.message;
     if (!record.reason.empty()) {
@@ -127,17 +151,26 @@ std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
         record.station = parsed.value("station", "");
         record.slot = parsed.value("slot", "");
         record.device = parsed.value("device", "");
+        record.box = parsed.value("box", "");
+        record.operatorName = parsed.value("operator", "");
+        record.lot = parsed.value("lot", "");
         record.series = parsed.value("series", "");
         record.bytes = parsed.value("bytes", std::uint64_t{0});
         record.verdict = parsed.at("verdict").get<std::string>();
+        record.cause = parsed.value("cause", "");
+        record.attempts = std::max(1, parsed.value("attempts", 1));
+        if (auto tries = parsed.find("tries"); tries != parsed.end() && tries->is_array()) {
+            for (const Json& attempt : *tries) {
+                record.tries.push_back({attempt.value("cause", ""),
+                                        PhasesOf(attempt.value("phases", Json::object()))});
+            }
+        }
         record.caption = parsed.value("caption", "");
         record.message = parsed.value("message", "");
         record.reason = parsed.value("reason", "");
         record.exit = parsed.value("exit", 0);
         record.trace = parsed.value("trace", "");
-        const Json& phases = parsed.at("phases");
-        record.phases = {phases.value("wait", 0.0), phases.value("download", 0.0),
-                         phases.value("erase", 0.0), phases.value("burn", 0.0)};
+        record.phases = PhasesOf(parsed.at("phases"));
         return record;
     } catch (const Json::exception&) {
         return std::nullopt;

@@ -32,6 +32,12 @@ struct AdapterFacts {
     std::string byId;
 };
 
+// One try of a box that was tried more than once.
+struct AttemptRecord {
+    std::string cause;  // CauseKey of its end; "" for a try that succeeded
+    PhaseTimes phases;
+};
+
 // One box's line in the results log: schema 1, described with an example
 // in docs/results-log.md.
 struct BoxRecord {
@@ -43,12 +49,18 @@ struct BoxRecord {
     std::string slot;
     std::string device;
     std::optional<AdapterFacts> adapter;
+    std::string box;  // the box's identity (a serial, a MAC, a scan), when there is one
+    std::string operatorName;
+    std::string lot;
     std::string version;
     std::string series;  // the identity of what the box received before the execute command
     std::uint32_t startAddress = 0;
     std::uint64_t bytes = 0;
-    PhaseTimes phases;
-    std::string verdict;  // "ok", "failed", "cancelled"
+    PhaseTimes phases;                 // of the last try
+    int attempts = 1;                  // tries of this box on its slot
+    std::vector<AttemptRecord> tries;  // each try, when there was more than one
+    std::string verdict;               // "ok", "failed", "cancelled": the last try's
+    std::string cause;                 // CauseKey of the last try; "" when it succeeded
     std::string caption;
     std::string message;
     std::string reason;

@@ -34,12 +34,18 @@ TEST(ResultRecord, SchemaOneLine) {
     record.slot = "left \"1\"";
     record.device = "/dev/ttyUSB0";
     record.adapter = AdapterFacts{"0403", "6001", "FTDI", "A10K", "/dev/serial/by-id/usb-x"};
+    record.box = "SN-0042";
+    record.operatorName = "ana";
+    record.lot = "L7";
     record.version = "1.0.0";
     record.series = "3fa2";
     record.startAddress = 0x800001A0;
     record.bytes = 39200;
     record.phases = {12.5, 3.25, 20, 26.125};
+    record.attempts = 2;
+    record.tries = {{"no_reply", {1, 2, 0, 0}}, {"record_rejected", record.phases}};
     record.verdict = "failed";
+    record.cause = "record_rejected";
     record.caption = "Download Failed CheckSum/Timeout";
     record.message = "Please check your serial connection";
     record.reason = "cannot open /x: No such file or directory";
@@ -50,10 +56,15 @@ TEST(ResultRecord, SchemaOneLine) {
               R"({"schema":1,"start":"2026-12-09T08:00:00.125Z","end":"2026-12-09T08:01:02.500Z",)"
               R"("station":"bench-3","slot":"left \"1\"","device":"/dev/ttyUSB0",)"
               R"("adapter":{"vendor_id":"0403","product_id":"6001","maker":"FTDI",)"
-              R"("serial":"A10K","by_id":"/dev/serial/by-id/usb-x"},"version":"1.0.0",)"
+              R"("serial":"A10K","by_id":"/dev/serial/by-id/usb-x"},"box":"SN-0042",)"
+              R"("operator":"ana","lot":"L7","version":"1.0.0",)"
               R"("series":"3fa2","start_address":"0x800001A0","bytes":39200,)"
               R"("phases":{"wait":12.5,"download":3.25,"erase":20.0,"burn":26.125},)"
-              R"("verdict":"failed","caption":"Download Failed CheckSum/Timeout",)"
+              R"("attempts":2,"tries":[{"cause":"no_reply","phases":{"wait":1.0,)"
+              R"("download":2.0,"erase":0.0,"burn":0.0}},{"cause":"record_rejected",)"
+              R"("phases":{"wait":12.5,"download":3.25,"erase":20.0,"burn":26.125}}],)"
+              R"("verdict":"failed","cause":"record_rejected",)"
+              R"("caption":"Download Failed CheckSum/Timeout",)"
               R"("message":"Please check your serial connection",)"
               R"("reason":"cannot open /x: No such file or directory","exit":4,)"
               R"("trace":"/var/log/t.trace"})"
@@ -62,6 +73,11 @@ TEST(ResultRecord, SchemaOneLine) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->slot, record.slot);
     EXPECT_EQ(back->phases.burn, 26.125);
+    EXPECT_EQ(back->box, "SN-0042");
+    EXPECT_EQ(back->attempts, 2);
+    ASSERT_EQ(back->tries.size(), 2u);
+    EXPECT_EQ(back->tries[0].cause, "no_reply");
+    EXPECT_EQ(back->cause, "record_rejected");
     EXPECT_FALSE(ParseRecordLine("{\"schema\":2}"));
 }
 
