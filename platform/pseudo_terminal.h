@@ -26,6 +26,9 @@ public:
     std::size_t Available() const;
     // Until bytes wait (Data), the time is up (Quiet), or nobody holds the
     // other end (Closed: the tool has not opened it yet, or has closed it).
+    // Every time its last holder lets the other end go is told as Closed
+    // once, however soon it is opened again: a hang-up is an event, not a
+    // state that a look could miss.
     Wait WaitInput(std::chrono::milliseconds timeout);
     // Up to count bytes: 0 when none wait, -1 when the end cannot be read.
     long Read(void* buffer, std::size_t count);
@@ -35,9 +38,15 @@ public:
 
 private:
     explicit PseudoTerminal(int master, std::string path);
+    // Takes in what the other end's holders did since the last look; true
+    // when its last holder let it go meanwhile.
+    bool HungUpSince();
 
     int m_master;
     std::string m_path;
+    int m_watch = -1;  // the other end's opens and closes, where the system tells them
+    int m_holders = 0;
+    bool m_hungUp = false;
 };
 
 // Sleeps on the calling thread end when they are asked to, not some tens

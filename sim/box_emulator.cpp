@@ -104,6 +104,7 @@ void BoxEmulator::Serve(std::stop_token stop) {
         if (!WaitForReset(stop)) {
             return;
         }
+        DropStaleInput();
         BoxLink link(*m_channel, m_options.baud, stop);
         BoxSession session(link, m_options, m_dumpCount);
         BoxSession::End end = session.Run();
@@ -126,7 +127,9 @@ void BoxEmulator::Serve(std::stop_token stop) {
             readyAgain = !ToolHasLeft(stop);
             continue;
         }
-        if (WaitUntilToolLeaves(stop)) {
+        // A tool that has left (and may be back already) is served anew at
+        // once; one that stays after a verdict, once the line is quiet.
+        if (end == BoxSession::End::ToolLeft || WaitUntilToolLeaves(stop)) {
             continue;
         }
         readyAgain = true;
@@ -188,9 +191,16 @@ int BoxEmulator::ResetsNamingThisBox() const {
     return count;
 }
 
-// A pty tells when the tool closes, but a tool that closes and opens again
-// at once can slip between two polls; a real port only falls quiet. So a
-// quiet line also starts the next session.
+// What a tool that has left wrote last can reach the line after its close
+// is seen: it belongs to no session, least of all the next tool's.
+void BoxEmulator::DropStaleInput() {
+    std::uint8_t stale[256];
+    while (m_channel->Read(stale, sizeof stale) > 0) {
+    }
+}
+
+// A pty tells every time the tool closes, even when it opens again at once;
+// a real port only falls quiet. So a quiet line also starts the next session.
 bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
     BoxLink link(*m_channel, 0, stop);
     return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;

@@ -77,6 +77,7 @@ private:
     bool WaitForTool(std::stop_token stop);
     bool WaitForReset(std::stop_token stop);
     int ResetsNamingThisBox() const;
+    void DropStaleInput();
     bool WaitUntilToolLeaves(std::stop_token stop);
     bool ToolHasLeft(std::stop_token stop);
     void EndSession(const BoxSummary& session);

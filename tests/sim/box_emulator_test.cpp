@@ -125,6 +125,20 @@ TEST_F(BoxEmulatorTest, ServesOneSessionAfterAnother) {
     EXPECT_EQ(m_box->Summary().records, 8);
 }
 
+// A tool that fails a box and opens the line again at once, as a station
+// does, finds the box ready every time: the close is never missed.
+TEST_F(BoxEmulatorTest, EveryReopeningIsServed) {
+    BoxOptions options = Quick();
+    options.rejectRecord = 2;
+    Serve(options);
+    for (int round = 0; round < 10; ++round) {
+        EXPECT_EQ(m_client->SendAndWait(kHandshake), 0x06);
+        EXPECT_EQ(m_client->SendAndWait(kUpload), 0x11);
+        m_client->Disconnect();
+        ASSERT_TRUE(m_client->Connect()) << "round " << round;
+    }
+}
+
 TEST_F(BoxEmulatorTest, RecordsAreDumped) {
     testing::TempDir dumps;
     BoxOptions options = Quick();
