@@ -308,6 +308,10 @@ private:
             std::max(kLeastNoiseBudget, m_port.LineBytesIn(kNoiseBudget));
         std::uint32_t done = 0;
         std::int32_t total = 0;
+        // A status reply among the bytes (the box's answer to the execute
+        // command) is shown as one in the trace: it is not noise there.
+        std::uint64_t replyBytes = 0;
+        bool afterSync = false;
         for (;;) {
             if (idle > kMaxEmptyPolls || noise > noiseBudget) {
                 FailStop(UpdateOutcome::BurnTimedOut, kCheckConnection, "Burn Failed");
@@ -324,11 +328,16 @@ private:
             }
             if (byte != kReportMarker) {
                 ++noise;
+                replyBytes += afterSync ? 2 : 0;
+                afterSync = !afterSync && byte == kReplySync;
                 continue;
             }
-            m_port.NoteIgnored(noise, "noise between reports, skipped");
+            m_port.NoteIgnored(noise - replyBytes - (afterSync ? 1 : 0),
+                               "noise between reports, skipped");
             idle = 0;
             noise = 0;
+            replyBytes = 0;
+            afterSync = false;
             std::uint8_t code = 0;
             if (m_port.ReadRest(&code, 1) != 1) {
                 code = 0x00;
