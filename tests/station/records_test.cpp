@@ -113,5 +113,31 @@ TEST(YieldReport, SmallLogWithAnUnreadableLine) {
     EXPECT_EQ(morning.Report().boxes, 1);
 }
 
+// A cell a spreadsheet would run as a formula is made text, in the one field
+// function that the report's CSV and the station window's records share.
+TEST(ResultRecord, CsvCellsAreNeverFormulas) {
+    const std::pair<std::string, std::string> cells[] = {
+        {"=1+2", "'=1+2"},
+        {"+SUM(A1)", "'+SUM(A1)"},
+        {"-2+3", "'-2+3"},
+        {"@cmd", "'@cmd"},
+        {"\tx", "'\tx"},
+        {"\r=x", "\"'\r=x\""},
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"a=b", "a=b"},
+        {"", ""},
+    };
+    for (const auto& [text, cell] : cells) {
+        EXPECT_EQ(CsvField(text), cell) << text;
+    }
+    BoxRecord record = Box("2026-12-09T08:00:00.000Z", "=cmd|' /C calc'!A0", "failed", "-x");
+    record.box = "@SN";
+    record.cause = "no_reply";
+    const std::string row = CsvRecordRow(record);
+    EXPECT_NE(row.find(",'=cmd|' /C calc'!A0,"), std::string::npos) << row;
+    EXPECT_NE(row.find(",'-x,"), std::string::npos) << row;
+    EXPECT_NE(row.find(",no_reply,'@SN,"), std::string::npos) << row;
+}
+
 }  // namespace
 }  // namespace quillon
