@@ -11,6 +11,7 @@
 #include "platform/serial_devices.h"
 #include "settings/app_settings.h"
 #include "settings/port_numbers.h"
+#include "station/printable_text.h"
 
 namespace quillon::cli {
 
@@ -22,12 +23,13 @@ using namespace std::chrono_literals;
 // person plugging adapters in one at a time.
 constexpr auto kWatchPoll = 500ms;
 
-// The device, its USB facts, and both of its stable names.
+// The device, its USB facts, and both of its stable names. An adapter names
+// itself: what it says is escaped, never sent to the terminal as controls.
 std::string Describe(const std::string& device, const SerialDeviceInfo& info) {
-    std::string line = device;
+    std::string line = Printable(device);
     for (const std::string* part : {&info.usb, &info.byId, &info.byPath}) {
         if (!part->empty()) {
-            line += "  " + *part;
+            line += "  " + Printable(*part);
         }
     }
     return line;
@@ -75,9 +77,10 @@ int ListPorts(const std::string& settingsFile) {
     for (const auto& [device, info] : found) {
         int number = PortNumberOf(device, info, ports);
         std::string com = number > 0 ? "COM" + std::to_string(number) : "-";
-        std::printf("%-6s %-16s %s%s%s%s%s\n", com.c_str(), device.c_str(), info.usb.c_str(),
-                    info.byId.empty() ? "" : "  ", info.byId.c_str(),
-                    info.byPath.empty() ? "" : "  ", info.byPath.c_str());
+        std::printf("%-6s %-16s %s%s%s%s%s\n", com.c_str(), Printable(device).c_str(),
+                    Printable(info.usb).c_str(), info.byId.empty() ? "" : "  ",
+                    Printable(info.byId).c_str(), info.byPath.empty() ? "" : "  ",
+                    Printable(info.byPath).c_str());
         if (number > 0) {
             taken[number] = true;
         } else {
@@ -94,8 +97,8 @@ int ListPorts(const std::string& settingsFile) {
         const std::string& byId = found.at(device).byId;
         std::printf(
             "hint: to use %s as COM%d in the window, add under [PORTS] in %s:\n  COM%d=%s\n",
-            device.c_str(), number, settings.SettingsPath().c_str(), number,
-            (byId.empty() ? device : byId).c_str());
+            Printable(device).c_str(), number, Printable(settings.SettingsPath()).c_str(), number,
+            Printable(byId.empty() ? device : byId).c_str());
     }
     return 0;
 }

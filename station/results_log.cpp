@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
 
 #include "initfiles/wire.h"
 #include "platform/file.h"
@@ -31,6 +33,24 @@ Json PhasesJson(const PhaseTimes& phases) {
             {"burn", Rounded(phases.burn)}};
 }
 
+// A whole number field within its range (the fallback where there is none);
+// false for any other value, which the field could not hold.
+template <typename Whole>
+bool ReadWhole(const Json& parsed, const char* key, Whole least, Whole& value) {
+    auto found = parsed.find(key);
+    if (found == parsed.end()) {
+        return true;
+    }
+    if (found->is_number_unsigned() && std::in_range<Whole>(found->get<std::uint64_t>())) {
+        value = static_cast<Whole>(found->get<std::uint64_t>());
+    } else if (found->is_number_integer() && std::in_range<Whole>(found->get<std::int64_t>())) {
+        value = static_cast<Whole>(found->get<std::int64_t>());
+    } else {
+        return false;
+    }
+    return value >= least;
+}
+
 }  // namespace
 
 std::string IsoTimeNow() {
@@ -51,19 +71,27 @@ std::string IsoTimeNow() {
 }
 
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
+    // A spreadsheet takes a cell that begins so for a formula and runs it
+    // (a slot's name, a box's scan, a message from a forged log); a leading
+    // quote keeps it text, as OWASP advises.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    const std::string cell = formula ? "'" + text : text;
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+        return cell;
     }
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : cell) {
         quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     }
     return quoted + "\"";
 }
 
+// The columns that came later go last, so that an import made for the
+// earlier ones still finds its columns.
 const char* const kCsvRecordHeader =
     "start,end,station,slot,device,verdict,caption,message,reason,series,bytes,seconds,exit,"
-    "trace\r\n";
+    "trace,cause,box,operator,lot,attempts\r\n";
 
 std::string CsvRecordRow(const BoxRecord& record) {
     // Whatever the locale: a decimal comma would split the field.
@@ -84,7 +112,12 @@ std::string CsvRecordRow(const BoxRecord& record) {
         std::to_string(record.bytes),
         written.ec == std::errc() ? std::string(seconds, written.ptr) : std::string(),
         std::to_string(record.exit),
-        record.trace};
+        record.trace,
+        record.cause,
+        record.box,
+        record.operatorName,
+        record.lot,
+        std::to_string(record.attempts)};
     std::string row;
     for (const std::string& field : fields) {
         row += (&field == fields ? "" : ",") + CsvField(field);
@@ -155,10 +188,13 @@ std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
         record.operatorName = parsed.value("operator", "");
         record.lot = parsed.value("lot", "");
         record.series = parsed.value("series", "");
-        record.bytes = parsed.value("bytes", std::uint64_t{0});
+        if (!ReadWhole(parsed, "bytes", std::uint64_t{0}, record.bytes) ||
+            !ReadWhole(parsed, "attempts", 1, record.attempts) ||
+            !ReadWhole(parsed, "exit", 0, record.exit)) {
+            return std::nullopt;
+        }
         record.verdict = parsed.at("verdict").get<std::string>();
         record.cause = parsed.value("cause", "");
-        record.attempts = std::max(1, parsed.value("attempts", 1));
         if (auto tries = parsed.find("tries"); tries != parsed.end() && tries->is_array()) {
             for (const Json& attempt : *tries) {
                 record.tries.push_back({attempt.value("cause", ""),
@@ -168,7 +204,6 @@ std::optional<BoxRecord> ParseRecordLine(const std::string& line) {
         record.caption = parsed.value("caption", "");
         record.message = parsed.value("message", "");
         record.reason = parsed.value("reason", "");
-        record.exit = parsed.value("exit", 0);
         record.trace = parsed.value("trace", "");
         record.phases = PhasesOf(parsed.at("phases"));
         return record;

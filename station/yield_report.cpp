@@ -1,107 +1,311 @@
 #include "station/yield_report.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
-#include <iomanip>
-#include <sstream>
+#include <cmath>
+#include <deque>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
 
 #include "platform/file.h"
+#include "station/iso_time.h"
 
 namespace quillon {
 
 namespace {
 
-double Median(std::vector<double> values) {
-    if (values.empty()) {
+// Values under keys in the order the keys first come, each found at once;
+// every key is kept once (its index points into the entries, which a deque
+// never moves).
+template <typename Value>
+class Keyed {
+public:
+    std::size_t IndexOf(const std::string& key) {
+        if (auto found = m_index.find(key); found != m_index.end()) {
+            return found->second;
+        }
+        m_entries.emplace_back(key, Value{});
+        m_index.emplace(m_entries.back().first, m_entries.size() - 1);
+        return m_entries.size() - 1;
+    }
+    Value& At(const std::string& key) { return m_entries[IndexOf(key)].second; }
+    const std::deque<std::pair<std::string, Value>>& Entries() const { return m_entries; }
+
+private:
+    std::deque<std::pair<std::string, Value>> m_entries;
+    std::unordered_map<std::string_view, std::size_t> m_index;
+};
+
+struct Tally {
+    std::int64_t ok = 0;
+    std::int64_t failed = 0;
+};
+
+// The median of many times in bounded memory: a histogram of milliseconds
+// (what the log keeps), exact while it has no more than kBins different
+// values; past that, neighbouring bins merge, and the median is then the
+// middle of a bin that spans a few milliseconds of a spread of hours.
+class MedianSketch {
+public:
+    void Add(double seconds) {
+        auto millis =
+            static_cast<std::int64_t>(std::llround(std::clamp(seconds, 0.0, 1e12) * 1000));
+        ++m_bins[millis >> m_shift];
+        if (m_bins.size() > kBins) {
+            Coarsen();
+        }
+        ++m_count;
+    }
+
+    double Median() const {
+        if (m_count == 0) {
+            return 0;
+        }
+        std::vector<std::pair<std::int64_t, std::int64_t>> bins(m_bins.begin(), m_bins.end());
+        std::sort(bins.begin(), bins.end());
+        return (ValueAt(bins, (m_count - 1) / 2) + ValueAt(bins, m_count / 2)) / 2000;
+    }
+
+private:
+    static constexpr std::size_t kBins = 1 << 15;
+
+    void Coarsen() {
+        std::unordered_map<std::int64_t, std::int64_t> wider;
+        for (const auto& [bin, count] : m_bins) {
+            wider[bin >> 1] += count;
+        }
+        m_bins = std::move(wider);
+        ++m_shift;
+    }
+
+    // Milliseconds of the value of that rank, the middle of its bin.
+    double ValueAt(const std::vector<std::pair<std::int64_t, std::int64_t>>& bins,
+                   std::int64_t rank) const {
+        for (const auto& [bin, count] : bins) {
+            if (rank < count) {
+                std::int64_t width = std::int64_t{1} << m_shift;
+                return static_cast<double>(bin * width) + static_cast<double>(width - 1) / 2;
+            }
+            rank -= count;
+        }
         return 0;
     }
-    std::sort(values.begin(), values.end());
-    std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+
+    std::unordered_map<std::int64_t, std::int64_t> m_bins;
+    int m_shift = 0;
+    std::int64_t m_count = 0;
+};
+
+enum class Verdict { Ok, Failed, Cancelled };
+
+Verdict VerdictOf(const std::string& verdict) {
+    return verdict == "ok"          ? Verdict::Ok
+           : verdict == "cancelled" ? Verdict::Cancelled
+                                    : Verdict::Failed;
 }
 
-YieldReport::Count& Entry(std::vector<YieldReport::Count>& counts, const std::string& key) {
-    auto found = std::find_if(counts.begin(), counts.end(),
-                              [&key](const YieldReport::Count& count) { return count.key == key; });
-    if (found != counts.end()) {
-        return *found;
-    }
-    counts.push_back({key, 0, 0});
-    return counts.back();
+const char* VerdictName(Verdict verdict) {
+    return verdict == Verdict::Ok ? "ok" : verdict == Verdict::Cancelled ? "cancelled" : "failed";
 }
 
-// Seconds since the epoch of "2026-12-09T01:02:03.456Z"; 0 when it is none.
-double EpochSeconds(const std::string& iso) {
-    std::tm parts{};
-    std::istringstream in(iso);
-    in >> std::get_time(&parts, "%Y-%m-%dT%H:%M:%S");
-    if (in.fail()) {
-        return 0;
-    }
-    double fraction = 0;
-    if (in.peek() == '.') {
-        in >> fraction;
-    }
-#ifdef _WIN32
-    return static_cast<double>(_mkgmtime(&parts)) + fraction;
-#else
-    return static_cast<double>(timegm(&parts)) + fraction;
-#endif
-}
+// One box so far: its first and its last record by their start.
+struct BoxState {
+    std::int64_t firstStart = 0;
+    std::int64_t lastStart = 0;
+    std::int64_t attempts = 0;
+    bool firstPassed = false;
+    Verdict verdict = Verdict::Failed;
+    std::size_t order = 0;  // when it first came
+};
 
-void AddPhases(const BoxRecord& record, std::vector<double> (&phases)[4]) {
-    phases[0].push_back(record.phases.wait);
-    phases[1].push_back(record.phases.download);
-    phases[2].push_back(record.phases.erase);
-    phases[3].push_back(record.phases.burn);
+template <typename Value, typename Count>
+void SortMostFirst(std::vector<Value>& values, Count count) {
+    std::stable_sort(values.begin(), values.end(),
+                     [&count](const Value& a, const Value& b) { return count(a) > count(b); });
 }
 
 }  // namespace
 
-YieldTally::YieldTally(std::string since, std::string until)
-    : m_since(std::move(since)), m_until(std::move(until)) {}
+struct YieldTally::State {
+    ReportFilter filter;
+    std::unordered_map<std::string, BoxState> boxes;
+    YieldReport counted;  // boxes without an identity, and the counts of records
+    std::int64_t firstPassed = 0;
+    Keyed<std::int64_t> causes;
+    Keyed<Tally> slots;  // every slot seen, those of cancelled boxes too
+    Keyed<Tally> series;
+    // Failed tries by cause and slot: their indexes, cause above, one map
+    // for all, which costs far less than a map a cause.
+    std::unordered_map<std::uint64_t, std::int64_t> causeSlots;
+    MedianSketch phases[4];
+    std::optional<std::int64_t> first;
+    std::optional<std::int64_t> last;
+
+    bool Takes(const BoxRecord& record, std::int64_t start) const {
+        return (!filter.since || start >= *filter.since) &&
+               (!filter.until || start < *filter.until) &&
+               (filter.lot.empty() || record.lot == filter.lot) &&
+               (filter.operatorName.empty() || record.operatorName == filter.operatorName);
+    }
+
+    static void CountBox(Verdict verdict, bool firstPassed, YieldReport& report,
+                         std::int64_t& passed) {
+        ++report.boxes;
+        ++(verdict == Verdict::Ok       ? report.ok
+           : verdict == Verdict::Failed ? report.failed
+                                        : report.cancelled);
+        passed += firstPassed && verdict != Verdict::Cancelled ? 1 : 0;
+    }
+
+    void AddBox(const BoxRecord& record, std::int64_t start) {
+        Verdict verdict = VerdictOf(record.verdict);
+        bool passed = record.attempts == 1 && verdict == Verdict::Ok;
+        if (record.box.empty()) {
+            CountBox(verdict, passed, counted, firstPassed);
+            return;
+        }
+        auto [found, added] = boxes.try_emplace(record.box);
+        BoxState& box = found->second;
+        if (added) {
+            box = {start, start, 0, passed, verdict, boxes.size()};
+        }
+        if (start < box.firstStart) {
+            box.firstStart = start;
+            box.firstPassed = passed;
+        }
+        if (start >= box.lastStart) {
+            box.lastStart = start;
+            box.verdict = verdict;
+        }
+        box.attempts += record.attempts;
+    }
+
+    void AddCause(const std::string& cause, const std::string& slot) {
+        std::uint64_t index = causes.IndexOf(cause);
+        ++causes.At(cause);
+        ++causeSlots[index << 32 | slots.IndexOf(slot)];
+    }
+
+    // The causes in the order they came, each with its slots, most first and
+    // then in the order they came.
+    std::vector<YieldReport::Cause> CausesBySlot() const {
+        std::vector<std::tuple<std::uint64_t, std::int64_t, std::uint64_t>> pairs;
+        for (const auto& [pair, count] : causeSlots) {
+            pairs.emplace_back(pair >> 32, -count, pair & 0xFFFFFFFF);
+        }
+        std::sort(pairs.begin(), pairs.end());
+        std::vector<YieldReport::Cause> list;
+        for (const auto& [cause, count] : causes.Entries()) {
+            list.push_back({cause, count, {}});
+        }
+        for (const auto& [cause, negative, slot] : pairs) {
+            list[cause].slots.emplace_back(slots.Entries()[slot].first, -negative);
+        }
+        return list;
+    }
+
+    // Every try that failed, each under its cause; a log without causes
+    // gives its message instead.
+    void AddCauses(const BoxRecord& record) {
+        for (const AttemptRecord& attempt : record.tries) {
+            if (!attempt.cause.empty() && attempt.cause != "cancelled") {
+                AddCause(attempt.cause, record.slot);
+            }
+        }
+        if (record.tries.empty() && VerdictOf(record.verdict) == Verdict::Failed) {
+            AddCause(record.cause.empty() ? record.message : record.cause, record.slot);
+        }
+    }
+
+    void AddTurn(const BoxRecord& record) {
+        Verdict verdict = VerdictOf(record.verdict);
+        AddCauses(record);
+        if (verdict == Verdict::Cancelled) {
+            return;
+        }
+        bool ok = verdict == Verdict::Ok;
+        for (Tally* tally : {&slots.At(record.slot), &series.At(record.series)}) {
+            ++(ok ? tally->ok : tally->failed);
+        }
+        if (ok) {
+            const PhaseTimes& times = record.phases;
+            for (auto [sketch, seconds] : {std::pair{&phases[0], times.wait},
+                                           {&phases[1], times.download},
+                                           {&phases[2], times.erase},
+                                           {&phases[3], times.burn}}) {
+                sketch->Add(seconds);
+            }
+        }
+    }
+};
+
+YieldTally::YieldTally(ReportFilter filter) : m_state(std::make_unique<State>()) {
+    m_state->filter = std::move(filter);
+}
+
+YieldTally::~YieldTally() = default;
+
+void YieldTally::AddUnreadable() {
+    ++m_state->counted.unreadable;
+}
 
 void YieldTally::Add(const BoxRecord& record) {
-    // ISO 8601 in UTC sorts as text, and a date before its times.
-    if ((!m_since.empty() && record.start < m_since) ||
-        (!m_until.empty() && record.start >= m_until)) {
+    State& state = *m_state;
+    // A record that cannot be placed in time cannot be told first or last.
+    std::optional<std::int64_t> start = ParseIsoTime(record.start);
+    if (!start) {
+        AddUnreadable();
         return;
     }
-    ++m_report.boxes;
-    double start = EpochSeconds(record.start);
-    double end = EpochSeconds(record.end);
-    m_first = m_first == 0 || (start > 0 && start < m_first) ? start : m_first;
-    m_last = std::max(m_last, end);
-    if (record.verdict == "cancelled") {
-        ++m_report.cancelled;
+    if (!state.Takes(record, *start)) {
         return;
     }
-    bool ok = record.verdict == "ok";
-    ++(ok ? m_report.ok : m_report.failed);
-    YieldReport::Count& slot = Entry(m_report.bySlot, record.slot);
-    YieldReport::Count& series = Entry(m_report.bySeries, record.series);
-    ++(ok ? slot.ok : slot.failed);
-    ++(ok ? series.ok : series.failed);
-    if (ok) {
-        AddPhases(record, m_phases);
-    } else {
-        ++Entry(m_report.byCause, record.message).failed;
-    }
+    std::optional<std::int64_t> end = ParseIsoTime(record.end);
+    state.first = std::min(state.first.value_or(*start), *start);
+    state.last = std::max(state.last.value_or(*start), end.value_or(*start));
+    state.counted.attempts += record.attempts;
+    state.AddBox(record, *start);
+    state.AddTurn(record);
 }
 
 YieldReport YieldTally::Report() const {
-    YieldReport report = m_report;
-    if (report.ok + report.failed > 0) {
-        report.yield = static_cast<double>(report.ok) / (report.ok + report.failed);
+    const State& state = *m_state;
+    YieldReport report = state.counted;
+    std::int64_t firstPassed = state.firstPassed;
+    std::vector<std::pair<std::size_t, YieldReport::Box>> retried;
+    for (const auto& [identity, box] : state.boxes) {
+        State::CountBox(box.verdict, box.firstPassed, report, firstPassed);
+        if (box.attempts > 1) {
+            retried.push_back({box.order, {identity, box.attempts, VerdictName(box.verdict)}});
+        }
     }
-    if (m_last > m_first && m_first > 0) {
-        report.perHour = report.boxes * 3600.0 / (m_last - m_first);
+    // Most tries first, then in the order the boxes came.
+    std::sort(retried.begin(), retried.end(), [](const auto& a, const auto& b) {
+        return std::pair(-a.second.attempts, a.first) < std::pair(-b.second.attempts, b.first);
+    });
+    for (auto& [order, box] : retried) {
+        report.byBox.push_back(std::move(box));
     }
-    report.medians = {Median(m_phases[0]), Median(m_phases[1]), Median(m_phases[2]),
-                      Median(m_phases[3])};
-    std::stable_sort(report.byCause.begin(), report.byCause.end(),
-                     [](const auto& a, const auto& b) { return a.failed > b.failed; });
+    if (std::int64_t decided = report.ok + report.failed; decided > 0) {
+        report.yield = static_cast<double>(report.ok) / static_cast<double>(decided);
+        report.firstPassYield = static_cast<double>(firstPassed) / static_cast<double>(decided);
+    }
+    if (state.first && *state.last > *state.first) {
+        report.perHour = static_cast<double>(report.boxes) * 3600e6 /
+                         static_cast<double>(*state.last - *state.first);
+    }
+    report.medians = {state.phases[0].Median(), state.phases[1].Median(), state.phases[2].Median(),
+                      state.phases[3].Median()};
+    report.byCause = state.CausesBySlot();
+    SortMostFirst(report.byCause, [](const YieldReport::Cause& cause) { return cause.count; });
+    for (auto [keyed, counts] :
+         {std::pair{&state.slots, &report.bySlot}, {&state.series, &report.bySeries}}) {
+        for (const auto& [key, tally] : keyed->Entries()) {
+            if (tally.ok + tally.failed > 0) {
+                counts->push_back({key, tally.ok, tally.failed});
+            }
+        }
+    }
     return report;
 }
 

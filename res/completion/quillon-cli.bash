@@ -28,7 +28,7 @@ _quillon_cli() {
         pack) options="--boot-folder --project --image" ;;
         box) options="--device --link --baud --count --on $box" ;;
         ports) options="--settings --watch" ;;
-        report) options="--since --until --format"
+        report) options="--since --until --lot --operator --format"
                 [[ $current != -* ]] && { COMPREPLY=($(compgen -f -- "$current")); return; } ;;
         inspect) COMPREPLY=($(compgen -f -- "$current")); return ;;
     esac
