@@ -40,7 +40,7 @@ public:
     std::string m_bootFolder;
     std::string m_startAddressText;
 
-public slots:
+public Q_SLOTS:
     void OnBrowse();
 
 protected:

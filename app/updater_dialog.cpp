@@ -19,13 +19,10 @@
 #include "app/label_fit.h"
 #include "app/settings_dialog.h"
 #include "app/updater_app.h"
-#include "engine/update_worker.h"
 #include "platform/file.h"
+#include "station/run_setup.h"
+#include "station/station.h"
 #include "ui_updater_dialog.h"
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 // The icons live in a static library; nothing references its resource
 // initialiser, so it is called by hand.
@@ -42,26 +39,10 @@ namespace {
 constexpr int kLampIcons[] = {135, 136, 137};  // by m_lampState
 constexpr int kLampIdle = 2;
 
-// Qt hands a blocking queued call to the window's thread and back through a
-// semaphore of its own. A ThreadSanitizer build cannot see that semaphore in
-// a Qt not built with it, so these mark the order it keeps; elsewhere they
-// are nothing.
-#if defined(__SANITIZE_THREAD__)
-void HandOver(const void* token) {
-    __tsan_release(const_cast<void*>(token));
-}
-void TakeOver(const void* token) {
-    __tsan_acquire(const_cast<void*>(token));
-}
-#else
-void HandOver(const void*) {}
-void TakeOver(const void*) {}
-#endif
-
-// The widest status texts the worker makes, as it says them.
-QStringList WidestStatusTexts() {
+// The widest status texts an update makes, as it says them.
+QStringList WidestStatusTextList() {
     QStringList texts;
-    for (const std::string& text : UpdateWorker::WidestStatusTexts()) {
+    for (const std::string& text : WidestStatusTexts()) {
         texts << QString::fromStdString(text);
     }
     return texts;
@@ -109,7 +90,14 @@ QMessageBox::Icon IconForType(unsigned type) {
 UpdaterDialog::UpdaterDialog(QWidget* parent) : UpdaterDialog(AppSettings(), parent) {}
 
 UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::UpdaterDialog>()) {
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::UpdaterDialog>()),
+      m_events(
+          [this] {
+              QMetaObject::invokeMethod(
+                  this, [this] { TakeEvents(); }, Qt::QueuedConnection);
+          },
+          true) {
     InitQuillonResources();
     m_ui->setupUi(this);
     FitTexts();
@@ -132,6 +120,7 @@ UpdaterDialog::UpdaterDialog(AppSettings settings, QWidget* parent)
 
 UpdaterDialog::~UpdaterDialog() {
     FinishWorker();
+    m_events.Close();
 }
 
 void UpdaterDialog::FitTexts() {
@@ -140,7 +129,7 @@ void UpdaterDialog::FitTexts() {
     // place at the right end.
     Ui::UpdaterDialog& ui = *m_ui;
     const int dx = std::max(
-        ExtraWidthFor(*ui.statusText, WidestStatusTexts()),
+        ExtraWidthFor(*ui.statusText, WidestStatusTextList()),
         ExtraWidthFor(*ui.serialLabel, {QStringLiteral("Serial setting : COM-##########")}));
     for (QWidget* widget :
          std::initializer_list<QWidget*>{ui.statusText, ui.serialLabel, ui.bootFolderLabel,
@@ -185,97 +174,68 @@ void UpdaterDialog::OnInitDialog(AppSettings settings) {
     }
     m_settingsPath = settings.SettingsPath();
     m_programFolder = settings.ProgramFolder();
+    m_settings = std::move(settings);
     UpdateSerialLabel();
 }
 
-// --- what the worker drives ---
+// --- what an update does on the window ---
 
-void UpdaterDialog::OnGuiThread(const std::function<void()>& f) {
-    if (QThread::currentThread() == thread()) {
-        f();
-        return;
-    }
-    HandOver(&f);
-    QMetaObject::invokeMethod(
-        this,
-        [&f] {
-            TakeOver(&f);
-            f();
-            HandOver(&f);
-        },
-        Qt::BlockingQueuedConnection);
-    TakeOver(&f);
+void UpdaterDialog::TakeEvents() {
+    m_events.Drain([this](std::size_t, const SlotEvent& event) {
+        std::visit(Overloaded{
+                       [this](const NoteEvent& e) { AddDetail(e.text); },
+                       [](const BoxEndedEvent&) {},
+                       [this](const auto& e) { On(UpdateEvent(e)); },
+                   },
+                   event);
+    });
 }
 
 void UpdaterDialog::EnableUpdateButton(bool enable) {
-    OnGuiThread([&] { m_ui->updateButton->setEnabled(enable); });
+    m_ui->updateButton->setEnabled(enable);
 }
 
 void UpdaterDialog::StartBusy(unsigned timerId) {
-    OnGuiThread([&] {
-        m_lampState = 0;
-        ShowLampIcon();
-        m_busyTimerId = timerId;
-        m_lampTimer.start(1000);
-    });
+    m_lampState = 0;
+    ShowLampIcon();
+    m_busyTimerId = timerId;
+    m_lampTimer.start(1000);
 }
 
 void UpdaterDialog::StopBusy(unsigned timerId) {
     (void)timerId;  // one lamp timer: whichever id started it, this stops it
-    OnGuiThread([&] {
-        m_lampState = kLampIdle;
-        ShowLampIcon();
-        m_lampTimer.stop();
-    });
+    m_lampState = kLampIdle;
+    ShowLampIcon();
+    m_lampTimer.stop();
 }
 
 void UpdaterDialog::SetStatusText(const std::string& text) {
-    OnGuiThread([&] { m_ui->statusText->setText(QString::fromStdString(text)); });
+    m_ui->statusText->setText(QString::fromStdString(text));
 }
 
 void UpdaterDialog::SetStatusBlink(bool on) {
-    OnGuiThread([&] {
-        m_statusBlink = on;
-        if (!on) {
-            m_ui->statusText->setVisible(true);
-        }
-    });
+    m_statusBlink = on;
+    if (!on) {
+        m_ui->statusText->setVisible(true);
+    }
 }
 
 void UpdaterDialog::SetProgressRange(int low, int high) {
-    OnGuiThread([&] { m_ui->progress->setRange(low, high); });
+    m_ui->progress->setRange(low, high);
 }
 
 void UpdaterDialog::SetProgressPos(int pos) {
-    OnGuiThread([&] { m_ui->progress->setValue(pos); });
+    m_ui->progress->setValue(pos);
 }
 
 void UpdaterDialog::AppMessageBox(const std::string& text) {
-    OnGuiThread([&] {
-        ShowWorkerMessageBox(QString::fromStdString(text), UpdaterApp::Title(),
-                             QMessageBox::Warning);
-    });
+    ShowWorkerMessageBox(QString::fromStdString(text), UpdaterApp::Title(), QMessageBox::Warning);
 }
 
 void UpdaterDialog::WindowMessageBox(const std::string& text, const std::string& caption,
                                      unsigned type) {
-    OnGuiThread([&] {
-        ShowWorkerMessageBox(QString::fromStdString(text), QString::fromStdString(caption),
-                             IconForType(type));
-    });
-}
-
-void UpdaterDialog::FailureDetail(const std::string& detail) {
-    OnGuiThread([&] { AddDetail(detail); });
-}
-
-void UpdaterDialog::Warning(const std::string& text) {
-    // The update goes on; the warning waits for the box that ends it.
-    OnGuiThread([&] { AddDetail(text); });
-}
-
-void UpdaterDialog::SeriesBuilt(const std::string& identity) {
-    OnGuiThread([&] { AddDetail("series " + identity); });
+    ShowWorkerMessageBox(QString::fromStdString(text), QString::fromStdString(caption),
+                         IconForType(type));
 }
 
 void UpdaterDialog::AddDetail(const std::string& line) {
@@ -338,16 +298,46 @@ void UpdaterDialog::OnUpdate() {
     if (m_closing || m_updateRunning.exchange(true)) {
         return;
     }
-    m_worker.Join();  // the last update's thread, already past its end
+    FinishWorker();  // the last update's station, already past its end
     m_details.clear();
     m_ui->actionSystemSetting->setEnabled(false);
-    m_worker.Start(*this, Request(), [this] {
+    StationConfig config;
+    std::string error;
+    if (MakeOneSlotSetup(m_settings, Request(), config, error) != 0) {
+        ShowMessageBox(QString::fromStdString(error), UpdaterApp::Title(), QMessageBox::Warning,
+                       QMessageBox::Ok);
+        OnWorkerEnded();
+        return;
+    }
+    config.updateLock = &m_updateMutex;
+    config.inputsMetByUpdate = true;
+    m_station = std::make_unique<Station>(std::move(config));
+    if (!m_station->Prepare()) {
+        ShowRefusal(m_station->Refused());
+        m_station.reset();
+        OnWorkerEnded();
+        return;
+    }
+    // What the inputs hold that the box may not expect waits for this
+    // update's box.
+    for (const std::string& warning : m_station->Facts().warnings) {
+        AddDetail(warning);
+    }
+    m_station->Start(&m_events, [this] {
         // The end is handed to the window's thread, which alone changes
         // "running" and the command together: seen from there, the two can
         // never disagree, whichever thread runs first.
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
     });
+}
+
+// As an update that fails before it sends anything: the application's box,
+// with why in its details (both identities, for a series not expected).
+void UpdaterDialog::ShowRefusal(const BoxRecord& refused) {
+    AddDetail(refused.reason);
+    ShowWorkerMessageBox(QString::fromStdString(refused.message), UpdaterApp::Title(),
+                         QMessageBox::Warning);
 }
 
 UpdateRequest UpdaterDialog::Request() const {
@@ -365,8 +355,12 @@ UpdateRequest UpdaterDialog::Request() const {
 }
 
 void UpdaterDialog::OnWorkerEnded() {
-    m_updateRunning = false;
-    m_ui->actionSystemSetting->setEnabled(true);
+    if (m_station && m_station->Done()) {
+        m_station->Join();
+        m_station.reset();
+    }
+    m_updateRunning = m_station != nullptr;
+    m_ui->actionSystemSetting->setEnabled(!m_updateRunning);
 }
 
 void UpdaterDialog::OnSystemSetting() {
@@ -468,18 +462,22 @@ void UpdaterDialog::SaveWorkingValues() {
 }
 
 void UpdaterDialog::FinishWorker() {
-    if (!m_worker.Joinable()) {
+    if (!m_station) {
         return;
     }
     m_closing = true;
-    m_worker.RequestStop();
-    // The worker may be waiting for this thread to carry out one of its calls;
-    // those are served here, and so is the end it posts once it has returned.
-    while (m_updateRunning) {
+    m_station->Stop();
+    // The update may be waiting for this thread to carry out one of its
+    // steps; those are served here, and so is the end it posts.
+    while (!m_station->Done()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        TakeEvents();
         std::this_thread::sleep_for(2ms);
     }
-    m_worker.Join();
+    m_station->Join();
+    TakeEvents();
+    m_station.reset();
+    m_updateRunning = false;
     m_closing = false;
 }
 

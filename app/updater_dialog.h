@@ -12,9 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "engine/update_view.h"
+#include "engine/update_request.h"
+#include "engine/window_steps.h"
 #include "settings/app_settings.h"
-#include "station/update_thread.h"
+#include "station/slot_events.h"
 
 class QCloseEvent;
 
@@ -24,10 +25,13 @@ class UpdaterDialog;
 
 namespace quillon {
 
+class Station;
+
 // The main window: shows the state of an update and starts one on "Update".
-// The worker drives it through UpdateView from its own thread; every such
-// call is carried out on the window's thread before it returns.
-class UpdaterDialog : public QDialog, public UpdateView {
+// The update runs as a station of one slot, under the settings' station
+// keys as every update does; its events come to the window's thread, and
+// the update goes on once the window has carried each out.
+class UpdaterDialog : public QDialog, public WindowSteps {
     Q_OBJECT
 
 public:
@@ -37,8 +41,10 @@ public:
     explicit UpdaterDialog(AppSettings settings, QWidget* parent = nullptr);
     ~UpdaterDialog() override;
 
-    // UpdateView
-    std::timed_mutex& UpdateMutex() override { return m_updateMutex; }
+    // Held by an update from its first step until its message box is closed.
+    std::timed_mutex& UpdateMutex() { return m_updateMutex; }
+
+    // What the window does at each step of an update.
     void EnableUpdateButton(bool enable) override;
     void StartBusy(unsigned timerId) override;
     void StopBusy(unsigned timerId) override;
@@ -49,9 +55,6 @@ public:
     void AppMessageBox(const std::string& text) override;
     void WindowMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
-    void FailureDetail(const std::string& detail) override;
-    void Warning(const std::string& text) override;
-    void SeriesBuilt(const std::string& identity) override;
 
     // What the next update works with: the working values, taken now.
     UpdateRequest Request() const;
@@ -60,7 +63,11 @@ public:
     // worker posts once it has returned.
     bool IsUpdateRunning() const { return m_updateRunning; }
 
-public slots:
+protected:
+    // Every line for the details of the next message box comes through here.
+    void AddDetail(const std::string& line) override;
+
+public Q_SLOTS:
     void OnUpdate();
     void OnSystemSetting();
     void OnAbout();
@@ -91,15 +98,14 @@ private:
     bool AskInterrupt();
     void FinishWorker();
     void OnWorkerEnded();
-    // Every line the worker gives for the details of its next message box
-    // comes through here.
-    void AddDetail(const std::string& line);
+    // The update's events, on the window's thread.
+    void TakeEvents();
+    // A run the station refused before any port opened: its box.
+    void ShowRefusal(const BoxRecord& refused);
     // One of the worker's message boxes, with the details gathered since the last.
     void ShowWorkerMessageBox(const QString& text, const QString& caption, int icon);
     int ShowMessageBox(const QString& text, const QString& caption, int icon, int buttons,
                        const QString& details = {});
-    // Runs f on the window's thread and returns once it has run.
-    void OnGuiThread(const std::function<void()>& f);
 
     std::unique_ptr<Ui::UpdaterDialog> m_ui;
     std::timed_mutex m_updateMutex;
@@ -121,6 +127,7 @@ private:
     std::map<int, std::string> m_portProblems;
     std::string m_settingsPath;
     std::string m_programFolder;
+    AppSettings m_settings;  // as loaded: its station keys guard every update
     QTimer m_lampTimer;
     unsigned m_busyTimerId = kBusyTimerId;
     // Written on the window's thread only; atomic so that it may be read anywhere.
@@ -128,7 +135,9 @@ private:
     // Set once the window is going away: the worker's boxes are then not shown,
     // since nobody is left to answer them.
     std::atomic<bool> m_closing{false};
-    UpdateThread m_worker;
+    // The update's events; its slot waits until the window has carried each out.
+    EventQueue m_events;
+    std::unique_ptr<Station> m_station;
 };
 
 }  // namespace quillon

@@ -74,23 +74,17 @@ bool MakeBootFolder(const TempFolder& folder, int count) {
     return static_cast<bool>(list);
 }
 
-class BenchView : public quillon::UpdateView {
+// Keeps the ending message, for a run that fails.
+class BenchView : public quillon::UpdateListener {
 public:
     std::string bootFolder;
     std::string device;
     std::string message;
 
-    std::timed_mutex& UpdateMutex() override { return m_mutex; }
-    void EnableUpdateButton(bool) override {}
-    void StartBusy(unsigned) override {}
-    void StopBusy(unsigned) override {}
-    void SetStatusText(const std::string&) override {}
-    void SetStatusBlink(bool) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void AppMessageBox(const std::string& text) override { message = text; }
-    void WindowMessageBox(const std::string& text, const std::string& caption, unsigned) override {
-        message = caption + ": " + text;
+    void On(const quillon::UpdateEvent& event) override {
+        if (const auto* ending = std::get_if<quillon::EndingEvent>(&event)) {
+            message = ending->caption + ": " + ending->message;
+        }
     }
     quillon::UpdateRequest Request() const {
         quillon::UpdateRequest request;
@@ -101,9 +95,6 @@ public:
         request.waitLimit = 10s;
         return request;
     }
-
-private:
-    std::timed_mutex m_mutex;
 };
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {

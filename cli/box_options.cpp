@@ -45,6 +45,12 @@ void AddBoxFaultOptions(CLI::App* command, sim::BoxOptions& options) {
     command->add_flag("--partial-frames", options.partialFrames, "Cut some progress reports short")
         ->group(group);
     command
+        ->add_option("--faulty-sessions", options.faultySessions,
+                     "Play the faults in the first K updates only, then be a good box (0: in "
+                     "every one)")
+        ->check(WholeNumberFrom(0))
+        ->group(group);
+    command
         ->add_option("--hang-up-after", options.hangUpAfterRecord, "Close the line after record K")
         ->check(WholeNumberFrom(0))
         ->group(group);

@@ -5,12 +5,14 @@
 
 #include "cli/box_options.h"
 #include "cli/commands.h"
+#include "cli/input_lines.h"
 #include "cli/option_checks.h"
 #include "cli/terminal_view.h"
 #include "platform/console.h"
 #include "platform/interrupts.h"
 #include "platform/serial_line.h"
 #include "station/exit_codes.h"
+#include "station/printable_text.h"
 #include "station/run_setup.h"
 #include "station/station.h"
 
@@ -51,8 +53,8 @@ std::string SecondsText(double seconds) {
     return text;
 }
 
-std::string SummaryRow(const std::string& slot, const Station::SlotSummary& summary,
-                       std::size_t labelWidth, bool repeat) {
+std::string SummaryRow(const std::string& slot, const SlotSummary& summary, std::size_t labelWidth,
+                       bool repeat) {
     std::string device = slot;
     device.resize(std::max(device.size(), labelWidth), ' ');
     if (!summary.last) {
@@ -61,8 +63,16 @@ std::string SummaryRow(const std::string& slot, const Station::SlotSummary& summ
     const BoxRecord& last = *summary.last;
     std::string row = "  " + device + "  ";
     if (repeat) {
+        int failed = summary.boxes - summary.ok - summary.cancelled;
         row += std::to_string(summary.boxes) + " boxes: " + std::to_string(summary.ok) + " ok, " +
-               std::to_string(summary.boxes - summary.ok) + " failed; last ";
+               std::to_string(failed) + " failed";
+        if (summary.cancelled > 0) {
+            row += ", " + std::to_string(summary.cancelled) + " cancelled";
+        }
+        if (summary.attempts > summary.boxes) {
+            row += ", " + std::to_string(summary.attempts) + " tries";
+        }
+        row += "; last ";
     }
     std::string verdict = last.verdict;
     verdict.resize(std::max<std::size_t>(verdict.size(), 9), ' ');  // "cancelled"
@@ -70,7 +80,7 @@ std::string SummaryRow(const std::string& slot, const Station::SlotSummary& summ
            std::to_string(last.exit) + "  " + SecondsText(summary.seconds) + " s\n";
 }
 
-std::string SummaryEvent(const std::string& slot, const Station::SlotSummary& summary) {
+std::string SummaryEvent(const std::string& slot, const SlotSummary& summary) {
     BoxRecord last = summary.last.value_or(BoxRecord{});
     Json event = {{"event", "summary"},
                   {"device", slot},
@@ -80,7 +90,9 @@ std::string SummaryEvent(const std::string& slot, const Station::SlotSummary& su
                   {"exit", last.exit},
                   {"seconds", std::round(summary.seconds * 1000) / 1000},
                   {"ok", summary.ok},
-                  {"failed", summary.boxes - summary.ok}};
+                  {"failed", summary.boxes - summary.ok - summary.cancelled},
+                  {"cancelled", summary.cancelled},
+                  {"attempts", summary.attempts}};
     return JsonText(event);
 }
 
@@ -112,13 +124,8 @@ public:
     }
 
     TerminalView& Head() { return m_single ? *m_views.front() : *m_head; }
-    std::vector<SlotObserver*> Observers() {
-        std::vector<SlotObserver*> observers;
-        for (auto& view : m_views) {
-            observers.push_back(view.get());
-        }
-        return observers;
-    }
+    // Each slot's events to its own view.
+    void Show(std::size_t slot, const SlotEvent& event) { m_views[slot]->On(event); }
     std::optional<std::chrono::milliseconds> RedrawDue() const {
         return m_style == ProgressStyle::Human ? std::optional(std::chrono::milliseconds(100))
                                                : std::nullopt;
@@ -140,7 +147,7 @@ public:
         }
         std::string summary = m_style == ProgressStyle::Jsonl ? "" : "Summary:\n";
         for (std::size_t i = 0; i < station.SlotCount(); ++i) {
-            Station::SlotSummary slot = station.Summary(i);
+            SlotSummary slot = station.Summary(i);
             summary += m_style == ProgressStyle::Jsonl
                            ? SummaryEvent(station.Slot(i).name, slot)
                            : SummaryRow(station.Slot(i).name, slot, m_labelWidth, m_repeat);
@@ -181,6 +188,21 @@ std::string DevicesText(const StationConfig& config) {
     return devices;
 }
 
+// A line names a slot whose new box is in.
+void ReleaseNamedSlots(Station& station, const std::vector<std::string>& lines,
+                       TerminalView& head) {
+    for (const std::string& line : lines) {
+        if (line.empty()) {
+            continue;
+        }
+        if (std::optional<std::size_t> slot = station.FindSlot(line)) {
+            station.Release(*slot);
+        } else {
+            head.Warn("no slot is named " + Printable(line));
+        }
+    }
+}
+
 int RunStation(const FlashOptions& options, const StationConfig& config,
                const std::vector<std::string>& settingsWarnings) {
     InterruptWatch interrupts;
@@ -201,7 +223,7 @@ int RunStation(const FlashOptions& options, const StationConfig& config,
         return station.RefusalExit();
     }
     for (const std::string& warning : station.Facts().warnings) {
-        display.Head().Warning(warning);
+        display.Head().On(WarningEvent{warning});
     }
     std::vector<std::string> devices;
     for (const SlotSpec& slot : config.slots) {
@@ -211,14 +233,28 @@ int RunStation(const FlashOptions& options, const StationConfig& config,
         UsingLine(UsingWhat(config, options.run.simulate), config.request, station.Facts()) +
             LatencyNote(devices),
         DevicesText(config), station.Facts());
-    station.Start(display.Observers(), [&interrupts] { interrupts.Wake(); });
+    EventQueue events([&interrupts] { interrupts.Wake(); });
+    auto show = [&display](std::size_t slot, const SlotEvent& event) { display.Show(slot, event); };
+    station.Start(&events, [&interrupts] { interrupts.Wake(); });
+    std::unique_ptr<InputLines> releases;
+    if (station.MayHold()) {
+        display.Head().Warn(
+            "A slot whose box has ended holds until a new box is in: type the slot's name, "
+            "device or number and Enter (or unplug its adapter and plug it in again).");
+        releases = std::make_unique<InputLines>([&interrupts] { interrupts.Wake(); });
+    }
     while (!station.Done()) {
         if (int signal = interrupts.Wait(display.RedrawDue()); signal != 0) {
             station.Stop(signal);
         }
+        events.Drain(show);
+        if (releases) {
+            ReleaseNamedSlots(station, releases->Take(), display.Head());
+        }
         display.Redraw();
     }
     station.Join();
+    events.Drain(show);
     display.Summary(station);
     const std::vector<std::string>& unlogged = station.UnloggedLines();
     if (!unlogged.empty()) {
@@ -303,6 +339,17 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         ->add_option("--reset-timeout", options->run.resetTimeout,
                      "Seconds the reset command may take (default 10)")
         ->check(Seconds());
+    command
+        ->add_option("--retries", options->run.retries,
+                     "Try a box that failed this many more times on its slot before its "
+                     "verdict is final (default 0)")
+        ->check(WholeNumber(0, kMostRetries));
+    command->add_option("--box-id-command", options->run.boxIdCommand,
+                        "Run this shell command before each box's first try, {device}, {slot} "
+                        "and {port} replaced: its first line is the box's identity in the record");
+    command->add_option("--operator", options->run.operatorName,
+                        "Who flashes the boxes, for the records");
+    command->add_option("--lot", options->run.lot, "The lot the boxes belong to, for the records");
     command->add_option("--boxes", options->run.boxes, "With --simulate: this many emulated boxes")
         ->check(WholeNumber(1, kMostEmulatedBoxes));
     command->callback([options, command, &exitCode] {

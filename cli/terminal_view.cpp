@@ -133,9 +133,25 @@ void TerminalView::Warning(const std::string& text) {
     }
 }
 
-void TerminalView::Status(const std::string& text, UpdatePhase phase) {
+void TerminalView::On(const SlotEvent& event) {
+    std::visit(Overloaded{
+                   [this](const PhaseEvent& e) {
+                       std::lock_guard lock(m_mutex);
+                       m_phase = e.phase;
+                   },
+                   [this](const StatusEvent& e) { Status(e.text); },
+                   [this](const ProgressEvent& e) { Position(e.position); },
+                   [this](const BytesEvent& e) { Bytes(e); },
+                   [this](const WarningEvent& e) { Warning(e.text); },
+                   [this](const NoteEvent& e) { Warn(e.text); },
+                   [this](const BoxEndedEvent& e) { Ended(e.record); },
+                   [](const auto&) {},
+               },
+               event);
+}
+
+void TerminalView::Status(const std::string& text) {
     std::lock_guard lock(m_mutex);
-    m_phase = phase;
     if (text == m_status) {
         return;
     }
@@ -166,11 +182,11 @@ void TerminalView::Position(int position) {
     }
 }
 
-void TerminalView::Bytes(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
-                         bool fileDone) {
+void TerminalView::Bytes(const BytesEvent& bytes) {
     std::lock_guard lock(m_mutex);
     Clock::time_point now = Clock::now();
-    m_estimate.Told(sent, inFlight, total, now);
+    m_estimate.Told(bytes.sent, bytes.inFlight, bytes.total, now);
+    const bool fileDone = bytes.fileDone;
     if (m_style == ProgressStyle::Human) {
         ShowHuman(false);
     } else if (m_style == ProgressStyle::Jsonl &&
@@ -267,7 +283,7 @@ void TerminalView::EmitJson(const char* name) {
 
 void TerminalView::Refused(const BoxRecord& record) {
     std::lock_guard lock(m_mutex);
-    ShowEnding(record.caption, record.message, record.reason);
+    ShowEnding(record);
 }
 
 void TerminalView::Ended(const BoxRecord& record) {
@@ -287,7 +303,7 @@ void TerminalView::Ended(const BoxRecord& record) {
             "The box goes on erasing and burning by itself: leave it powered until it restarts. "
             "Its verdict will not be seen here.");
     }
-    ShowEnding(record.caption, record.message, record.reason);
+    ShowEnding(record);
     // The next box starts from nothing.
     m_status.clear();
     m_phase = UpdatePhase::Starting;
@@ -295,20 +311,25 @@ void TerminalView::Ended(const BoxRecord& record) {
     m_estimate = ProgressEstimate(m_baud);
 }
 
-void TerminalView::ShowEnding(const std::string& caption, const std::string& message,
-                              const std::string& detail) {
+void TerminalView::ShowEnding(const BoxRecord& record) {
+    const std::string& caption = record.caption;
+    const std::string& message = record.message;
     if (m_style == ProgressStyle::Jsonl) {
         Json event = JsonStart("end");
         event["caption"] = caption;
         event["message"] = message;
-        event["detail"] = detail;
+        event["detail"] = record.reason;
+        event["verdict"] = record.verdict;
+        if (!record.cause.empty()) {
+            event["cause"] = record.cause;
+        }
         m_out.Write(ConsoleStream::Out, JsonText(event));
         return;
     }
     // The reason (with its hint) goes to the error stream, so that the
     // message stays the last line of the output.
-    if (!detail.empty()) {
-        Warn(detail);
+    if (!record.reason.empty()) {
+        Warn(record.reason);
     }
     if (m_screen != nullptr && m_style == ProgressStyle::Human) {
         m_screen->SetRow(m_row, RowLabel() + caption + ": " + message);

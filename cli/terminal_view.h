@@ -38,9 +38,10 @@ private:
 };
 
 // Shows one slot's updates in a terminal or to a script: the status texts,
-// the bar, and the ending message as the final line. Everything goes
-// through the console output, so the worker never waits for the reader.
-class TerminalView : public SlotObserver {
+// the bar, and the ending message as the final line, the reason on the
+// error stream. Everything goes through the console output, so the worker
+// never waits for the reader.
+class TerminalView {
 public:
     // columns: the terminal's width, 0 when unknown.
     TerminalView(ProgressStyle style, ConsoleOutput& out, int columns, int baud);
@@ -61,23 +62,21 @@ public:
     // A warning on the error stream, in its turn with the rest of the output.
     void Warn(const std::string& text);
 
-    // SlotObserver
-    void Status(const std::string& text, UpdatePhase phase) override;
-    void Position(int position) override;
-    void Bytes(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
-               bool fileDone) override;
-    void Warning(const std::string& text) override;
-    void Note(const std::string& text) override { Warn(text); }
-    void Ended(const BoxRecord& record) override;
+    // One of the slot's events, on the thread that drains them.
+    void On(const SlotEvent& event);
 
 private:
+    void Status(const std::string& text);
+    void Position(int position);
+    void Bytes(const BytesEvent& bytes);
+    void Warning(const std::string& text);
+    void Ended(const BoxRecord& record);
     void ShowHuman(bool force);
     void EmitJson(const char* event);
     // The start of a jsonl event: its name, and the device when several slots run.
     Json JsonStart(const char* event) const;
     std::string Prefix() const { return m_device.empty() ? "" : m_device + ": "; }
-    void ShowEnding(const std::string& caption, const std::string& message,
-                    const std::string& detail);
+    void ShowEnding(const BoxRecord& record);
     int ShownPosition(std::chrono::steady_clock::time_point now) const;
 
     ProgressStyle m_style;

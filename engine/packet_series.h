@@ -26,6 +26,8 @@ public:
                const std::string& imagePath, std::optional<std::uint32_t> startAddress);
     const std::string& Message() const { return m_message; }
     const std::string& Detail() const { return m_detail; }
+    // The build was refused because another update holds the boot folder.
+    bool InUse() const { return m_lock.InUse(); }
     const std::vector<std::string>& Warnings() const { return m_builder.Warnings(); }
 
     // The series that goes before the execute command: files 1 to Count().

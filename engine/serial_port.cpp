@@ -87,6 +87,10 @@ const std::string& SerialPort::OpenError() const {
     return m_openError;
 }
 
+std::string SerialPort::LineError() const {
+    return m_line ? m_line->LastError() : std::string();
+}
+
 // Whatever has arrived, as one read of the line would give it; the line is
 // read a buffer at a time, and what a caller did not take waits for the next.
 int SerialPort::Read(void* buffer, int count) {

@@ -57,6 +57,9 @@ public:
     bool DeviceMissing() const { return m_deviceMissing; }
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
+    // Why the open line failed or went, in the system's words; empty when
+    // the system gave no reason.
+    std::string LineError() const;
     int Offset() const { return m_offset; }
     // Bytes written that cannot have crossed the line yet: what the driver
     // still holds, or what the line's time says is still under way.

@@ -2,8 +2,13 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
 
 namespace quillon {
+
+// Message box types of the window message box.
+constexpr unsigned MB_ICONHAND_OK = 0x10;         // stop icon
+constexpr unsigned MB_ICONEXCLAMATION_OK = 0x30;  // exclamation icon
 
 // How an update ended; the command line turns it into its exit code.
 enum class UpdateOutcome : unsigned {
@@ -11,7 +16,7 @@ enum class UpdateOutcome : unsigned {
     PortOpenFailed,      // "Failed to open serial port!"
     BadInput,            // bus file, build or execute command could not be made
     ConnectionFailed,    // the box rejected a file, did not answer, or the line failed
-    BurnTimedOut,        // the box fell silent while erasing or burning
+    BurnTimedOut,        // after the execute command: the box fell silent, or the line was lost
     BoxReportedFailure,  // the box reported 0x0F
     Cancelled,           // a stop was requested
 };
@@ -37,6 +42,12 @@ enum class Cause {
     SeriesMismatch,      // the series is not the one expected, or changed since it was
     ResetCommandFailed,  // the reset command failed or ran past its limit
     BoxIdFailed,         // the box identity command failed or printed nothing
+};
+
+// Why an update cannot go on, decided where that is seen.
+struct Failure {
+    Cause cause = Cause::None;
+    std::string reason;  // one line of words; a hint may follow on lines of its own
 };
 
 // "record_rejected", ...; "" for None.
@@ -86,5 +97,63 @@ struct UpdateResult {
     // The device was not there, or went away (unplugged, hung up).
     bool lineGone = false;
 };
+
+// What an update tells its face: one event for each thing that happens, in
+// the order it happens, on the update's own thread. A face that draws on
+// another thread hands them over; what it does with each is its own.
+
+// The phase the update has come to, told just before the status text that
+// shows it.
+struct PhaseEvent {
+    UpdatePhase phase;
+};
+// The status line's text, as the worker words it.
+struct StatusEvent {
+    std::string text;
+};
+// Whether the status text blinks (while the box's boot loader is awaited).
+struct BlinkEvent {
+    bool on;
+};
+// The progress bar, 0 to 100.
+struct ProgressEvent {
+    int position;
+};
+// Bytes of the series written to the port, of which inFlight cannot have
+// crossed the line yet; fileDone once the box has answered a file.
+struct BytesEvent {
+    std::uint64_t sent = 0;
+    std::uint64_t inFlight = 0;
+    std::uint64_t total = 0;
+    bool fileDone = false;
+};
+// What the inputs hold that the box may not expect; the update goes on.
+struct WarningEvent {
+    std::string text;
+};
+// The series is built (or was, beforehand): its identity.
+struct SeriesEvent {
+    std::string identity;
+};
+// The ending message, as a message box shows it: the application's own
+// (its title as caption, exclamation icon), or a window box of the given
+// caption and type; with why it ended. A face that shows it in a box
+// returns once the box is closed: the update waits for that.
+struct EndingEvent {
+    bool application = false;
+    std::string caption;
+    std::string message;
+    unsigned type = 0;
+    Cause cause = Cause::None;
+    std::string reason;
+};
+// The end as values, once the update has let go of its port and files: the
+// last event of an update, also of one that was cancelled.
+struct FinishedEvent {
+    UpdateResult result;
+};
+
+using UpdateEvent = std::variant<PhaseEvent, StatusEvent, BlinkEvent, ProgressEvent, BytesEvent,
+                                 WarningEvent, SeriesEvent, EndingEvent, FinishedEvent>;
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@ namespace quillon {
 
 class LineTrace;
 class PacketSeries;
+class UpdateHooks;
 
 // What one update works with, taken once when it starts: the window's four
 // working values, the device they name, and the options of a caller that
@@ -37,6 +39,11 @@ struct UpdateRequest {
     const PacketSeries* series = nullptr;
     // Where to show every byte of the line; nullptr for nowhere.
     LineTrace* trace = nullptr;
+    // A station's say at two points of the update; nullptr to go on at both.
+    UpdateHooks* hooks = nullptr;
+    // Held from the update's first step until its ending message has been
+    // seen (a window tests it before it closes); nullptr for none.
+    std::timed_mutex* lock = nullptr;
 };
 
 // Whether an identity is the one expected: the whole of it or a prefix of

@@ -1,5 +1,7 @@
 #include "engine/update_worker.h"
 
+#include "engine/window_steps.h"
+
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
@@ -74,14 +76,18 @@ struct Ended {
     UpdateOutcome outcome;
 };
 
+// "record 0004": how the reasons name a file of the series.
+std::string RecordName(int number) {
+    return Format("record %04d", number);
+}
+
 class UpdateSession {
 public:
-    UpdateSession(UpdateView& view, const UpdateRequest& request, std::stop_token stop,
-                  std::unique_lock<std::timed_mutex>& lock, UpdateResult& result)
-        : m_view(view),
+    UpdateSession(UpdateListener& listener, const UpdateRequest& request, std::stop_token stop,
+                  UpdateResult& result)
+        : m_listener(listener),
           m_request(request),
           m_stop(std::move(stop)),
-          m_lock(lock),
           m_series(request.series),
           m_result(result) {}
 
@@ -98,20 +104,31 @@ public:
             EraseAndBurn();
         } catch (const Ended& end) {
             m_port.AbandonFile();
-            m_result.bytes = m_bytesSent;
+            Finish(end.outcome);
             return end.outcome;
         }
-        m_result.bytes = m_bytesSent;
+        Finish(UpdateOutcome::Success);
         return UpdateOutcome::Success;
     }
 
 private:
-    void Start() {
-        while (!m_lock.try_lock_for(50ms)) {
-            CheckStop();
+    void Tell(const UpdateEvent& event) { m_listener.On(event); }
+
+    void Finish(UpdateOutcome outcome) {
+        m_result.bytes = m_boxBytes;
+        if (outcome == UpdateOutcome::Cancelled) {
+            m_result.cause = Cause::Cancelled;
         }
-        m_view.EnableUpdateButton(false);
-        m_view.StartBusy(kBusyTimerId);
+    }
+
+    void Start() {
+        if (m_request.lock != nullptr) {
+            m_lock = std::unique_lock<std::timed_mutex>(*m_request.lock, std::defer_lock);
+            while (!m_lock.try_lock_for(50ms)) {
+                CheckStop();
+            }
+        }
+        Phase(UpdatePhase::Starting);
         m_main.SetFolder(m_request.bootFolder);
         if (!m_request.projectPath.empty()) {
             m_main.SetProjectPaths(m_request.projectPath, m_request.imagePath);
@@ -121,30 +138,30 @@ private:
     }
 
     void Phase(UpdatePhase phase) {
-        if (phase != m_result.reached) {
+        if (phase != m_result.reached || phase == UpdatePhase::Starting) {
             m_result.reached = phase;
-            m_view.PhaseChanged(phase);
+            Tell(PhaseEvent{phase});
         }
     }
 
-    void Detail(const std::string& reason) {
-        m_result.reason = reason;
-        m_view.FailureDetail(reason);
-    }
+    void Status(std::string text) { Tell(StatusEvent{std::move(text)}); }
+    void Progress(int position) { Tell(ProgressEvent{position}); }
 
     // Before the port opens, so that a second update on the folder is
     // refused at once rather than after the box was reset.
     void LockSeriesFolder() {
         if (m_series == nullptr && !m_seriesLock.Take(m_main.OutputFolder())) {
-            FailApp(UpdateOutcome::BadInput, m_seriesLock.Problem());
+            FailApp(UpdateOutcome::BadInput, m_seriesLock.Problem(),
+                    {m_seriesLock.InUse() ? Cause::BootFolderInUse : Cause::BootFolder,
+                     m_seriesLock.Problem()});
         }
     }
 
     void OpenPort() {
         const char* failed = "Failed to open serial port!";
         if (!m_request.refusal.empty()) {
-            Detail(m_request.refusal);
-            FailApp(UpdateOutcome::PortOpenFailed, failed);
+            FailApp(UpdateOutcome::PortOpenFailed, failed,
+                    {Cause::PortOpenFailed, m_request.refusal});
         }
         bool opened = m_request.device.empty() ? m_port.Open(m_request.comPort, m_request.baudRate)
                                                : m_port.Open(m_request.device, m_request.baudRate);
@@ -154,59 +171,74 @@ private:
             std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
             m_result.lineGone = m_port.DeviceMissing();
             std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
-            Detail(hint.empty() ? reason : reason + "\n" + hint);
-            FailApp(UpdateOutcome::PortOpenFailed, failed);
+            FailApp(UpdateOutcome::PortOpenFailed, failed,
+                    {Cause::PortOpenFailed, hint.empty() ? reason : reason + "\n" + hint});
         }
-        if (std::string refused = m_view.PrepareBox(); !refused.empty()) {
+        if (m_request.hooks == nullptr) {
+            return;
+        }
+        if (std::optional<Failure> refused = m_request.hooks->PrepareBox()) {
             CheckStop();
-            Detail(refused);
-            FailApp(UpdateOutcome::PortOpenFailed, failed);
+            FailApp(UpdateOutcome::PortOpenFailed, failed, *refused);
         }
     }
 
     void WaitForBootLoader() {
         Phase(UpdatePhase::Waiting);
-        m_view.SetStatusText(kWaitingText);
-        m_view.SetStatusBlink(true);
+        Status(kWaitingText);
+        Tell(BlinkEvent{true});
         auto limit = m_request.waitLimit;
         Clock::time_point deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
         while (m_port.WaitStatus() != kReplyReady) {
             CheckStop();
-            if (m_port.IsLineGone() || Clock::now() >= deadline) {
-                m_result.lineGone = m_port.IsLineGone();
-                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
+            if (m_port.IsLineGone()) {
+                m_result.lineGone = true;
+                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed",
+                         LineLost("while waiting for the boot loader"));
+            }
+            if (Clock::now() >= deadline) {
+                FailStop(
+                    UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed",
+                    {Cause::NoBootLoader,
+                     Format("no boot loader answered on %s within %g s", m_port.Device().c_str(),
+                            std::chrono::duration<double>(*limit).count())});
             }
             Pause(5ms);
         }
-        if (!m_view.BoxAnswered()) {
+        if (m_request.hooks != nullptr && !m_request.hooks->BoxAnswered()) {
             throw Ended{UpdateOutcome::Cancelled};
         }
     }
 
     void SendHandshakeFile() {
         Phase(UpdatePhase::Preparing);
-        m_view.SetStatusText("Now preparing...");
+        Status("Now preparing...");
         if (m_series == nullptr) {
             Step(m_main, SeriesStep::Bus);
         }
         PassOnWarnings();
-        if (!SendWholeFile(SeriesFile(1))) {
-            FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!");
+        if (std::optional<Failure> failed = SendWholeFile(SeriesFile(1), RecordName(1))) {
+            FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!", *failed);
         }
         std::uint8_t code = kReplyNoVerdict;
         while ((code = m_port.WaitStatus()) == kReplyNoVerdict) {
             CheckStop();
         }
         CheckStop();
-        if (code == kReplyRejected || m_port.IsLineGone()) {
-            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed");
+        if (m_port.IsLineGone()) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed",
+                     LineLost("while waiting for the reply to " + RecordName(1)));
+        }
+        if (code == kReplyRejected) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Connect Failed",
+                     Rejected(1));
         }
     }
 
     void PassOnWarnings() {
         const auto& warnings = m_main.Warnings();
         for (; m_warningsPassed < warnings.size(); ++m_warningsPassed) {
-            m_view.Warning(warnings[m_warningsPassed]);
+            Tell(WarningEvent{warnings[m_warningsPassed]});
         }
     }
 
@@ -214,7 +246,7 @@ private:
         if (m_series != nullptr) {
             m_fileCount = m_series->Count();
             m_result.series = m_series->Identity();
-            m_view.SeriesBuilt(m_result.series);
+            Tell(SeriesEvent{m_result.series});
             return;
         }
         Step(m_main, SeriesStep::Build);
@@ -224,20 +256,21 @@ private:
         // The inputs were checked before the box was reset; files changed
         // since would give the box a series nobody approved.
         if (!SeriesMatches(m_result.series, m_request.expectedSeries)) {
-            Detail("the series built (" + m_result.series + ") is not the one expected (" +
-                   m_request.expectedSeries + "); its files changed since they were checked");
-            FailApp(UpdateOutcome::BadInput, StepMessage(SeriesStep::Build));
+            FailApp(
+                UpdateOutcome::BadInput, StepMessage(SeriesStep::Build),
+                {Cause::SeriesMismatch,
+                 "the series built (" + m_result.series + ") is not the one expected (" +
+                     m_request.expectedSeries + "); its files changed since they were checked"});
         }
-        m_view.SeriesBuilt(m_result.series);
+        Tell(SeriesEvent{m_result.series});
     }
 
     void Download() {
         const int count = static_cast<int>(m_fileCount);
         Phase(UpdatePhase::Download);
-        m_view.SetStatusBlink(false);
-        m_view.SetStatusText(Format("Downloading %04d/%04d", 1, count));
-        m_view.SetProgressRange(0, 100);
-        m_view.SetProgressPos(0);
+        Tell(BlinkEvent{false});
+        Status(Format("Downloading %04d/%04d", 1, count));
+        Progress(0);
         m_bytesTotal = SeriesSize(2, count);
         for (int i = 2; i <= count; ++i) {
             DownloadFile(i, count);
@@ -248,19 +281,18 @@ private:
         std::string name = SeriesFile(i);
         std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
-            m_view.SetStatusText(Format(kDownloadFormat, i, count));
-            m_view.SetProgressPos(BandPosition(0, 50, i, count));
-            int result = m_port.SendFilePiece(name);
+            Status(Format(kDownloadFormat, i, count));
+            Progress(BandPosition(0, 50, i, count));
+            int result = SendPiece(name, fileBytes);
             CheckStop();
             if (result == 0) {
-                NoteUnreadable(name);
-                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ");
+                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ",
+                         PieceFailure(name, RecordName(i)));
             }
             if (result < 0) {
                 break;
             }
-            fileBytes = static_cast<std::uint64_t>(result);
-            m_view.BytesSent(m_bytesSent + fileBytes, m_port.BytesInFlight(), m_bytesTotal, false);
+            Tell(BytesEvent{m_bytesSent + fileBytes, m_port.BytesInFlight(), m_bytesTotal, false});
         }
         m_bytesSent += fileBytes;
         if (i < count) {
@@ -268,36 +300,42 @@ private:
         }
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
-        m_view.BytesSent(m_bytesSent, 0, m_bytesTotal, true);
-        if (code == kReplyRejected || code == kNoReply) {
+        Tell(BytesEvent{m_bytesSent, 0, m_bytesTotal, true});
+        if (code == kReplyRejected) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
-                     "Download Failed CheckSum/Timeout");
+                     "Download Failed CheckSum/Timeout", Rejected(i));
+        }
+        if (code == kNoReply) {
+            m_result.lineGone = m_port.IsLineGone();
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection,
+                     "Download Failed CheckSum/Timeout",
+                     m_port.IsLineGone()
+                         ? LineLost("while waiting for the reply to " + RecordName(i))
+                         : Failure{Cause::NoReply, "no reply to " + RecordName(i) +
+                                                       " within its time (about a second)"});
         }
     }
 
     void SendExecCommand() {
         if (m_series != nullptr) {
-            if (!SendWholeFile(m_series->ExecFileName())) {
-                FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
-            }
-            ExecSent();
+            SendExecFile(m_series->ExecFileName());
             return;
         }
         m_exec = std::make_unique<InitFileBuilder>();
         m_exec->SetFolder(ExecFolder());
         m_exec->SetExecAddress(m_request.startAddress);
         Step(*m_exec, SeriesStep::Exec);
-        if (!SendWholeFile(PacketName(m_exec->OutputFolder(), 1))) {
-            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed");
-        }
+        SendExecFile(PacketName(m_exec->OutputFolder(), 1));
         m_exec.reset();
-        ExecSent();
     }
 
-    // From here on the box erases and burns by itself.
-    void ExecSent() {
+    void SendExecFile(const std::string& name) {
+        if (std::optional<Failure> failed = SendWholeFile(name, "the execute record")) {
+            FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed", *failed);
+        }
+        // From here on the box erases and burns by itself.
         Phase(UpdatePhase::Execute);
-        m_view.SetStatusText(kExecSentText);
+        Status(kExecSentText);
     }
 
     // Follows the box's progress reports until it reports its outcome.
@@ -313,14 +351,20 @@ private:
         std::uint64_t replyBytes = 0;
         bool afterSync = false;
         for (;;) {
-            if (idle > kMaxEmptyPolls || noise > noiseBudget) {
-                FailStop(UpdateOutcome::BurnTimedOut, kCheckConnection, "Burn Failed");
+            if (idle > kMaxEmptyPolls) {
+                FailAfterExec(Silent());
+            }
+            if (noise > noiseBudget) {
+                FailAfterExec(
+                    {Cause::LineNoise, Format("%llu bytes came %s but no progress report",
+                                              static_cast<unsigned long long>(noise), BoxWork())});
             }
             std::uint8_t byte = 0;
             if (m_port.Read(&byte, 1) != 1) {
                 CheckStop();
                 if (m_port.IsLineGone()) {
-                    FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Burn Failed");
+                    m_result.lineGone = true;
+                    FailAfterExec(LineLost(BoxWork()));
                 }
                 Pause(10ms);
                 ++idle;
@@ -348,6 +392,35 @@ private:
         }
     }
 
+    // "while the box was erasing": where the box stood after the execute command.
+    const char* BoxWork() const {
+        switch (m_result.reached) {
+            case UpdatePhase::Burn:
+                return "while the box was burning";
+            case UpdatePhase::Erase:
+                return "while the box was erasing";
+            default:
+                return "after the execute command";
+        }
+    }
+
+    Failure Silent() const {
+        if (m_result.reached == UpdatePhase::Burn) {
+            return {Cause::SilentBurning, "the box fell silent while burning: no report for 2 s"};
+        }
+        return {Cause::SilentErasing,
+                m_result.reached == UpdatePhase::Erase
+                    ? "the box fell silent while erasing: no report for 2 s"
+                    : "the box did not begin to erase: no report for 2 s after the execute "
+                      "command"};
+    }
+
+    // The box has its execute command: whatever ends the update now may
+    // leave its flash half written.
+    [[noreturn]] void FailAfterExec(const Failure& why) {
+        FailStop(UpdateOutcome::BurnTimedOut, kCheckConnection, "Burn Failed", why);
+    }
+
     // Acts on one progress report; false once the box has reported its outcome.
     bool OnReport(std::uint8_t code, std::uint32_t& done, std::int32_t& total) {
         std::uint8_t data[4];
@@ -358,31 +431,33 @@ private:
         switch (code) {
             case kReportEraseBegun:
                 Phase(UpdatePhase::Erase);
-                m_view.SetStatusText("Erasing...");
+                Status("Erasing...");
                 break;
             case kReportErased:
                 Phase(UpdatePhase::Erase);
                 done = ReadWordBE(data);
                 total = static_cast<std::int32_t>(ReadWordBE(data + 2));
-                m_view.SetStatusText(Format(kEraseFormat, static_cast<int>(done), total));
-                m_view.SetProgressPos(BandPosition(50, 25, done, total));
+                Status(Format(kEraseFormat, static_cast<int>(done), total));
+                Progress(BandPosition(50, 25, done, total));
                 break;
             case kReportBurnt:
                 Phase(UpdatePhase::Burn);
                 done = ReadDwordBE(data) & 0x0FFFFFFF;
-                m_view.SetStatusText(Format(kBurnFormat, static_cast<int>(done), total));
-                m_view.SetProgressPos(BandPosition(75, 25, done, total));
+                Status(Format(kBurnFormat, static_cast<int>(done), total));
+                Progress(BandPosition(75, 25, done, total));
                 break;
             case kReportBurnTotal:
                 total = static_cast<std::int32_t>(ReadDwordBE(data));
                 break;
             case kReportSucceeded:
                 FinishBurn("Successful to update flash! STB has restarted ", "Success",
-                           MB_ICONEXCLAMATION_OK);
+                           MB_ICONEXCLAMATION_OK, {});
                 return false;
             case kReportFailed:
-                FinishBurn("Failed to update flash! Please check your setting ", "Failed",
-                           MB_ICONHAND_OK);
+                FinishBurn(
+                    "Failed to update flash! Please check your setting ", "Failed", MB_ICONHAND_OK,
+                    {Cause::BoxReportedFailure,
+                     std::string("the box reported that the update failed (0F 0F) ") + BoxWork()});
                 throw Ended{UpdateOutcome::BoxReportedFailure};
             default:
                 break;
@@ -390,39 +465,63 @@ private:
         return true;
     }
 
-    void FinishBurn(const char* text, const char* caption, unsigned type) {
-        m_view.SetProgressPos(0);
-        m_view.SetStatusBlink(false);
-        m_view.StopBusy(kBusyTimerId);
+    void FinishBurn(const char* text, const char* caption, unsigned type, const Failure& why) {
+        Progress(0);
+        Tell(BlinkEvent{false});
         Phase(UpdatePhase::Ended);
-        m_view.SetStatusText("Burning finished!");
-        ShowBox(text, caption, type);
-        m_view.EnableUpdateButton(true);
-        m_lock.unlock();
+        Status("Burning finished!");
+        ShowBox(false, text, caption, type, why);
     }
 
-    // Sends one packet file piece by piece; false when a piece could not go out.
-    bool SendWholeFile(const std::string& name) {
+    // A piece of a file; the box's bytes count what got out.
+    int SendPiece(const std::string& name, std::uint64_t& fileBytes) {
+        int result = m_port.SendFilePiece(name);
+        if (result > 0) {
+            m_boxBytes += static_cast<std::uint64_t>(result) - fileBytes;
+            fileBytes = static_cast<std::uint64_t>(result);
+        }
+        return result;
+    }
+
+    // Sends one packet file piece by piece; why not, when a piece could not go out.
+    std::optional<Failure> SendWholeFile(const std::string& name, const std::string& what) {
+        std::uint64_t fileBytes = 0;
         for (;;) {
-            int result = m_port.SendFilePiece(name);
+            int result = SendPiece(name, fileBytes);
             CheckStop();
             if (result == 0) {
-                NoteUnreadable(name);
-                return false;
+                return PieceFailure(name, what);
             }
             if (result < 0) {
-                return true;
+                return std::nullopt;
             }
         }
     }
 
-    // A piece also fails when its packet file has gone (deleted behind the
-    // tool's back): the message blames the line, so the reason is given too.
-    void NoteUnreadable(const std::string& name) {
+    // A piece fails when its packet file has gone (deleted behind the
+    // tool's back) or the line took it only in part.
+    Failure PieceFailure(const std::string& name, const std::string& what) {
         File probe;
         if (!probe.Open(name, File::Mode::ReadExisting)) {
-            Detail("cannot open " + name + ": " + std::strerror(probe.LastOpenError()));
+            return {Cause::PacketFileLost, what + " could not be read: cannot open " + name + ": " +
+                                               std::strerror(probe.LastOpenError())};
         }
+        m_result.lineGone = m_port.IsLineGone();
+        return LineLost("while sending " + what);
+    }
+
+    Failure LineLost(const std::string& when) const {
+        std::string error = m_port.LineError();
+        return {Cause::LineLost,
+                "the line was lost " + when + ": " + m_port.Device() +
+                    (m_port.IsLineGone() ? " went away" : " took only part of it") +
+                    (error.empty() ? "" : " (" + error + ")")};
+    }
+
+    static Failure Rejected(int number) {
+        return {Cause::RecordRejected, "the box rejected " + RecordName(number) +
+                                           " (it answered 0x11: a checksum or a record it "
+                                           "refuses)"};
     }
 
     // A step of the series that fails ends the update with its message, the
@@ -432,39 +531,40 @@ private:
         if (!failed) {
             return;
         }
-        Detail(failed->reason);
+        Failure why{Cause::BootFolder, failed->reason};
         if (step == SeriesStep::Exec) {
-            FailStop(UpdateOutcome::BadInput, failed->message, "failed");
+            FailStop(UpdateOutcome::BadInput, failed->message, "failed", why);
         }
-        FailApp(UpdateOutcome::BadInput, failed->message);
+        FailApp(UpdateOutcome::BadInput, failed->message, why);
     }
 
-    [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text) {
-        m_view.SetStatusBlink(false);
-        m_result.caption = kApplicationTitle;
-        m_result.message = text;
-        m_view.AppMessageBox(text);
-        EndFailure(outcome);
+    [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text, const Failure& why) {
+        Tell(BlinkEvent{false});
+        ShowBox(true, text, kApplicationTitle, MB_ICONEXCLAMATION_OK, why);
+        throw Ended{outcome};
     }
 
     [[noreturn]] void FailStop(UpdateOutcome outcome, const std::string& text,
-                               const std::string& caption) {
-        m_view.SetStatusBlink(false);
-        ShowBox(text, caption, MB_ICONHAND_OK);
-        EndFailure(outcome);
+                               const std::string& caption, const Failure& why) {
+        Tell(BlinkEvent{false});
+        ShowBox(false, text, caption, MB_ICONHAND_OK, why);
+        throw Ended{outcome};
     }
 
-    void ShowBox(const std::string& text, const std::string& caption, unsigned type) {
+    void ShowBox(bool application, const std::string& text, const std::string& caption,
+                 unsigned type, const Failure& why) {
         m_result.caption = caption;
         m_result.message = text;
-        m_view.WindowMessageBox(text, caption, type);
+        m_result.cause = why.cause;
+        m_result.reason = why.reason;
+        Tell(EndingEvent{application, caption, text, type, why.cause, why.reason});
+        ReleaseLock();
     }
 
-    [[noreturn]] void EndFailure(UpdateOutcome outcome) {
-        m_lock.unlock();
-        m_view.EnableUpdateButton(true);
-        m_view.StopBusy(kBusyTimerId);
-        throw Ended{outcome};
+    void ReleaseLock() {
+        if (m_lock.owns_lock()) {
+            m_lock.unlock();
+        }
     }
 
     // A stop request ends the update at once, with no message: the window or
@@ -517,10 +617,12 @@ private:
         return size;
     }
 
-    UpdateView& m_view;
+    UpdateListener& m_listener;
     const UpdateRequest& m_request;
+    // Declared before what it guards: a cancelled update lets go of its lock
+    // only once its files are gone and its port is closed.
+    std::unique_lock<std::timed_mutex> m_lock;
     std::stop_token m_stop;
-    std::unique_lock<std::timed_mutex>& m_lock;
     const PacketSeries* m_series;
     UpdateResult& m_result;
     // Declared in this order so that discarding runs exec builder, main
@@ -530,8 +632,9 @@ private:
     InitFileBuilder m_main;
     std::unique_ptr<InitFileBuilder> m_exec;
     std::uint32_t m_fileCount = 0;
-    std::uint64_t m_bytesSent = 0;
+    std::uint64_t m_bytesSent = 0;  // of files 2 to N, for the progress
     std::uint64_t m_bytesTotal = 0;
+    std::uint64_t m_boxBytes = 0;  // every byte the box received
     std::size_t m_warningsPassed = 0;
     std::mutex m_pauseMutex;
     std::condition_variable_any m_pauseWake;
@@ -539,7 +642,7 @@ private:
 
 }  // namespace
 
-std::vector<std::string> UpdateWorker::WidestStatusTexts() {
+std::vector<std::string> WidestStatusTexts() {
     // The counters at their longest: any int for the file numbers, 16 bits
     // for the sectors, 28 bits burnt of a total that may be negative.
     std::vector<std::string> texts = {
@@ -557,22 +660,16 @@ std::vector<std::string> UpdateWorker::WidestStatusTexts() {
     return texts;
 }
 
-UpdateOutcome UpdateWorker::Run(UpdateView& view, const UpdateRequest& request,
+UpdateOutcome UpdateWorker::Run(UpdateListener& listener, const UpdateRequest& request,
                                 std::stop_token stop) {
     auto start = Clock::now();
-    std::unique_lock<std::timed_mutex> lock(view.UpdateMutex(), std::defer_lock);
     UpdateResult result;
     {
-        UpdateSession session(view, request, std::move(stop), lock, result);
+        UpdateSession session(listener, request, std::move(stop), result);
         result.outcome = session.Execute();
     }
-    // A cancelled update releases the lock only once its files are gone
-    // and its port is closed.
-    if (lock.owns_lock()) {
-        lock.unlock();
-    }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    view.Finished(result);
+    listener.On(FinishedEvent{result});
     return result.outcome;
 }
 

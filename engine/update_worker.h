@@ -16,12 +16,8 @@ public:
     // files deleted and the port released. With a series built beforehand,
     // the update sends that one (several lines or box after box share it)
     // instead of writing its own; every step, text and reply is the same.
-    static UpdateOutcome Run(UpdateView& view, const UpdateRequest& request,
+    static UpdateOutcome Run(UpdateListener& listener, const UpdateRequest& request,
                              std::stop_token stop = {});
-
-    // The widest status texts it shows, each digit of a counter as '#' (the
-    // widest digit of a face's font), for a face that sizes its status line.
-    static std::vector<std::string> WidestStatusTexts();
 };
 
 }  // namespace quillon

@@ -27,6 +27,7 @@ std::string HolderOf(const std::string& content) {
 
 bool SeriesLock::Take(const std::string& folder) {
     m_problem.clear();
+    m_inUse = false;
     std::string path = folder + kFileName;
     switch (m_file.TryTake(path)) {
         case LockFile::Take::Taken:
@@ -38,6 +39,7 @@ bool SeriesLock::Take(const std::string& folder) {
             m_file.SetContent(std::to_string(ProcessId()) + "\n");
             return true;
         case LockFile::Take::HeldByOther:
+            m_inUse = true;
             m_problem = "boot folder " + folder + " is in use by another update (pid " +
                         HolderOf(m_file.FoundContent()) + ")";
             return false;

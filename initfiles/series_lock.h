@@ -21,6 +21,8 @@ public:
     // read-only is left to the build to report.
     bool Take(const std::string& folder);
     const std::string& Problem() const { return m_problem; }
+    // The last Take found the folder held by another update.
+    bool InUse() const { return m_inUse; }
     void Release() { m_file.Release(); }
 
 private:
@@ -28,6 +30,7 @@ private:
 
     LockFile m_file;
     std::string m_problem;
+    bool m_inUse = false;
 };
 
 }  // namespace quillon

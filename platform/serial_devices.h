@@ -25,6 +25,10 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices();
 // all empty for a device that is no USB adapter or is not there.
 SerialDeviceInfo DescribeSerialDevice(const std::string& device);
 
+// Whether a device is there now, by any of its names: an adapter that is
+// unplugged is not, nor its by-id name.
+bool SerialDevicePresent(const std::string& device);
+
 // The device that port number n names when the settings name none:
 // /dev/ttyS<n-1>, on Windows \\.\COMn; empty for a number below 1.
 std::string DefaultPortDevice(int port);

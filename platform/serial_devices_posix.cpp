@@ -75,6 +75,11 @@ void AddLinkedPorts(std::map<std::string, SerialDeviceInfo>& found) {
 
 }  // namespace
 
+bool SerialDevicePresent(const std::string& device) {
+    std::error_code error;
+    return std::filesystem::exists(device, error);
+}
+
 std::string DefaultPortDevice(int port) {
     return port < 1 ? std::string() : kLegacyPrefix + std::to_string(port - 1);
 }

@@ -145,6 +145,13 @@ SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
     return info;
 }
 
+// A port is there while the system has a device of its name.
+bool SerialDevicePresent(const std::string& device) {
+    std::string name = device.compare(0, 4, "\\\\.\\") == 0 ? device.substr(4) : device;
+    wchar_t target[1024];
+    return ::QueryDosDeviceW(Wide(name).c_str(), target, 1024) != 0;
+}
+
 // COM10 and above open only by their device name, so every port goes by it.
 std::string DefaultPortDevice(int port) {
     return port < 1 ? std::string() : kDevicePrefix + std::to_string(port);

@@ -164,6 +164,7 @@ void SerialLine::Close() {
 }
 
 void SerialLine::NoteError(int error) {
+    m_error = ::strerror(error);
     if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF) {
         m_gone = true;
     }
@@ -179,6 +180,7 @@ std::size_t SerialLine::Read(void* buffer, std::size_t count) {
     }
     if (got == 0) {
         m_gone = true;
+        m_error = "the device hung up";
     } else if (errno != EAGAIN && errno != EINTR) {
         NoteError(errno);
     }
@@ -207,6 +209,7 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
         pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
         if (::poll(fds, 2, PollTimeout(deadline)) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
             m_gone = true;
+            m_error = "the device hung up";
         }
     }
     return done;
@@ -232,6 +235,7 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
     }
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_gone = true;
+        m_error = "the device hung up";
         return Wait::Gone;
     }
     return Wait::TimedOut;

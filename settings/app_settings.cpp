@@ -53,6 +53,10 @@ void AppSettings::ReadStation(const IniDocument& ini) {
     if (std::string timeout = text("ResetTimeout"); !timeout.empty()) {
         m_station.resetTimeout = std::strtod(timeout.c_str(), nullptr);
     }
+    m_station.boxIdCommand = text("BoxIdCommand");
+    m_station.retries = text("Retries");
+    m_station.operatorName = text("Operator");
+    m_station.lot = text("Lot");
     for (const char* section : {"SLOTS", "RESET"}) {
         for (const auto& [key, value] : ini.Section(section)) {
             if (int port = PortOfKey(key); port > 0 && !value.empty()) {

@@ -64,6 +64,10 @@ public:
         std::string expectSeries;
         std::string resetCommand;
         double resetTimeout = 10;  // seconds
+        std::string boxIdCommand;
+        std::string retries;  // a whole number of tries after the first, as written
+        std::string operatorName;
+        std::string lot;
         std::map<int, std::string> slotNames;
         std::map<int, std::string> resetCommands;
     } m_station;

@@ -106,7 +106,12 @@ void BoxEmulator::Serve(std::stop_token stop) {
         }
         DropStaleInput();
         BoxLink link(*m_channel, m_options.baud, stop);
-        BoxSession session(link, m_options, m_dumpCount);
+        // A box that failed fails again when it is powered again, for as
+        // many sessions as it is asked to.
+        const bool faulty = m_options.faultySessions == 0 || m_served < m_options.faultySessions;
+        const BoxOptions options = faulty ? m_options : WithoutFaults(m_options);
+        ++m_served;
+        BoxSession session(link, options, m_dumpCount);
         BoxSession::End end = session.Run();
         if (end == BoxSession::End::Stopped) {
             return;

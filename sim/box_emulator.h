@@ -21,13 +21,14 @@ struct BoxOptions {
     int baud = 0;          // pace reads at 10 bits/byte on an absolute schedule; 0 = unpaced
     int rejectRecord = 0;  // answer record k (1-based, counted over the session) with 0x11
     int silentRecord = 0;  // no reply to record k
-    bool noHandshakeVerdict = false;           // no status reply to record 1
-    bool silentAfterExec = false;              // never report erase/burn
-    bool reportFailure = false;                // 0x0F 0x0F instead of success
-    int noiseBytes = 0;                        // this many noise bytes before each reply/report
-    bool partialFrames = false;                // send some progress frames cut short
-    int hangUpAfterRecord = 0;                 // close the line after record k
-    int bytesPerSector = 65536;                // erase report granularity
+    bool noHandshakeVerdict = false;  // no status reply to record 1
+    bool silentAfterExec = false;     // never report erase/burn
+    bool reportFailure = false;       // 0x0F 0x0F instead of success
+    int noiseBytes = 0;               // this many noise bytes before each reply/report
+    bool partialFrames = false;       // send some progress frames cut short
+    int hangUpAfterRecord = 0;        // close the line after record k
+    int faultySessions = 0;           // the faults above in the first k sessions only; 0 for all
+    int bytesPerSector = 65536;       // erase report granularity
     std::chrono::milliseconds eraseTime{200};  // whole erase, spread over the sectors
     std::chrono::milliseconds burnTime{200};   // whole burn, spread over the reports
     std::string dumpFolder;                    // write each received record to a file there
@@ -89,6 +90,7 @@ private:
     std::unique_ptr<BoxChannel> m_channel;
     std::string m_path;
     int m_dumpCount = 0;
+    int m_served = 0;  // sessions begun
     int m_resetsUsed = 0;
 
     mutable std::mutex m_mutex;

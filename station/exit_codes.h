@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "engine/update_events.h"
@@ -24,6 +25,9 @@ extern const char* const kExitCodeHelp;
 
 // The exit code of one update; a cancelled one ends with 128 + the signal.
 int ExitCodeOf(UpdateOutcome outcome, int signal);
+
+// Why an update was cancelled, in words: the signal, or a stop.
+std::string CancelledReason(int signal);
 
 // The exit code of many boxes: 0 when every one succeeded, the code that all
 // failures share, else kExitMixed.

@@ -36,7 +36,7 @@ std::optional<Refusal> FolderProblem(const std::string& folder) {
 std::optional<Refusal> CheckInputs(const UpdateRequest& request, SeriesFacts& facts) {
     if (!request.refusal.empty()) {
         return Refusal{UpdateOutcome::PortOpenFailed, "Failed to open serial port!",
-                       request.refusal};
+                       request.refusal, Cause::PortOpenFailed};
     }
     if (auto problem = FolderProblem(request.bootFolder)) {
         return problem;
@@ -70,7 +70,8 @@ std::optional<Refusal> CheckExpectedSeries(const std::string& identity,
         return std::nullopt;
     }
     return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Build),
-                   "the series is " + identity + ", not the one expected: " + expected};
+                   "the series is " + identity + ", not the one expected: " + expected,
+                   Cause::SeriesMismatch};
 }
 
 std::string LatencyNote(const std::vector<std::string>& devices) {

@@ -23,6 +23,7 @@ struct Refusal {
     UpdateOutcome outcome = UpdateOutcome::BadInput;
     std::string message;  // the application box's text
     std::string reason;
+    Cause cause = Cause::BootFolder;
 };
 
 // Checks the inputs before the port opens, so that what the update would

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 #include "initfiles/boot_folder.h"
 #include "platform/program_path.h"
@@ -126,23 +127,50 @@ bool MakeSlots(const RunOptions& options, const AppSettings& settings, RunSetup&
     return true;
 }
 
+// How a station tries and names its boxes: the options', else the
+// settings'. They guard every update, so they apply to a single one too.
+bool TakeBoxKeys(const RunOptions& options, const AppSettings::Station& keys, StationConfig& config,
+                 std::string& error) {
+    auto pick = [](const std::string& option, const std::string& key) {
+        return !option.empty() ? option : key;
+    };
+    config.boxIdCommand = pick(options.boxIdCommand, keys.boxIdCommand);
+    config.operatorName = pick(options.operatorName, keys.operatorName);
+    config.lot = pick(options.lot, keys.lot);
+    if (options.retries) {
+        config.retries = *options.retries;
+    } else if (!keys.retries.empty()) {
+        char* end = nullptr;
+        long retries = std::strtol(keys.retries.c_str(), &end, 10);
+        if (*end != '\0' || retries < 0 || retries > kMostRetries) {
+            return Fail(error, "[STATION] Retries must be a whole number from 0 to " +
+                                   std::to_string(kMostRetries) + ", not " + keys.retries);
+        }
+        config.retries = static_cast<int>(retries);
+    }
+    if (config.retries < 0 || config.retries > kMostRetries) {
+        return Fail(error, "--retries: a whole number from 0 to " + std::to_string(kMostRetries));
+    }
+    return true;
+}
+
 // A station's files and checks: the options', else the settings'.
 bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, StationConfig& config,
                      std::string& error) {
+    // A guard written in the settings file guards every update, a single
+    // one too; an option given wins over it.
     const AppSettings::Station& keys = settings.m_station;
-    bool station = options.station;
-    config.logPath = !options.log.empty() ? options.log : station ? keys.log : "";
-    config.traceDir = !options.traceDir.empty() ? options.traceDir : station ? keys.traceDir : "";
-    config.request.expectedSeries = !options.expectSeries.empty() ? options.expectSeries
-                                    : station                     ? keys.expectSeries
-                                                                  : "";
+    auto pick = [](const std::string& option, const std::string& key) {
+        return !option.empty() ? option : key;
+    };
+    config.logPath = pick(options.log, keys.log);
+    config.traceDir = pick(options.traceDir, keys.traceDir);
+    config.request.expectedSeries = pick(options.expectSeries, keys.expectSeries);
     if (!config.request.expectedSeries.empty() && !IsSeriesPrefix(config.request.expectedSeries)) {
         return Fail(error, "the expected series must be 8 to 64 hexadecimal digits, not " +
                                config.request.expectedSeries);
     }
-    config.resetCommand = !options.resetCommand.empty() ? options.resetCommand
-                          : station                     ? keys.resetCommand
-                                                        : "";
+    config.resetCommand = pick(options.resetCommand, keys.resetCommand);
     double timeout = options.resetTimeout != 0 ? options.resetTimeout : keys.resetTimeout;
     if (!(timeout > 0 && timeout <= kLongestResetTimeout)) {
         return Fail(error,
@@ -152,7 +180,7 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
     }
     config.resetTimeout = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
     config.stationName = keys.name.empty() ? HostName() : keys.name;
-    return true;
+    return TakeBoxKeys(options, keys, config, error);
 }
 
 bool CheckBoxCount(const RunOptions& options, std::string& error) {
@@ -214,6 +242,21 @@ int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error)
             "a trace for each box)";
         return kExitUsage;
     }
+    return kExitSuccess;
+}
+
+int MakeOneSlotSetup(const AppSettings& settings, const UpdateRequest& request,
+                     StationConfig& config, std::string& error) {
+    config.request = request;
+    if (!TakeStationKeys(RunOptions{}, settings, config, error)) {
+        return kExitUsage;
+    }
+    SlotSpec slot = PortSlot(request.comPort, settings);
+    if (!request.device.empty()) {
+        slot.device = request.device;
+    }
+    config.slots = {slot};
+    config.version = kVersion;
     return kExitSuccess;
 }
 

@@ -30,7 +30,11 @@ struct RunOptions {
     std::string traceDir;
     std::string expectSeries;
     std::string resetCommand;
-    double resetTimeout = 0;  // seconds; 0: the settings' (10 by default)
+    double resetTimeout = 0;     // seconds; 0: the settings' (10 by default)
+    std::optional<int> retries;  // none: the settings' (0 by default)
+    std::string boxIdCommand;
+    std::string operatorName;
+    std::string lot;
     bool simulate = false;
     int boxes = 1;
     sim::BoxOptions box;
@@ -39,6 +43,7 @@ struct RunOptions {
 // What MakeRunSetup takes, for the faces' help and checks.
 constexpr int kMostEmulatedBoxes = 64;
 constexpr double kLongestResetTimeout = 3600;  // seconds
+constexpr int kMostRetries = 100;
 
 // A run made ready: the station's configuration, what the settings file
 // said beside it, and the emulated boxes it runs against, if any.
@@ -55,6 +60,15 @@ struct RunSetup {
 // no line. A settings value that no field can hold is no error here: the
 // update refuses it, naming the key.
 int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error);
+
+class AppSettings;
+
+// A station of one slot for an update of the working values a window keeps:
+// the settings' station keys (the expected series, the log, the traces, the
+// reset and identity commands, the tries, who and for what) guard it as
+// they guard every other update. 0, or 64 with error saying why.
+int MakeOneSlotSetup(const AppSettings& settings, const UpdateRequest& request,
+                     StationConfig& config, std::string& error);
 
 // Whether text may stand for a series identity: 8 to 64 hexadecimal digits.
 bool IsSeriesPrefix(const std::string& text);

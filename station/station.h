@@ -18,6 +18,7 @@
 #include "station/preflight.h"
 #include "station/progress_estimate.h"
 #include "station/results_log.h"
+#include "station/slot_events.h"
 
 namespace quillon {
 
@@ -38,8 +39,9 @@ struct StationConfig {
     // Build the series once, before any port opens (several slots, or box
     // after box); otherwise the update builds its own after the handshake.
     bool shareSeries = false;
-    bool repeat = false;  // after each verdict, wait for the next box
+    bool repeat = false;  // after each box, wait for the next one
     int count = 0;        // boxes in all, as they answer; 0 for no limit
+    int retries = 0;      // tries of a failed box after its first, on its slot
     std::string logPath;
     std::string tracePath;  // the line of one update
     std::string traceDir;   // one trace a box
@@ -49,40 +51,26 @@ struct StationConfig {
     // {slot} and {port} replaced; empty for none (a person presses reset).
     std::string resetCommand;
     std::chrono::milliseconds resetTimeout{10000};
-};
-
-// What a face is told of one slot, on that slot's own thread.
-class SlotObserver {
-public:
-    virtual ~SlotObserver() = default;
-    // The worker's status text, as it is, and the phase it belongs to.
-    virtual void Status(const std::string& text, UpdatePhase phase) {
-        (void)text;
-        (void)phase;
-    }
-    virtual void Position(int position) { (void)position; }
-    // Bytes of the series written, of which inFlight cannot have crossed the
-    // line yet; fileDone once the box has answered a file.
-    virtual void Bytes(std::uint64_t sent, std::uint64_t inFlight, std::uint64_t total,
-                       bool fileDone) {
-        (void)sent;
-        (void)inFlight;
-        (void)total;
-        (void)fileDone;
-    }
-    // What the inputs hold that the box may not expect; each said once.
-    virtual void Warning(const std::string& text) { (void)text; }
-    // About the slot rather than an update: a hint, a port that will not open.
-    virtual void Note(const std::string& text) { (void)text; }
-    // Each update's end, whether a box answered or not.
-    virtual void Ended(const BoxRecord& record) { (void)record; }
+    // Run before each box's first try, replaced as the reset command: its
+    // first line is the box's identity; empty for none.
+    std::string boxIdCommand;
+    std::string operatorName;
+    std::string lot;
+    // Held by each update from its first step until its ending has been
+    // seen (the main window tests it before it closes); nullptr for none.
+    std::timed_mutex* updateLock = nullptr;
+    // Inputs that cannot be made into a series are met by the update in its
+    // own time (after the port and the box, as the main window has always
+    // told them) rather than refused before any port opens.
+    bool inputsMetByUpdate = false;
 };
 
 // Where a slot stands, for a face that draws it now and then.
 struct SlotSnapshot {
     // LineFault: the port will not open or the adapter went away; the slot
-    // tries again every second.
-    enum class State { Waiting, Working, Ok, Failed, LineFault, Paused, Stopped };
+    // tries again every second. Held: its box has ended and the station,
+    // which powers its boxes, waits for the operator to put in a new one.
+    enum class State { Waiting, Working, Ok, Failed, LineFault, Paused, Held, Stopped };
     State state = State::Waiting;
     std::string status;
     UpdatePhase phase = UpdatePhase::Starting;
@@ -91,35 +79,78 @@ struct SlotSnapshot {
     std::uint64_t total = 0;
     double rate = 0;
     std::optional<double> secondsLeft;
-    std::string
-        note;  // the line fault, while it lasts: "adapter gone", or why the port will not open
+    // While it lasts: the line fault ("adapter gone", or why the port will
+    // not open), or why the slot is held.
+    std::string note;
     bool lineGone = false;
+    std::string box;   // the identity of the box under way, when known
+    int attempt = 0;   // its try, from 1; 0 before a box
+    int attempts = 1;  // tries a box may have
     int ok = 0;
     int failed = 0;
     std::optional<BoxRecord> last;
 };
 
+// What a slot's boxes came to, however long it ran: faces that want every
+// record have them as BoxEndedEvent.
+struct SlotSummary {
+    int updates = 0;  // recorded: its boxes, and a last one cancelled while waiting
+    int boxes = 0;
+    int ok = 0;
+    int cancelled = 0;
+    int attempts = 0;
+    double seconds = 0;
+    std::set<int> exitCodes;
+    std::optional<BoxRecord> last;
+};
+
+class SlotRunner;
+
+// What a slot needs of its station.
+class SlotHost {
+public:
+    virtual ~SlotHost() = default;
+    virtual const StationConfig& Config() const = 0;
+    virtual const SeriesFacts& Facts() const = 0;
+    // The series built beforehand; nullptr when each update builds its own.
+    virtual const PacketSeries* Series() const = 0;
+    // The one trace of a single update; nullptr for none.
+    virtual TraceWriter* SharedTrace() = 0;
+    // The box that answered on the slot is one the run still wants.
+    virtual bool ClaimBox(std::size_t slot) = 0;
+    virtual bool CountReached() = 0;
+    // "" or, the first time the log cannot be written, what to say of it.
+    virtual std::string Log(const BoxRecord& record) = 0;
+    // The interrupt that stopped the station, 0 for none.
+    virtual int Signal() const = 0;
+    virtual std::string OperatorName() const = 0;
+    virtual std::string Lot() const = 0;
+    // The slot has ended for good.
+    virtual void SlotEnded() = 0;
+};
+
 // Updates the boxes on several slots at once, or box after box, each slot
 // running the whole update on its own. The series is built once for all
 // when it is shared. A slot's failure never stops the others.
-class Station {
+class Station : private SlotHost {
 public:
     explicit Station(StationConfig config);
-    ~Station();
+    ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
     // Before any port opens: checks the inputs (or builds the shared
     // series), the expected identity, and opens the log and the trace.
-    // false: Refused() says how it ended, RefusalExit() with which code.
+    // false: Refused() says how it ended, RefusalExit() with which code;
+    // the boot folder is free again.
     bool Prepare();
-    const SeriesFacts& Facts() const { return m_facts; }
+    const SeriesFacts& Facts() const override { return m_facts; }
     const BoxRecord& Refused() const { return m_refused; }
     int RefusalExit() const { return m_refusalExit; }
 
-    // One observer a slot (none: nullptr); onChange is called from any
-    // thread when a slot has ended for good.
-    void Start(std::vector<SlotObserver*> observers, std::function<void()> onChange);
+    // The observer hears every slot (nullptr: none); onChange is called
+    // from any thread when a slot has ended for good.
+    void Start(SlotObserver* observer, std::function<void()> onChange);
     // Every slot ends: an update under way is cancelled (its files removed,
     // its port released). signal: the interrupt behind it, for exit codes.
     void Stop(int signal = 0);
@@ -130,39 +161,47 @@ public:
     // is resumed; one that only waits for a box stops waiting at once.
     void SetPaused(std::size_t slot, bool paused);
     void SetAllPaused(bool paused);
+    // The station powers its boxes (a reset command) and goes box after
+    // box: a slot whose box has ended holds until the operator says a new
+    // one is in, by Release or by unplugging and plugging its adapter.
+    bool MayHold() const;
+    void Release(std::size_t slot);
+    // The slot a person names: by its name, its device, or its number from 1.
+    std::optional<std::size_t> FindSlot(const std::string& text) const;
+    // For the records of the boxes that start from now on.
+    void SetOperator(std::string name);
+    void SetLot(std::string lot);
+    // A box's identity, scanned: the slot's next box has it, and the
+    // identity command is not run for it.
+    void SetBoxIdentity(std::size_t slot, std::string identity);
 
     std::size_t SlotCount() const { return m_config.slots.size(); }
     const SlotSpec& Slot(std::size_t index) const { return m_config.slots[index]; }
     SlotSnapshot Snapshot(std::size_t slot) const;
-    // What a slot's updates came to, however long it ran: faces that want
-    // every record have them through SlotObserver::Ended.
-    struct SlotSummary {
-        int updates = 0;  // recorded: its boxes, and a last one cancelled while waiting
-        int boxes = 0;
-        int ok = 0;
-        double seconds = 0;
-        std::set<int> exitCodes;
-        std::optional<BoxRecord> last;
-    };
     SlotSummary Summary(std::size_t slot) const;
-    // Of every update: 0, the code all failures share, or 7; 8 when results
-    // were lost from the log (cancelled runs keep their own code).
+    // 128 + the signal when one stopped the station; else 0, the code all
+    // failures share, or 7; 8 when results were lost from the log.
     int ExitCode() const;
     // After Join (which also removes a shared series' files and frees the
     // boot folder): records that the log did not take, as lines to keep.
     const std::vector<std::string>& UnloggedLines() const { return m_unlogged; }
 
 private:
-    class SlotRunner;
+    // SlotHost
+    const StationConfig& Config() const override { return m_config; }
+    const PacketSeries* Series() const override { return m_series.get(); }
+    TraceWriter* SharedTrace() override { return m_trace.get(); }
+    bool ClaimBox(std::size_t slot) override;
+    bool CountReached() override;
+    std::string Log(const BoxRecord& record) override;
+    int Signal() const override { return m_signal; }
+    std::string OperatorName() const override;
+    std::string Lot() const override;
+    void SlotEnded() override;
 
     bool Refuse(const Refusal& refusal, int exit);
     bool PrepareSeries();
     bool OpenFiles();
-    // A box has answered on a slot: whether it is one the run still wants.
-    bool ClaimBox(std::size_t slot);
-    bool CountReached();
-    // "" or, the first time the log cannot be written, what to say of it.
-    std::string Log(const BoxRecord& record);
     void Watch(std::stop_token stop);
 
     StationConfig m_config;
@@ -178,7 +217,8 @@ private:
     std::mutex m_claimMutex;
     int m_claimed = 0;
     std::atomic<int> m_signal{0};
-    std::jthread m_watch;  // hints while a slot waits long for its box
+    mutable std::mutex m_whoMutex;  // the operator and the lot
+    std::jthread m_watch;           // hints while a slot waits long for its box
 };
 
 }  // namespace quillon

@@ -139,6 +139,11 @@ void TraceWriter::OnIgnored(std::size_t count, const char* why) {
     Note("not acted on: " + std::to_string(count) + (count == 1 ? " byte, " : " bytes, ") + why);
 }
 
+void TraceWriter::Remark(const std::string& text) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Note(text);
+}
+
 // Sixteen bytes a line, each line formatted whole.
 void TraceWriter::Dump(const char* direction, const std::uint8_t* bytes, std::size_t count,
                        Time at) {

@@ -42,6 +42,9 @@ public:
     void OnSent(const std::uint8_t* bytes, std::size_t count, Time at) override;
     void OnReceived(const std::uint8_t* bytes, std::size_t count, Time at) override;
     void OnIgnored(std::size_t count, const char* why) override;
+    // A line of the tool's own among the bytes: a box's next try, why an
+    // update ended where it did.
+    void Remark(const std::string& text);
 
 private:
     void Dump(const char* direction, const std::uint8_t* bytes, std::size_t count, Time at);

@@ -57,6 +57,15 @@ void StateFace(const SlotSnapshot& shot, bool pauseAsked, SlotFace& face) {
             face.word = shot.lineGone ? "ADAPTER GONE" : "NO PORT";
             face.detail = shot.lineGone ? "waiting for it to come back" : Text(shot.note);
             return;
+        case State::Held: {
+            // The box has ended: the person takes it out and puts in the next.
+            bool ok = shot.last && shot.last->verdict == "ok";
+            face.look = ok ? SlotLook::Ok : SlotLook::Failed;
+            face.word = ok ? "DONE" : "REPLACE BOX";
+            face.detail = Text(shot.note);
+            face.held = true;
+            return;
+        }
         case State::Paused:
         case State::Stopped:
             face.look = SlotLook::Paused;

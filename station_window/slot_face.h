@@ -25,6 +25,8 @@ struct SlotFace {
     // Waiting for the boot loader: the status text blinks, as the main
     // window's does while it waits.
     bool blinkStatus = false;
+    // The box has ended and the slot waits for a new one to be put in.
+    bool held = false;
 
     bool operator==(const SlotFace&) const = default;
 };

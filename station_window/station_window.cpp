@@ -72,9 +72,6 @@ StationWindow::StationWindow(RunSetup setup, QWidget* parent)
       m_boxes(std::move(setup.boxes)),
       m_paused(m_config.slots.size(), false) {
     InitStationResources();
-    for (std::size_t i = 0; i < m_config.slots.size(); ++i) {
-        m_observers.push_back(std::make_unique<InboxObserver>(m_inbox, i));
-    }
     setWindowTitle(m_config.stationName.empty()
                        ? QStringLiteral("quillon-station")
                        : QStringLiteral("quillon-station: ") + Text(m_config.stationName));
@@ -211,11 +208,7 @@ bool StationWindow::Begin() {
         return false;
     }
     ShowSeries();
-    std::vector<SlotObserver*> observers;
-    for (auto& observer : m_observers) {
-        observers.push_back(observer.get());
-    }
-    m_station->Start(observers, {});
+    m_station->Start(&m_events, {});
     m_runClock.start();
     m_started = true;
     QStringList warnings;
@@ -272,7 +265,7 @@ void StationWindow::Refresh() {
         return;
     }
     ++m_ticks;
-    TakeInbox();
+    TakeEvents();
     const bool blinkPhase = (m_ticks / kTicksPerBlink) % 2 == 1;
     for (std::size_t i = 0; i < m_tiles.size(); ++i) {
         m_tiles[i]->Show(FaceOf(m_station->Snapshot(i), m_paused[i]), blinkPhase);
@@ -287,8 +280,24 @@ void StationWindow::Refresh() {
     }
 }
 
-void StationWindow::TakeInbox() {
-    std::vector<BoxRecord> records = m_inbox.TakeRecords();
+// The window draws the tiles from the slots' snapshots; of the events it
+// keeps the records of ended boxes and the notes.
+void StationWindow::TakeEvents() {
+    std::vector<BoxRecord> records;
+    m_events.Drain([&](std::size_t slot, const SlotEvent& event) {
+        if (const auto* ended = std::get_if<BoxEndedEvent>(&event)) {
+            // The list shows what the log keeps: boxes, and failures without
+            // one (a port that never opened); not a wait that a stop ended.
+            const BoxRecord& record = ended->record;
+            if (record.hadBox || record.verdict != "cancelled") {
+                records.push_back(record);
+            }
+        } else if (const auto* note = std::get_if<NoteEvent>(&event)) {
+            statusBar()->showMessage(SlotName(slot) + ": " + Text(note->text));
+        } else if (const auto* warning = std::get_if<WarningEvent>(&event)) {
+            statusBar()->showMessage(SlotName(slot) + ": warning: " + Text(warning->text));
+        }
+    });
     m_results->Add(records);
     for (const BoxRecord& record : records) {
         m_tally.Add(record);
@@ -299,9 +308,6 @@ void StationWindow::TakeInbox() {
     // The rate changes as time goes, boxes or none.
     if (!records.empty() || m_ticks % kTicksPerBlink == 0) {
         ShowTotals();
-    }
-    for (const SlotInbox::Note& note : m_inbox.TakeNotes()) {
-        statusBar()->showMessage(SlotName(note.slot) + ": " + Text(note.text));
     }
 }
 

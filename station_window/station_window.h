@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "station/run_setup.h"
+#include "station/slot_events.h"
 #include "station/yield_report.h"
-#include "station_window/slot_inbox.h"
 
 class QCloseEvent;
 class QLabel;
@@ -72,7 +72,7 @@ private:
     void AddShortcuts();
     void ShowSeries();
     void Refresh();
-    void TakeInbox();
+    void TakeEvents();
     void ShowTotals();
     void ShowPauseButton();
     void SetPaused(std::size_t slot, bool paused);
@@ -85,8 +85,8 @@ private:
     std::vector<std::string> m_settingsWarnings;
     // Declared before the station, which uses them until it is joined.
     std::unique_ptr<EmulatedBoxes> m_boxes;
-    SlotInbox m_inbox;
-    std::vector<std::unique_ptr<InboxObserver>> m_observers;
+    // The slots' events, taken at each redraw.
+    EventQueue m_events{nullptr};
     std::unique_ptr<Station> m_station;
 
     QLabel* m_folderLabel = nullptr;

@@ -39,7 +39,7 @@ void ClickOk(SettingsDialog* dialog) {
 class SettingsDialogTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void portChoiceComesBackOnOkOnly();
     void portOutsideTheListGivesNoSelection_data();
     void portOutsideTheListGivesNoSelection();

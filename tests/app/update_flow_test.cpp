@@ -181,7 +181,7 @@ quillon::sim::BoxOptions SlowBox(std::chrono::milliseconds erase) {
 class UpdateFlowTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void wholeUpdateThroughTheWindow();
     void closeDuringAnUpdateAnsweredNoKeepsItRunning();
     void closeDuringAnUpdateAnsweredYesEndsItCleanly();

@@ -222,7 +222,7 @@ TEST_F(FlashTest, JsonLinesForScripts) {
     EXPECT_TRUE(sawDownload);
     EXPECT_EQ(CliRunner::LastLine(run.out),
               "{\"event\":\"end\",\"caption\":\"Success\",\"message\":\"Successful to update "
-              "flash! STB has restarted \",\"detail\":\"\"}");
+              "flash! STB has restarted \",\"detail\":\"\",\"verdict\":\"ok\"}");
 }
 
 TEST_F(FlashTest, SettingsGiveTheDefaults) {

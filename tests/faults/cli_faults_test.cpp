@@ -75,35 +75,70 @@ protected:
     TempDir m_home;
 };
 
-TEST_F(CliFaults, BoxFaultsEndWithTheirCodeAndMessage) {
+// Each fault of the box or the line ends with its exit code and message,
+// and says why: its cause in the record, its reason (naming the record where
+// one is involved) on stderr and in the record alike.
+TEST_F(CliFaults, BoxFaultsEndWithTheirCodeMessageAndCause) {
     struct Case {
         std::vector<std::string> options;
         int exitCode;
         std::string lastLine;
+        std::string cause;
+        std::string reason;  // a part of it
     };
+    const std::string download = "Download Failed CheckSum/Timeout: " + kCheck;
     const Case cases[] = {
-        // silent about one record of the download
-        {{"--silent-record", "3"}, 4, "Download Failed CheckSum/Timeout: " + kCheck},
+        {{"--reject-record", "3"}, 4, download, "record_rejected", "rejected record 0003"},
+        {{"--silent-record", "3"}, 4, download, "no_reply", "no reply to record 0003"},
         // unplugged right after the handshake file
-        {{"--hang-up-after", "1"}, 4, "Connect Failed: " + kCheck},
-        // unplugged after the execute command, before any report
-        {{"--hang-up-after", "5"}, 4, "Burn Failed: " + kCheck},
-        // reports that the update failed
-        {{"--report-failure"}, 6, "Failed: Failed to update flash! Please check your setting "},
+        {{"--hang-up-after", "1"}, 4, "Connect Failed: " + kCheck, "line_lost", "record 0001"},
+        // unplugged after the execute command: the flash may be half written
+        {{"--hang-up-after", "5"},
+         5,
+         "Burn Failed: " + kCheck,
+         "line_lost",
+         "after the execute command"},
+        {{"--silent-after-exec"},
+         5,
+         "Burn Failed: " + kCheck,
+         "silent_erasing",
+         "did not begin to erase"},
+        {{"--report-failure"},
+         6,
+         "Failed: Failed to update flash! Please check your setting ",
+         "box_reported_failure",
+         "reported that the update failed"},
         // silent about the handshake file: by design the update goes on
-        {{"--no-handshake-verdict"}, 0, "Success: Successful to update flash! STB has restarted "},
+        {{"--no-handshake-verdict"},
+         0,
+         "Success: Successful to update flash! STB has restarted ",
+         "",
+         ""},
         // noise before every reply and report, cut progress frames
         {{"--noise", "40", "--partial-frames"},
          0,
-         "Success: Successful to update flash! STB has restarted "},
+         "Success: Successful to update flash! STB has restarted ",
+         "",
+         ""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> options = c.options;
-        options.insert(options.begin(), "--simulate");
+        const std::string log = m_home / ("log-" + c.options[0].substr(2) + c.options.back());
+        options.insert(options.begin(), {"--simulate", "--log", log});
         CliProcess flash(FlashArguments(options));
         EXPECT_EQ(flash.Finish(), c.exitCode) << c.options[0] << "\n" << flash.Out() << flash.Err();
         EXPECT_EQ(flash.LastLine(), c.lastLine) << c.options[0];
         EXPECT_FALSE(PacketFilesLeft()) << c.options[0];
+        std::ifstream file(log);
+        std::string record((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+        if (c.cause.empty()) {
+            EXPECT_EQ(record.find("\"cause\""), std::string::npos) << record;
+            continue;
+        }
+        EXPECT_NE(record.find("\"cause\":\"" + c.cause + "\""), std::string::npos) << record;
+        EXPECT_NE(record.find(c.reason), std::string::npos) << record;
+        EXPECT_NE(flash.Err().find(c.reason), std::string::npos) << flash.Err();
     }
 }
 

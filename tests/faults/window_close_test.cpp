@@ -60,7 +60,7 @@ struct Window {
 class WindowCloseTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void closeInEachPhase_data();
     void closeInEachPhase();
 };

@@ -83,8 +83,10 @@ TEST_F(BurnFaults, BoxUnpluggedHalfWayThrough) {
     m_peer.Send({0x0F, 0x0E, 0x00, 0x00, 0x10, 0x00, 0x0F, 0x0C, 0x00, 0x00, 0x08, 0x00});
     ASSERT_TRUE(m_view.WaitFor("status:(step 3/3) Burning : 2048/4096 bytes completed"));
     m_peer.Close();
-    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::ConnectionFailed));
+    // The box had begun to write its flash: as if it had fallen silent.
+    EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::BurnTimedOut));
     EXPECT_EQ(m_view.Ending(), "box:" + kCheck + "|Burn Failed|16");
+    EXPECT_EQ(m_view.Result().cause, Cause::LineLost);
     EXPECT_FALSE(PacketFilesLeft());
 }
 

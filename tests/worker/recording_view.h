@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "engine/update_request.h"
-#include "engine/update_view.h"
+#include "engine/window_steps.h"
 
 namespace quillon::testing {
 
-// A window that writes down every call the worker makes, in order:
+// A window that writes down every step an update takes on it, in order:
 // "status:TEXT", "pos:N", "range:L-H", "blink:0|1", "busy:start|stop",
-// "button:0|1", "app:TEXT", "box:TEXT|CAPTION|TYPE".
-class RecordingView : public UpdateView {
+// "button:0|1", "app:TEXT", "box:TEXT|CAPTION|TYPE"; and the end's values.
+class RecordingView : public WindowSteps {
 public:
     std::string bootFolder;
     std::uint32_t startAddress = 0x800001A0;
@@ -35,10 +35,18 @@ public:
         request.device = device;
         request.projectPath = projectPath;
         request.imagePath = imagePath;
+        request.lock = &m_mutex;
         return request;
     }
 
-    std::timed_mutex& UpdateMutex() override { return m_mutex; }
+    std::timed_mutex& UpdateMutex() { return m_mutex; }
+    // The last update's end.
+    UpdateResult Result() const {
+        std::lock_guard<std::mutex> guard(m_eventsMutex);
+        return m_result;
+    }
+
+protected:
     void EnableUpdateButton(bool enable) override { Add(enable ? "button:1" : "button:0"); }
     void StartBusy(unsigned id) override { Add("busy:start" + std::to_string(id)); }
     void StopBusy(unsigned id) override { Add("busy:stop" + std::to_string(id)); }
@@ -53,7 +61,12 @@ public:
                           unsigned type) override {
         Add("box:" + text + "|" + caption + "|" + std::to_string(type));
     }
+    void UpdateEnded(const UpdateResult& result) override {
+        std::lock_guard<std::mutex> guard(m_eventsMutex);
+        m_result = result;
+    }
 
+public:
     std::vector<std::string> Events() const {
         std::lock_guard<std::mutex> guard(m_eventsMutex);
         return m_events;
@@ -107,9 +120,10 @@ private:
         m_events.push_back(std::move(event));
     }
 
-    std::timed_mutex m_mutex;
+    mutable std::timed_mutex m_mutex;
     mutable std::mutex m_eventsMutex;
     std::vector<std::string> m_events;
+    UpdateResult m_result;
 };
 
 }  // namespace quillon::testing
