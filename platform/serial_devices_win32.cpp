@@ -137,7 +137,7 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
 // must not load SetupAPI (see above).
 SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
     std::map<std::string, std::string> ports = detail::SerialCommPorts();
-    auto named = ports.find(device);
+    auto named = ports.find(detail::PortDevicePath(device));
     SerialDeviceInfo info;
     if (named != ports.end()) {
         info.usb = named->second;

@@ -1,7 +1,6 @@
 #include "platform/serial_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -37,16 +36,6 @@ constexpr int kStatusFailuresGone = 3;
 // High-resolution waitable timers (Windows 10 1803 and later) end a wait
 // of 1 ms after 1 ms, not at the next 15.6 ms tick; not in mingw-w64's headers.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
-
-// The device a port goes by: COM10 and above open only as \\.\COM10.
-std::string DeviceName(const std::string& device) {
-    bool bareCom = device.size() > 3 && device.size() <= 6 &&
-                   std::toupper(static_cast<unsigned char>(device[0])) == 'C' &&
-                   std::toupper(static_cast<unsigned char>(device[1])) == 'O' &&
-                   std::toupper(static_cast<unsigned char>(device[2])) == 'M' &&
-                   device.find_first_not_of("0123456789", 3) == std::string::npos;
-    return bareCom ? "\\\\.\\" + device : device;
-}
 
 DWORD LineMs(std::size_t bytes, DWORD baud) {
     return static_cast<DWORD>((bytes * kBitsPerByte * 1000 + baud - 1) / baud);
@@ -190,7 +179,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
         BlockingCall call(m_wakeFd);
         if (!Stopped()) {
             handle =
-                ::CreateFileW(detail::Wide(DeviceName(device)).c_str(),
+                ::CreateFileW(detail::Wide(detail::PortDevicePath(device)).c_str(),
                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             error = ::GetLastError();
         }

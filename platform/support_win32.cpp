@@ -250,6 +250,15 @@ DCB LineState(const DCB& current, DWORD baud) {
     return state;
 }
 
+std::string PortDevicePath(const std::string& name) {
+    for (const char* prefix : {"\\\\.\\", "\\\\?\\", "//./", "//?/"}) {
+        if (name.rfind(prefix, 0) == 0) {
+            return name;
+        }
+    }
+    return "\\\\.\\" + name;
+}
+
 std::map<std::string, std::string> SerialCommPorts() {
     std::map<std::string, std::string> ports;
     HKEY key = nullptr;
