@@ -22,6 +22,7 @@ constexpr DWORD kRemovePauseMs = 20;
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 struct DispositionEx {
     DWORD flags;
 };
@@ -38,13 +39,19 @@ DWORD Retried(Attempt attempt) {
     return error;
 }
 
+DWORD MarkWith(HANDLE file, DWORD flags) {
+    DispositionEx disposition{flags};
+    return ::SetFileInformationByHandle(file, kDispositionInfoEx, &disposition, sizeof disposition)
+               ? 0
+               : ::GetLastError();
+}
+
 // POSIX semantics free the name when the handle closes, however long others
 // keep the file open; file systems without them (FAT, some shares) and
 // Windows before 10 1709 take the classic mark, and free the name only
 // once the last handle has closed.
-DWORD MarkForRemoval(HANDLE file) {
-    DispositionEx posix{kDispositionDelete | kDispositionPosixSemantics};
-    if (::SetFileInformationByHandle(file, kDispositionInfoEx, &posix, sizeof posix)) {
+DWORD MarkEitherWay(HANDLE file) {
+    if (MarkWith(file, kDispositionDelete | kDispositionPosixSemantics) == 0) {
         return 0;
     }
     FILE_DISPOSITION_INFO classic{TRUE};
@@ -52,6 +59,44 @@ DWORD MarkForRemoval(HANDLE file) {
         return 0;
     }
     return ::GetLastError();
+}
+
+// Puts the attributes in place; times of 0 are left as they are.
+bool SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
+// A read-only file goes as on POSIX, where the folder alone decides.
+// Windows 10 1809 and later take a flag for it; earlier ones and Wine
+// refuse that flag (Wine with "invalid parameter") and the removal of a
+// read-only file ("access denied"): the attribute is cleared first, and
+// put back when the file still cannot go.
+DWORD MarkForRemoval(HANDLE file) {
+    if (MarkWith(file, kDispositionDelete | kDispositionPosixSemantics |
+                           kDispositionIgnoreReadOnly) == 0) {
+        return 0;
+    }
+    DWORD error = MarkEitherWay(file);
+    FILE_BASIC_INFO basic{};
+    if (error != ERROR_ACCESS_DENIED ||
+        !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ||
+        !SetAttributes(file, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return error;
+    }
+    error = MarkEitherWay(file);
+    if (error != 0) {
+        SetAttributes(file, basic.FileAttributes);
+    }
+    return error;
+}
+
+HANDLE OpenForRemoval(const std::wstring& path, DWORD access) {
+    return ::CreateFileW(path.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* start) {
@@ -210,9 +255,12 @@ DWORD RemoveFileNamed(const std::string& path) {
         return ERROR_ACCESS_DENIED;
     }
     return Retried([&wide] {
-        HANDLE file = ::CreateFileW(wide.c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        // The attributes too, for a read-only file; where they may not be
+        // written, the file may still be removed.
+        HANDLE file = OpenForRemoval(wide, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            file = OpenForRemoval(wide, DELETE);
+        }
         if (file == INVALID_HANDLE_VALUE) {
             return ::GetLastError();
         }
