@@ -133,6 +133,10 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     return found;
 }
 
+std::string DeviceBehind(const std::string& path) {
+    return path.empty() ? std::string() : detail::PortDevicePath(path);
+}
+
 // From the device map alone: a station describes each port it opens, and
 // must not load SetupAPI (see above).
 SerialDeviceInfo DescribeSerialDevice(const std::string& device) {

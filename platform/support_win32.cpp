@@ -103,6 +103,22 @@ bool StartsWith(const std::wstring& text, const wchar_t* start) {
     return text.rfind(start, 0) == 0;
 }
 
+// The path made whole: the current folder before a relative one, / turned
+// into a backslash, . and .. taken out. Empty when the system cannot.
+std::wstring FullPath(const std::wstring& path) {
+    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring full(size, L'\0');
+    DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return {};
+    }
+    full.resize(length);
+    return full;
+}
+
 }  // namespace
 
 std::wstring Wide(const std::string& utf8) {
@@ -127,25 +143,19 @@ std::string Utf8(const wchar_t* wide, std::size_t length) {
     return utf8;
 }
 
-// GetFullPathNameW does what the prefix no longer lets the system do:
-// turns / into \, takes out . and .., and puts the current folder before
-// a relative path.
+// Decided by the whole path, not by the text given: a short relative path
+// in a deep folder is as long as its folder. The prefix lets the system do
+// none of FullPath's work, so the path goes whole.
 std::wstring WidePath(const std::string& utf8) {
     std::wstring wide = Wide(utf8);
-    if (wide.size() < kLongestPlainPath || StartsWith(wide, L"\\\\?\\") ||
-        StartsWith(wide, L"\\\\.\\")) {
+    if (wide.empty() || StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) {
         return wide;
     }
-    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (size == 0) {
+    std::wstring full = FullPath(wide);
+    if (full.size() < kLongestPlainPath || StartsWith(full, L"\\\\?\\") ||
+        StartsWith(full, L"\\\\.\\")) {
         return wide;
     }
-    std::wstring full(size, L'\0');
-    DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) {
-        return wide;
-    }
-    full.resize(length);
     if (StartsWith(full, L"\\\\")) {
         return L"\\\\?\\UNC\\" + full.substr(2);  // a share: \\server\share
     }
