@@ -1,5 +1,5 @@
-#include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -51,12 +51,11 @@ private:
 };
 
 void PrintSummary(const std::string& who, const sim::BoxSummary& summary) {
-    std::printf("%s%d session(s), %d record(s), %d rejected, %llu bytes received%s\n", who.c_str(),
-                summary.sessions, summary.records, summary.rejected,
-                static_cast<unsigned long long>(summary.bytes),
-                summary.hungUp ? ", hung up on request" : "");
+    std::cout << who << summary.sessions << " session(s), " << summary.records << " record(s), "
+              << summary.rejected << " rejected, " << summary.bytes << " bytes received"
+              << (summary.hungUp ? ", hung up on request" : "") << '\n';
     if (!summary.lastError.empty()) {
-        std::fprintf(stderr, "%sdump: %s\n", who.c_str(), summary.lastError.c_str());
+        std::cerr << who << "dump: " << summary.lastError << '\n';
     }
 }
 
@@ -75,16 +74,16 @@ bool OpenBox(const BoxCommandOptions& options, int index, ServedBox& served) {
     bool opened = options.device.empty() ? served.box->OpenPty(&error)
                                          : served.box->OpenDevice(options.device, &error);
     if (!opened) {
-        std::fprintf(stderr, "cannot open the box's line: %s\n", error.c_str());
+        std::cerr << "cannot open the box's line: " << error << '\n';
         return false;
     }
     // Several boxes take the link as a prefix: PREFIX0, PREFIX1, ...
     std::string link = options.counted ? options.link + std::to_string(index) : options.link;
     if (!options.link.empty() && !served.link.Make(link, served.box->DevicePath(), error)) {
-        std::fprintf(stderr, "cannot make the link: %s\n", error.c_str());
+        std::cerr << "cannot make the link: " << error << '\n';
         return false;
     }
-    std::printf("%s\n", served.box->DevicePath().c_str());
+    std::cout << served.box->DevicePath() << '\n';
     return true;
 }
 
@@ -92,7 +91,7 @@ int RunBox(const BoxCommandOptions& options) {
     // Ctrl+C and termination requests end the boxes cleanly, links removed.
     InterruptWatch interrupts;
     if (options.count > 1 && !options.device.empty()) {
-        std::fprintf(stderr, "--count: several boxes need pseudo-terminals, not --device\n");
+        std::cerr << "--count: several boxes need pseudo-terminals, not --device\n";
         return 64;
     }
     std::vector<ServedBox> boxes(static_cast<std::size_t>(options.count));
@@ -101,7 +100,7 @@ int RunBox(const BoxCommandOptions& options) {
             return 1;
         }
     }
-    std::fflush(stdout);
+    std::cout.flush();
     for (ServedBox& served : boxes) {
         served.box->Start();
     }

@@ -3,7 +3,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <iostream>
 #include <mutex>
+#include <streambuf>
 #include <thread>
 
 namespace quillon::cli {
@@ -14,6 +16,64 @@ namespace {
 // for every line: on a busy update, a wake-up a line would cost the worker
 // more than the line itself.
 constexpr auto kGatherPeriod = std::chrono::milliseconds(20);
+
+// What a standard stream holds before it goes out, when not flushed before.
+constexpr std::size_t kStreamBuffer = 16 * 1024;
+
+// The length of text's start that ends with a whole UTF-8 sequence: a
+// console is given whole letters only.
+std::size_t WholeLetters(const std::string& text) {
+    std::size_t end = text.size();
+    for (std::size_t back = 0; back < 4 && end > 0; ++back) {
+        auto byte = static_cast<unsigned char>(text[end - 1 - back]);
+        if ((byte & 0xC0) != 0x80) {  // the lead of the last sequence, or ASCII
+            std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            return back + 1 >= length ? end : end - 1 - back;
+        }
+    }
+    return end;
+}
+
+// std::cout's and std::cerr's buffer: on a terminal each line goes out as
+// it ends, as C's stdout does there; elsewhere when the buffer is full or
+// flushed. std::cerr flushes after every output.
+class ConsoleStreamBuffer : public std::streambuf {
+public:
+    explicit ConsoleStreamBuffer(ConsoleStream stream)
+        : m_stream(stream), m_terminal(ConsoleIsTerminal(stream)) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        char letter = traits_type::to_char_type(c);
+        xsputn(&letter, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        m_pending.append(text, static_cast<std::size_t>(count));
+        std::size_t lineEnd = m_terminal ? m_pending.rfind('\n') : std::string::npos;
+        if (lineEnd != std::string::npos) {
+            Send(lineEnd + 1);
+        } else if (m_pending.size() >= kStreamBuffer) {
+            Send(WholeLetters(m_pending));
+        }
+        return count;
+    }
+    int sync() override { return Send(m_pending.size()) ? 0 : -1; }
+
+private:
+    bool Send(std::size_t count) {
+        bool sent = ConsoleWrite(m_stream, m_pending.data(), count);
+        m_pending.erase(0, count);
+        return sent;
+    }
+
+    ConsoleStream m_stream;
+    bool m_terminal;
+    std::string m_pending;
+};
 
 }  // namespace
 
@@ -133,6 +193,14 @@ bool ConsoleOutput::Flush(std::chrono::milliseconds limit) {
     m_shared->work.notify_all();
     return m_shared->done.wait_for(
         lock, limit, [this] { return m_shared->queue.empty() && !m_shared->writing; });
+}
+
+// The buffers live on past main, for the streams' last flush at exit.
+void RouteStandardStreams() {
+    static auto* out = new ConsoleStreamBuffer(ConsoleStream::Out);
+    static auto* err = new ConsoleStreamBuffer(ConsoleStream::Err);
+    std::cout.rdbuf(out);
+    std::cerr.rdbuf(err);
 }
 
 }  // namespace quillon::cli

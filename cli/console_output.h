@@ -36,4 +36,10 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
+// Makes std::cout and std::cerr write the way ConsoleOutput does: to a
+// console as its own text (on Windows through the console's wide calls,
+// whatever its code page), to a file or a pipe as UTF-8. Every command's
+// printing, and the command line's own help and errors, take that one way.
+void RouteStandardStreams();
+
 }  // namespace quillon::cli

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "cli/box_options.h"
@@ -274,7 +275,7 @@ int RunFlash(const FlashOptions& options) {
     RunSetup setup;
     std::string error;
     if (int refused = MakeRunSetup(options.run, setup, error); refused != kExitSuccess) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::cerr << error << '\n';
         return refused;
     }
     return RunStation(options, setup.config, setup.warnings);

@@ -1,10 +1,11 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console_output.h"
 #include "platform/interrupts.h"
 #include "platform/program_path.h"
 #include "quillon/version.h"
@@ -53,11 +54,11 @@ bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
         }
     }
     if (!nearest.empty()) {
-        std::fprintf(stderr, "quillon-cli: unknown command \"%s\"; did you mean \"%s\"?\n",
-                     word.c_str(), nearest.c_str());
+        std::cerr << "quillon-cli: unknown command \"" << word << "\"; did you mean \"" << nearest
+                  << "\"?\n";
     } else {
-        std::fprintf(stderr, "quillon-cli: unknown command \"%s\"; the commands are %s\n",
-                     word.c_str(), names.c_str());
+        std::cerr << "quillon-cli: unknown command \"" << word << "\"; the commands are " << names
+                  << "\n";
     }
     return true;
 }
@@ -67,6 +68,7 @@ bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
 int main(int argc, char** argv) {
     // Windows gives them in its ANSI code page, which may not hold a folder's name.
     quillon::UseUtf8Arguments(argc, argv);
+    quillon::cli::RouteStandardStreams();
     // A packet file past a file size limit, or output to a reader that has
     // gone, would kill the tool half way and leave the series on disk; so the
     // write fails instead (EFBIG, EPIPE) and the failure is handled.

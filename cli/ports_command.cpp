@@ -1,5 +1,6 @@
 #include <chrono>
-#include <cstdio>
+#include <iomanip>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,22 +42,22 @@ int WatchPorts() {
     InterruptWatch interrupts;
     std::map<std::string, SerialDeviceInfo> known = FindSerialDevices();
     for (const auto& [device, info] : known) {
-        std::printf("present  %s\n", Describe(device, info).c_str());
+        std::cout << "present  " << Describe(device, info) << '\n';
     }
-    std::fflush(stdout);
+    std::cout.flush();
     while (interrupts.Wait(std::chrono::milliseconds(kWatchPoll)) == 0) {
         std::map<std::string, SerialDeviceInfo> now = FindSerialDevices();
         for (const auto& [device, info] : now) {
             if (known.count(device) == 0) {
-                std::printf("added    %s\n", Describe(device, info).c_str());
+                std::cout << "added    " << Describe(device, info) << '\n';
             }
         }
         for (const auto& [device, info] : known) {
             if (now.count(device) == 0) {
-                std::printf("removed  %s\n", Describe(device, info).c_str());
+                std::cout << "removed  " << Describe(device, info) << '\n';
             }
         }
-        std::fflush(stdout);
+        std::cout.flush();
         known = std::move(now);
     }
     return 0;
@@ -69,7 +70,7 @@ int ListPorts(const std::string& settingsFile) {
     const PortMap& ports = settings.m_ports;
     std::map<std::string, SerialDeviceInfo> found = FindSerialDevices();
     if (found.empty()) {
-        std::printf("no serial devices found\n");
+        std::cout << "no serial devices found\n";
         return 0;
     }
     std::map<int, bool> taken;
@@ -77,10 +78,10 @@ int ListPorts(const std::string& settingsFile) {
     for (const auto& [device, info] : found) {
         int number = PortNumberOf(device, info, ports);
         std::string com = number > 0 ? "COM" + std::to_string(number) : "-";
-        std::printf("%-6s %-16s %s%s%s%s%s\n", com.c_str(), Printable(device).c_str(),
-                    Printable(info.usb).c_str(), info.byId.empty() ? "" : "  ",
-                    Printable(info.byId).c_str(), info.byPath.empty() ? "" : "  ",
-                    Printable(info.byPath).c_str());
+        std::cout << std::left << std::setw(6) << com << ' ' << std::setw(16) << Printable(device)
+                  << ' ' << Printable(info.usb) << (info.byId.empty() ? "" : "  ")
+                  << Printable(info.byId) << (info.byPath.empty() ? "" : "  ")
+                  << Printable(info.byPath) << '\n';
         if (number > 0) {
             taken[number] = true;
         } else {
@@ -95,10 +96,10 @@ int ListPorts(const std::string& settingsFile) {
         }
         taken[number] = true;
         const std::string& byId = found.at(device).byId;
-        std::printf(
-            "hint: to use %s as COM%d in the window, add under [PORTS] in %s:\n  COM%d=%s\n",
-            Printable(device).c_str(), number, Printable(settings.SettingsPath()).c_str(), number,
-            Printable(byId.empty() ? device : byId).c_str());
+        std::cout << "hint: to use " << Printable(device) << " as COM" << number
+                  << " in the window, add under [PORTS] in " << Printable(settings.SettingsPath())
+                  << ":\n  COM" << number << "=" << Printable(byId.empty() ? device : byId)
+                  << '\n';
     }
     return 0;
 }

@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -20,7 +19,6 @@
 #include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/port_hint.h"
-#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -603,11 +601,7 @@ private:
                                    : PacketName(m_main.OutputFolder(), number);
     }
 
-    static std::uint64_t FileSize(const std::string& path) {
-        std::error_code error;
-        std::uintmax_t size = std::filesystem::file_size(Utf8Path(path), error);
-        return error ? 0 : size;
-    }
+    static std::uint64_t FileSize(const std::string& path) { return FileSizeAt(path).value_or(0); }
 
     std::uint64_t SeriesSize(int first, int last) const {
         std::uint64_t size = 0;

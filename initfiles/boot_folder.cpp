@@ -1,9 +1,8 @@
 #include "initfiles/boot_folder.h"
 
 #include <filesystem>
-#include <system_error>
 
-#include "platform/utf8_path.h"
+#include "platform/file.h"
 
 namespace quillon {
 
@@ -13,8 +12,7 @@ std::string NormalizeBootFolder(const std::string& folder) {
     if (folder.empty() || folder.back() == '/' || folder.back() == separator) {
         return folder;
     }
-    std::error_code error;
-    if (!std::filesystem::is_directory(Utf8Path(folder), error)) {
+    if (FolderError(folder) != 0) {
         return folder;
     }
     return folder + "/";

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/support_win32.h"
+
 namespace quillon {
 
 namespace {
+
+constexpr std::size_t kConsolePart = 8192;  // UTF-16 units, 16 KiB
 
 HANDLE HandleOf(ConsoleStream stream) {
     return ::GetStdHandle(stream == ConsoleStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
@@ -31,24 +35,23 @@ bool WriteBytes(HANDLE handle, const char* text, std::size_t size) {
 }
 
 // A console shows text in its own code page; our text is UTF-8, so it goes
-// as UTF-16. The status line's "\r\033[K" needs the console to take escape
-// sequences, which consoles since Windows 10 do once asked.
+// as UTF-16, and what is not UTF-8 shows as U+FFFD. The status line's
+// "\r\033[K" needs the console to take escape sequences, which consoles
+// since Windows 10 do once asked. Consoles before Windows 8 refuse a write
+// of more than 64 KiB, so it goes in parts, a surrogate pair never split.
 bool WriteConsoleText(HANDLE handle, DWORD mode, const char* text, std::size_t size) {
     if (!(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
         ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
-    int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(size),
-                                       nullptr, 0);
-    if (length <= 0) {
-        return WriteBytes(handle, text, size);  // not UTF-8: as it is
-    }
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), wide.data(), length);
+    std::wstring wide = detail::Wide(std::string(text, size));
     std::size_t done = 0;
     while (done < wide.size()) {
+        std::size_t part = std::min<std::size_t>(wide.size() - done, kConsolePart);
+        if (part > 1 && IS_HIGH_SURROGATE(wide[done + part - 1])) {
+            --part;
+        }
         DWORD put = 0;
-        if (!::WriteConsoleW(handle, wide.data() + done, static_cast<DWORD>(wide.size() - done),
-                             &put, nullptr) ||
+        if (!::WriteConsoleW(handle, wide.data() + done, static_cast<DWORD>(part), &put, nullptr) ||
             put == 0) {
             return false;
         }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -96,6 +97,22 @@ private:
     std::uint64_t m_volume = 0;
     std::uint64_t m_index = 0;
 };
+
+// What the layers above ask of a path, by the system's own calls, so that
+// every path of any length and any letters gets the same care as a file's
+// (on Windows the wide calls, with \\?\ past MAX_PATH, which the C
+// runtime's stat refuses).
+// 0 when the path names a folder, a link to one included; ENOENT when
+// nothing has the name, ENOTDIR when something else has it; else the
+// system's error.
+int FolderError(const std::string& path);
+// Whether the path names anything (a link that leads nowhere names nothing).
+bool PathExists(const std::string& path);
+// The size of the file the path names; none when it cannot be told.
+std::optional<std::uint64_t> FileSizeAt(const std::string& path);
+// Makes the folder that the file of that path lies in, and those above it
+// that are missing; 0, or the system's error.
+int MakeFolderFor(const std::string& path);
 
 // The words for an error of Open, where ours say more than the system's:
 // "is a symbolic link, which is not followed".

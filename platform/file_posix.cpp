@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace quillon {
 
@@ -274,6 +276,38 @@ void File::Remove(const std::string& path) {
     if (::unlink(path.c_str()) != 0) {
         throw FileError(path, errno, "cannot remove");
     }
+}
+
+// A name under something that is no folder ("file/sub") is no name at all,
+// as std::filesystem has it.
+int FolderError(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ENOTDIR ? ENOENT : errno;
+    }
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+int MakeFolderFor(const std::string& path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty()) {
+        std::filesystem::create_directories(folder, error);
+    }
+    return error.value();
 }
 
 }  // namespace quillon

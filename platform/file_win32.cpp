@@ -111,6 +111,31 @@ bool Identify(HANDLE handle, std::uint64_t& volume, std::uint64_t& index) {
     return true;
 }
 
+// What the name itself has, a link's own when it is one: a folder link
+// (a junction, a symbolic link to a folder) counts as a folder.
+DWORD AttributesOf(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)
+               ? 0
+               : ::GetLastError();
+}
+
+// The folder and those above it that are missing, its path as WidePath
+// made it (a \\?\ path's parents keep the prefix).
+DWORD MakeFolders(const std::wstring& folder) {
+    if (::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return 0;
+    }
+    DWORD error = ::GetLastError();
+    std::size_t separator = folder.find_last_of(L"\\/");
+    if (error != ERROR_PATH_NOT_FOUND || separator == std::wstring::npos || separator == 0) {
+        return error;
+    }
+    if (DWORD above = MakeFolders(folder.substr(0, separator)); above != 0) {
+        return above;
+    }
+    return ::CreateDirectoryW(folder.c_str(), nullptr) ? 0 : ::GetLastError();
+}
+
 }  // namespace
 
 bool File::Open(const std::string& path, Mode mode) {
@@ -313,6 +338,36 @@ void File::Remove(const std::string& path) {
             error == ERROR_ACCESS_DENIED && IsDirectory(path) ? EISDIR : ErrnoFromWin32(error),
             "cannot remove");
     }
+}
+
+int FolderError(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (DWORD error = AttributesOf(path, data); error != 0) {
+        return ErrnoFromWin32(error);
+    }
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ENOTDIR;
+}
+
+bool PathExists(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return AttributesOf(path, data) == 0;
+}
+
+std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (AttributesOf(path, data) != 0 || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int MakeFolderFor(const std::string& path) {
+    std::wstring wide = WidePath(path);
+    std::size_t separator = wide.find_last_of(L"\\/");
+    if (separator == std::wstring::npos || separator == 0) {
+        return 0;
+    }
+    return ErrnoFromWin32(MakeFolders(wide.substr(0, separator)));
 }
 
 }  // namespace quillon

@@ -22,18 +22,19 @@ struct CommandResult {
     std::string Outcome() const;
 };
 
-// Runs a command through the system's shell (/bin/sh -c; on Windows
-// cmd.exe /c), with nothing on its input, in a process group of its own, so
-// that ending it ends whatever it started too. Each line it writes, on
-// either stream, goes to onLine. It is ended when it runs past timeout or
-// a stop is requested.
+// Runs a command through the system's shell (/bin/sh -c; on Windows the
+// system's cmd.exe /d /v:off /s /c), with nothing on its input, in a process
+// group (a job) of its own, so that ending it ends whatever it started too.
+// Each line it writes, on either stream, goes to onLine in UTF-8. It is
+// ended when it runs past timeout or a stop is requested.
 CommandResult RunShellCommand(const std::string& command, std::chrono::milliseconds timeout,
                               const std::stop_token& stop,
                               const std::function<void(const std::string&)>& onLine);
 
 // The text as one word of the shell's: a device path put into a command can
 // never run a command of its own. None for a text the shell has no way to
-// quote (cmd.exe: a double quote or a percent sign).
+// quote (cmd.exe: a double quote, a percent sign, a line break, a NUL, or
+// a backslash at its end).
 std::optional<std::string> QuoteForShell(const std::string& text);
 
 }  // namespace quillon

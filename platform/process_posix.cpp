@@ -11,6 +11,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/output_lines.h"
+
 extern char** environ;
 
 namespace quillon {
@@ -53,41 +55,8 @@ bool Spawn(const std::string& command, int output, pid_t& pid, int& error) {
     return error == 0;
 }
 
-// Lines as they come, the last one whole or not once the output ends.
-class LineSplitter {
-public:
-    explicit LineSplitter(const std::function<void(const std::string&)>& onLine)
-        : m_onLine(onLine) {}
-    void Add(const char* bytes, std::size_t count) {
-        m_pending.append(bytes, count);
-        for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
-            Say(m_pending.substr(0, end));
-            m_pending.erase(0, end + 1);
-        }
-        if (m_pending.size() > 4096) {  // a line with no end is said in parts
-            Say(m_pending);
-            m_pending.clear();
-        }
-    }
-    void Finish() {
-        if (!m_pending.empty()) {
-            Say(m_pending);
-            m_pending.clear();
-        }
-    }
-
-private:
-    void Say(const std::string& line) {
-        if (m_onLine) {
-            m_onLine(line);
-        }
-    }
-    const std::function<void(const std::string&)>& m_onLine;
-    std::string m_pending;
-};
-
 // Reads what has come, for at most the slice; false once the output ended.
-bool ReadOutput(int fd, LineSplitter& lines, std::chrono::milliseconds slice) {
+bool ReadOutput(int fd, detail::OutputLines& lines, std::chrono::milliseconds slice) {
     pollfd wanted{fd, POLLIN, 0};
     if (::poll(&wanted, 1, static_cast<int>(slice.count())) <= 0) {
         return true;
@@ -136,7 +105,7 @@ CommandResult RunShellCommand(const std::string& command, std::chrono::milliseco
         return result;
     }
     result.started = true;
-    LineSplitter lines(onLine);
+    detail::OutputLines lines(onLine);
     auto deadline = Clock::now() + timeout;
     int status = 0;
     bool open = true;

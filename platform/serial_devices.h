@@ -29,6 +29,12 @@ SerialDeviceInfo DescribeSerialDevice(const std::string& device);
 // unplugged is not, nor its by-id name.
 bool SerialDevicePresent(const std::string& device);
 
+// The device a path leads to, as Open names it: links followed (a by-id
+// name leads to /dev/ttyUSB0); on Windows, which has no links to ports,
+// the name with its device prefix (COM5 leads to \\.\COM5). Empty when it
+// leads nowhere.
+std::string DeviceBehind(const std::string& path);
+
 // The device that port number n names when the settings name none:
 // /dev/ttyS<n-1>, on Windows \\.\COMn; empty for a number below 1.
 std::string DefaultPortDevice(int port);

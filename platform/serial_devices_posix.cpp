@@ -104,6 +104,12 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     return found;
 }
 
+std::string DeviceBehind(const std::string& path) {
+    std::error_code code;
+    fs::path real = fs::canonical(path, code);
+    return code ? std::string() : real.string();
+}
+
 SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
     std::error_code code;
     fs::path real = fs::canonical(device, code);

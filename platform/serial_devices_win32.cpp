@@ -133,11 +133,15 @@ std::map<std::string, SerialDeviceInfo> FindSerialDevices() {
     return found;
 }
 
+std::string DeviceBehind(const std::string& path) {
+    return path.empty() ? std::string() : detail::PortDevicePath(path);
+}
+
 // From the device map alone: a station describes each port it opens, and
 // must not load SetupAPI (see above).
 SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
     std::map<std::string, std::string> ports = detail::SerialCommPorts();
-    auto named = ports.find(device);
+    auto named = ports.find(detail::PortDevicePath(device));
     SerialDeviceInfo info;
     if (named != ports.end()) {
         info.usb = named->second;

@@ -1,9 +1,11 @@
 #include "platform/serial_line.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/device_users.h"
 #include "platform/support_win32.h"
@@ -37,16 +39,8 @@ constexpr int kStatusFailuresGone = 3;
 // High-resolution waitable timers (Windows 10 1803 and later) end a wait
 // of 1 ms after 1 ms, not at the next 15.6 ms tick; not in mingw-w64's headers.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
-
-// The device a port goes by: COM10 and above open only as \\.\COM10.
-std::string DeviceName(const std::string& device) {
-    bool bareCom = device.size() > 3 && device.size() <= 6 &&
-                   std::toupper(static_cast<unsigned char>(device[0])) == 'C' &&
-                   std::toupper(static_cast<unsigned char>(device[1])) == 'O' &&
-                   std::toupper(static_cast<unsigned char>(device[2])) == 'M' &&
-                   device.find_first_not_of("0123456789", 3) == std::string::npos;
-    return bareCom ? "\\\\.\\" + device : device;
-}
+// How often a stop tries again to cancel a call that has yet to return.
+constexpr DWORD kCancelRetryMs = 1;
 
 DWORD LineMs(std::size_t bytes, DWORD baud) {
     return static_cast<DWORD>((bytes * kBitsPerByte * 1000 + baud - 1) / baud);
@@ -85,11 +79,37 @@ void Pause(HANDLE timer, HANDLE wake, DWORD ms) {
     }
 }
 
-// The thread inside a call on a line that may block for long (opening a
+// The threads inside calls on a line that may block for long (opening a
 // Bluetooth port takes tens of seconds; a write), by the line's wake event,
-// so that a stop request cancels that call.
-std::mutex g_blockingMutex;
-std::map<int, HANDLE> g_blocking;
+// so that a stop request cancels such a call. Kept for the life of the
+// process: a canceller may look after the last line has gone.
+struct BlockedCalls {
+    struct Call {
+        HANDLE thread;
+        std::uint64_t number;  // tells this call from a later one on the line
+    };
+    std::mutex mutex;
+    std::map<int, Call> calls;
+    std::uint64_t made = 0;
+};
+
+BlockedCalls& Blocked() {
+    static auto* blocked = new BlockedCalls;
+    return *blocked;
+}
+
+// Cancels the line's call that is under way, when number is 0 or that
+// call's own (numbers start at 1): the call's number, 0 when none is.
+std::uint64_t CancelBlocked(int wake, std::uint64_t number) {
+    BlockedCalls& blocked = Blocked();
+    std::lock_guard lock(blocked.mutex);
+    auto found = blocked.calls.find(wake);
+    if (found == blocked.calls.end() || (number != 0 && found->second.number != number)) {
+        return 0;
+    }
+    ::CancelSynchronousIo(found->second.thread);
+    return found->second.number;
+}
 
 class BlockingCall {
 public:
@@ -101,8 +121,9 @@ public:
             m_wake = -1;
             return;
         }
-        std::lock_guard lock(g_blockingMutex);
-        g_blocking[m_wake] = thread;
+        BlockedCalls& blocked = Blocked();
+        std::lock_guard lock(blocked.mutex);
+        blocked.calls[m_wake] = {thread, ++blocked.made};
     }
     BlockingCall(const BlockingCall&) = delete;
     BlockingCall& operator=(const BlockingCall&) = delete;
@@ -110,19 +131,30 @@ public:
         if (m_wake < 0) {
             return;
         }
-        std::lock_guard lock(g_blockingMutex);
-        auto found = g_blocking.find(m_wake);
-        ::CloseHandle(found->second);
-        g_blocking.erase(found);
+        BlockedCalls& blocked = Blocked();
+        std::lock_guard lock(blocked.mutex);
+        auto found = blocked.calls.find(m_wake);
+        ::CloseHandle(found->second.thread);
+        blocked.calls.erase(found);
     }
 
     // A stop that comes between the caller's last look and the start of the
-    // call cancels nothing: a write then ends at its time-out, an open when
-    // the driver lets it.
+    // call finds nothing to cancel yet: cancelling is tried again, on a
+    // thread of its own so that the stop itself never waits, until the call
+    // has returned.
     static void Cancel(int wake) noexcept {
-        std::lock_guard lock(g_blockingMutex);
-        if (auto found = g_blocking.find(wake); found != g_blocking.end()) {
-            ::CancelSynchronousIo(found->second);
+        std::uint64_t number = CancelBlocked(wake, 0);
+        if (number == 0) {
+            return;  // none under way: the next one looks at the stop first
+        }
+        try {
+            std::thread([wake, number] {
+                while (CancelBlocked(wake, number) != 0) {
+                    ::Sleep(kCancelRetryMs);
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: the one try made above is all.
         }
     }
 
@@ -190,7 +222,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
         BlockingCall call(m_wakeFd);
         if (!Stopped()) {
             handle =
-                ::CreateFileW(detail::Wide(DeviceName(device)).c_str(),
+                ::CreateFileW(detail::Wide(detail::PortDevicePath(device)).c_str(),
                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             error = ::GetLastError();
         }

@@ -22,6 +22,7 @@ constexpr DWORD kRemovePauseMs = 20;
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 struct DispositionEx {
     DWORD flags;
 };
@@ -38,13 +39,19 @@ DWORD Retried(Attempt attempt) {
     return error;
 }
 
+DWORD MarkWith(HANDLE file, DWORD flags) {
+    DispositionEx disposition{flags};
+    return ::SetFileInformationByHandle(file, kDispositionInfoEx, &disposition, sizeof disposition)
+               ? 0
+               : ::GetLastError();
+}
+
 // POSIX semantics free the name when the handle closes, however long others
 // keep the file open; file systems without them (FAT, some shares) and
 // Windows before 10 1709 take the classic mark, and free the name only
 // once the last handle has closed.
-DWORD MarkForRemoval(HANDLE file) {
-    DispositionEx posix{kDispositionDelete | kDispositionPosixSemantics};
-    if (::SetFileInformationByHandle(file, kDispositionInfoEx, &posix, sizeof posix)) {
+DWORD MarkEitherWay(HANDLE file) {
+    if (MarkWith(file, kDispositionDelete | kDispositionPosixSemantics) == 0) {
         return 0;
     }
     FILE_DISPOSITION_INFO classic{TRUE};
@@ -54,8 +61,62 @@ DWORD MarkForRemoval(HANDLE file) {
     return ::GetLastError();
 }
 
+// Puts the attributes in place; times of 0 are left as they are.
+bool SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
+// A read-only file goes as on POSIX, where the folder alone decides.
+// Windows 10 1809 and later take a flag for it; earlier ones and Wine
+// refuse that flag (Wine with "invalid parameter") and the removal of a
+// read-only file ("access denied"): the attribute is cleared first, and
+// put back when the file still cannot go.
+DWORD MarkForRemoval(HANDLE file) {
+    if (MarkWith(file, kDispositionDelete | kDispositionPosixSemantics |
+                           kDispositionIgnoreReadOnly) == 0) {
+        return 0;
+    }
+    DWORD error = MarkEitherWay(file);
+    FILE_BASIC_INFO basic{};
+    if (error != ERROR_ACCESS_DENIED ||
+        !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ||
+        !SetAttributes(file, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return error;
+    }
+    error = MarkEitherWay(file);
+    if (error != 0) {
+        SetAttributes(file, basic.FileAttributes);
+    }
+    return error;
+}
+
+HANDLE OpenForRemoval(const std::wstring& path, DWORD access) {
+    return ::CreateFileW(path.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 bool StartsWith(const std::wstring& text, const wchar_t* start) {
     return text.rfind(start, 0) == 0;
+}
+
+// The path made whole: the current folder before a relative one, / turned
+// into a backslash, . and .. taken out. Empty when the system cannot.
+std::wstring FullPath(const std::wstring& path) {
+    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring full(size, L'\0');
+    DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return {};
+    }
+    full.resize(length);
+    return full;
 }
 
 }  // namespace
@@ -82,25 +143,19 @@ std::string Utf8(const wchar_t* wide, std::size_t length) {
     return utf8;
 }
 
-// GetFullPathNameW does what the prefix no longer lets the system do:
-// turns / into \, takes out . and .., and puts the current folder before
-// a relative path.
+// Decided by the whole path, not by the text given: a short relative path
+// in a deep folder is as long as its folder. The prefix lets the system do
+// none of FullPath's work, so the path goes whole.
 std::wstring WidePath(const std::string& utf8) {
     std::wstring wide = Wide(utf8);
-    if (wide.size() < kLongestPlainPath || StartsWith(wide, L"\\\\?\\") ||
-        StartsWith(wide, L"\\\\.\\")) {
+    if (wide.empty() || StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) {
         return wide;
     }
-    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (size == 0) {
+    std::wstring full = FullPath(wide);
+    if (full.size() < kLongestPlainPath || StartsWith(full, L"\\\\?\\") ||
+        StartsWith(full, L"\\\\.\\")) {
         return wide;
     }
-    std::wstring full(size, L'\0');
-    DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) {
-        return wide;
-    }
-    full.resize(length);
     if (StartsWith(full, L"\\\\")) {
         return L"\\\\?\\UNC\\" + full.substr(2);  // a share: \\server\share
     }
@@ -210,9 +265,12 @@ DWORD RemoveFileNamed(const std::string& path) {
         return ERROR_ACCESS_DENIED;
     }
     return Retried([&wide] {
-        HANDLE file = ::CreateFileW(wide.c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        // The attributes too, for a read-only file; where they may not be
+        // written, the file may still be removed.
+        HANDLE file = OpenForRemoval(wide, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            file = OpenForRemoval(wide, DELETE);
+        }
         if (file == INVALID_HANDLE_VALUE) {
             return ::GetLastError();
         }
@@ -248,6 +306,15 @@ DCB LineState(const DCB& current, DWORD baud) {
     state.XonChar = 0x11;
     state.XoffChar = 0x13;
     return state;
+}
+
+std::string PortDevicePath(const std::string& name) {
+    for (const char* prefix : {"\\\\.\\", "\\\\?\\", "//./", "//?/"}) {
+        if (name.rfind(prefix, 0) == 0) {
+            return name;
+        }
+    }
+    return "\\\\.\\" + name;
 }
 
 std::map<std::string, std::string> SerialCommPorts() {

@@ -62,6 +62,11 @@ DWORD RemoveFileNamed(const std::string& path);
 // XOFF characters, which drivers require even unused).
 DCB LineState(const DCB& current, DWORD baud);
 
+// The name a port is opened by: \\.\ and its name, as Qt and libserialport
+// open every port; a bare name (COM3, CNCA0) would be taken for a file in
+// the current folder. A name with a device prefix stays as it is.
+std::string PortDevicePath(const std::string& name);
+
 // The serial ports that drivers have made, by the device name we open
 // (\\.\COM5), with the driver's name for each (\Device\VCP0).
 std::map<std::string, std::string> SerialCommPorts();

@@ -2,13 +2,12 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 
 #include "initfiles/boot_folder.h"
+#include "platform/file.h"
 #include "platform/ini_file.h"
 #include "platform/program_path.h"
-#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -87,8 +86,7 @@ AppSettings::AppSettings()
 std::string AppSettings::FindSettingsFile(const std::string& programFolder,
                                           const std::string& userFolder) {
     std::string beside = programFolder + kSettingsFileName;
-    std::error_code error;
-    if (userFolder.empty() || std::filesystem::exists(Utf8Path(beside), error)) {
+    if (userFolder.empty() || PathExists(beside)) {
         return beside;
     }
     return userFolder + "quillon/" + kSettingsFileName;
@@ -181,8 +179,7 @@ void AppSettings::Save() const {
                    m_lastExecAddr != stored.m_lastExecAddr;
     if (changed) {
         // The user's settings folder may not exist before the first save.
-        std::error_code ignored;
-        std::filesystem::create_directories(Utf8Path(m_settingsPath).parent_path(), ignored);
+        MakeFolderFor(m_settingsPath);
     }
     // Only what the user changed goes back, so a value the file never held
     // stays a default and every other line stays as it was.

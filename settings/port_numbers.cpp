@@ -1,9 +1,8 @@
 #include "settings/port_numbers.h"
 
-#include <filesystem>
 #include <sstream>
 
-#include "platform/utf8_path.h"
+#include "platform/serial_devices.h"
 
 namespace quillon {
 
@@ -61,11 +60,8 @@ std::string DeviceForPort(int port, const PortMap& ports) {
 
 int PortNumberOf(const std::string& device, const SerialDeviceInfo& info, const PortMap& ports) {
     for (const auto& [number, path] : ports) {
-        std::error_code code;
-        // Through UTF-8 both ways: Windows' own code page holds no letter of many names.
-        std::u8string real = std::filesystem::canonical(Utf8Path(path), code).u8string();
         if (path == device || path == info.byId ||
-            (!code && std::string(real.begin(), real.end()) == device)) {
+            (!device.empty() && DeviceBehind(path) == device)) {
             return number;
         }
     }

@@ -1,15 +1,15 @@
 #include "station/preflight.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <system_error>
 
 #include "engine/series_steps.h"
 #include "initfiles/init_file_builder.h"
 #include "platform/file.h"
 #include "platform/latency_timer.h"
-#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -19,14 +19,13 @@ namespace {
 constexpr std::size_t kShortIdentity = 12;
 
 std::optional<Refusal> FolderProblem(const std::string& folder) {
-    std::error_code error;
-    if (folder.empty() || std::filesystem::is_directory(Utf8Path(folder), error)) {
+    int error = folder.empty() ? 0 : FolderError(folder);
+    if (error == 0) {
         return std::nullopt;
     }
-    std::string why = error && error != std::errc::no_such_file_or_directory
-                          ? ": " + error.message()
-                      : std::filesystem::exists(Utf8Path(folder), error) ? " is not a folder"
-                                                                         : " does not exist";
+    std::string why = error == ENOENT    ? " does not exist"
+                      : error == ENOTDIR ? " is not a folder"
+                                         : ": " + std::generic_category().message(error);
     return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Bus),
                    "boot folder " + folder + why};
 }

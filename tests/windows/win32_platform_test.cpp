@@ -4,10 +4,14 @@
 // and Japanese code pages, which cannot hold each other's letters.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/lock_file.h"
+#include "platform/process.h"
 #include "platform/program_path.h"
 #include "platform/support_win32.h"
 #include "tests/temp_dir.h"
@@ -15,6 +19,7 @@
 namespace quillon {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::TempDir;
 
 // Whatever the port's state, the protocol's settings go over it, and the
@@ -124,6 +129,32 @@ TEST(Win32Arguments, ComeInUtf8WhateverTheCodePage) {
         GTEST_SKIP() << "no word given";
     }
     EXPECT_EQ(argv[argc - 1], word);
+}
+
+// A slot's name or device goes into the reset command as one word of
+// cmd.exe's, or not at all where cmd.exe has no way to quote it.
+TEST(Win32ShellCommand, WordsThatCmdCannotQuoteAreRefused) {
+    EXPECT_EQ(QuoteForShell("left front! & more"), "\"left front! & more\"");
+    EXPECT_EQ(QuoteForShell("\\\\.\\COM5"), "\"\\\\.\\COM5\"");
+    for (const std::string& word :
+         {std::string("a\"b"), std::string("%PATH%"), std::string("a\rb"), std::string("a\nb"),
+          std::string("folder\\"), std::string("a\0b", 3)}) {
+        EXPECT_EQ(QuoteForShell(word), std::nullopt) << word;
+    }
+}
+
+// Through the system's cmd.exe: its lines on either stream, its exit
+// status, and one that runs past its time is ended.
+TEST(Win32ShellCommand, OutputExitStatusAndTimeLimit) {
+    std::vector<std::string> lines;
+    auto hear = [&lines](const std::string& line) { lines.push_back(line); };
+    CommandResult failed = RunShellCommand("echo one& echo two>&2& exit 3", 10s, {}, hear);
+    EXPECT_TRUE(failed.started) << failed.error;
+    EXPECT_EQ(failed.Outcome(), "exited with 3");
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+
+    CommandResult late = RunShellCommand("for /l %i in (1,0,2) do @rem", 300ms, {}, {});
+    EXPECT_TRUE(late.timedOut);
 }
 
 }  // namespace
