@@ -1,6 +1,10 @@
 // Several boxes from one build: lines at once, and a station that keeps
 // flashing, through the built quillon-cli against emulated boxes in a
 // process of their own.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,16 +191,98 @@ TEST_F(StationTest, ResetCommandsStartTheBoxes) {
     EXPECT_EQ(std::count(named.begin(), named.end(), '\n'), 2) << named;
     EXPECT_NE(named.find("/dev/"), std::string::npos);
 
-    TempDir dump;
-    CliProcess failing(
-        Flash({"--simulate", "--dump", dump.Folder(), "--reset-command", "echo no power; exit 3"}));
-    EXPECT_EQ(failing.Finish(10s), 2) << failing.Err();
-    EXPECT_NE(failing.Err().find("the reset command echo no power; exit 3 exited with 3"),
-              std::string::npos)
-        << failing.Err();
-    EXPECT_NE(failing.Err().find("no power"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::is_empty(dump.Folder()));
+    // A box that cannot be started, or named, is not flashed: it says why.
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"--reset-command", "echo no power; exit 3"},
+         "the reset command echo no power; exit 3 exited with 3"},
+        {{"--box-id-command", "exit 1"}, "the box identity command exit 1 exited with 1"},
+        {{"--box-id-command", "true"}, "the box identity command true printed nothing"},
+    };
+    for (const auto& [options, reason] : failures) {
+        TempDir dump;
+        std::vector<std::string> arguments = {"--simulate", "--dump", dump.Folder()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        CliProcess failing(Flash(arguments));
+        EXPECT_EQ(failing.Finish(10s), 2) << failing.Err();
+        EXPECT_NE(failing.Err().find(reason), std::string::npos) << failing.Err();
+        EXPECT_TRUE(std::filesystem::is_empty(dump.Folder())) << reason;
+        EXPECT_FALSE(PacketFilesLeft());
+    }
+}
+
+// Counts the lines of a file as it grows, until there are at least count.
+long WaitForLines(const std::string& path, long count) {
+    auto lines = [&path] {
+        std::string text = TempDir::ReadFile(path);
+        return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+    };
+    for (int i = 0; i < 3000 && lines() < count; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return lines();
+}
+
+// A station that powers its boxes tries a failing box the times it was
+// asked to, logs it once with every try, and powers it no more until the
+// operator names its slot: the box is spent, not a new one each time.
+TEST_F(StationTest, RetriedBoxIsOneRecordAndHeldUntilReleased) {
+    std::string resets = m_home.Write("resets", "");
+    std::string log = m_home / "results.jsonl";
+    std::string input = m_home / "input";
+    ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+    CliProcess station(
+        Flash({"--simulate", "--repeat", "--retries", "2", "--reject-record", "3", "--wait-reset",
+               resets, "--reset-command", "echo {device} >> " + resets, "--log", log,
+               "--box-id-command", "echo SN-0042", "--operator", "ana", "--lot", "L7"}),
+        [input] { ::dup2(::open(input.c_str(), O_RDWR), STDIN_FILENO); });
+    ASSERT_EQ(WaitForLines(log, 1), 1) << station.Err();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(WaitForLines(resets, 0), 3) << "no fourth reset of a spent box";
+    std::string record = TempDir::ReadFile(log);
+    for (const char* field : {R"("box":"SN-0042","operator":"ana","lot":"L7")", R"("attempts":3)",
+                              R"("verdict":"failed","cause":"record_rejected")"}) {
+        EXPECT_NE(record.find(field), std::string::npos) << field << "\n" << record;
+    }
+    EXPECT_NE(station.Err().find("held: replace the box"), std::string::npos) << station.Err();
+    // A new box is in: the operator types the slot's number.
+    int typing = ::open(input.c_str(), O_WRONLY);
+    ASSERT_EQ(::write(typing, "1\n", 2), 2);
+    ::close(typing);
+    EXPECT_EQ(WaitForLines(resets, 4), 4);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Finish(), 143) << station.Err();
     EXPECT_FALSE(PacketFilesLeft());
+
+    // A box that fails once and then goes through is one good box of two tries.
+    std::string once = m_home / "once.jsonl";
+    CliProcess retried(Flash({"--simulate", "--repeat", "--count", "1", "--retries", "1",
+                              "--reject-record", "3", "--faulty-sessions", "1", "--log", once}));
+    EXPECT_EQ(retried.Finish(), 0) << retried.Out() << retried.Err();
+    std::string good = TempDir::ReadFile(once);
+    EXPECT_EQ(std::count(good.begin(), good.end(), '\n'), 1) << good;
+    EXPECT_NE(good.find(R"("attempts":2,"tries":[{"cause":"record_rejected")"), std::string::npos)
+        << good;
+    EXPECT_NE(good.find(R"("verdict":"ok")"), std::string::npos) << good;
+}
+
+// A station stopped after a box failed ends with the signal's code, and its
+// summary counts the box it cancelled apart from the one that failed.
+TEST_F(StationTest, StoppedStationExitsWithItsSignal) {
+    auto boxes = Boxes(2, {"--on", "0", "--reject-record", "3", "--burn-ms", "12000"});
+    std::string log = m_home / "results.jsonl";
+    CliProcess station(Flash({"--device", Box(0), "--device", Box(1), "--repeat", "--log", log}));
+    ASSERT_GE(WaitForLines(log, 1), 1) << station.Err();
+    ASSERT_TRUE(station.WaitForOutput(Box(1) + ": (step 3/3)")) << station.Out();
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Finish(), 143) << station.Out() << station.Err();
+    EXPECT_TRUE(std::regex_search(
+        station.Out(), std::regex("  " + Box(1) + " +1 boxes: 0 ok, 0 failed, 1 cancelled")))
+        << station.Out();
+    EXPECT_TRUE(
+        std::regex_search(station.Out(), std::regex("  " + Box(0) + " +[0-9]+ boxes: 0 ok")))
+        << station.Out();
+    boxes->Signal(SIGTERM);
+    boxes->Finish();
 }
 
 }  // namespace
