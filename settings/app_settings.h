@@ -64,6 +64,7 @@ public:
         std::string expectSeries;
         std::string resetCommand;
         double resetTimeout = 10;  // seconds
+        std::string metrics;       // [ADDRESS:]PORT to serve Prometheus metrics on
         std::map<int, std::string> slotNames;
         std::map<int, std::string> resetCommands;
     } m_station;

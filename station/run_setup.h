@@ -31,6 +31,7 @@ struct RunOptions {
     std::string expectSeries;
     std::string resetCommand;
     double resetTimeout = 0;  // seconds; 0: the settings' (10 by default)
+    std::string metrics;      // [ADDRESS:]PORT; empty: the settings' (a station's), else none
     bool simulate = false;
     int boxes = 1;
     sim::BoxOptions box;

@@ -18,6 +18,7 @@
 #include "station/preflight.h"
 #include "station/progress_estimate.h"
 #include "station/results_log.h"
+#include "station/station_metrics.h"
 
 namespace quillon {
 
@@ -49,6 +50,8 @@ struct StationConfig {
     // {slot} and {port} replaced; empty for none (a person presses reset).
     std::string resetCommand;
     std::chrono::milliseconds resetTimeout{10000};
+    // Where to serve the station's metrics (--metrics); none: no listener.
+    std::optional<MetricsEndpoint> metrics;
 };
 
 // What a face is told of one slot, on that slot's own thread.
