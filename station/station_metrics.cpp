@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "station/station.h"
+
 namespace quillon {
 
 namespace {
@@ -96,6 +98,23 @@ SlotActivity ActivityOfPhase(UpdatePhase phase) {
             break;
     }
     return SlotActivity::Waiting;
+}
+
+std::unique_ptr<StationMetrics> ServeStationMetrics(const StationConfig& config,
+                                                    std::string& error) {
+    error.clear();
+    if (!config.metrics) {
+        return nullptr;
+    }
+    std::vector<std::string> slots;
+    for (const SlotSpec& slot : config.slots) {
+        slots.push_back(slot.name);
+    }
+    auto metrics = std::make_unique<StationMetrics>(config.stationName, slots, config.version);
+    if (!metrics->Listen(*config.metrics, error)) {
+        return nullptr;
+    }
+    return metrics;
 }
 
 }  // namespace quillon

@@ -11,6 +11,7 @@
 namespace quillon {
 
 struct BoxRecord;
+struct StationConfig;
 
 // Where a station serves its metrics: an IPv4 address of this host and a
 // TCP port.
@@ -72,5 +73,11 @@ private:
     class Exporter;
     std::unique_ptr<Exporter> m_exporter;
 };
+
+// The exporter of a station whose configuration asks for one, listening,
+// with its slots named as their records will be; none when none is asked
+// for (error empty) or when it cannot listen (error says why).
+std::unique_ptr<StationMetrics> ServeStationMetrics(const StationConfig& config,
+                                                    std::string& error);
 
 }  // namespace quillon

@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "station/json_text.h"
 #include "station/results_log.h"
+#include "station/station.h"
 #include "station/station_metrics.h"
 #include "tests/temp_dir.h"
 
@@ -173,19 +174,25 @@ TEST_F(FedExporter, PromtoolFindsNoProblem) {
     EXPECT_EQ(said, "");
 }
 
-// A port in use is refused with a reason; the exporter's end frees it.
+// A station serves metrics only when asked; a port in use is refused with
+// a reason, and the exporter's end frees its own.
 TEST(StationMetrics, RefusesAPortInUseAndFreesItsOwnAtTheEnd) {
-    std::string error;
-    auto first = std::make_unique<StationMetrics>("bench", std::vector<std::string>{"a"}, "1");
-    ASSERT_TRUE(first->Listen({"127.0.0.1", 0}, error)) << error;
+    StationConfig config;
+    config.slots = {{"a", "/dev/null", 0, {}}};
+    std::string error = "before";
+    EXPECT_EQ(ServeStationMetrics(config, error), nullptr);
+    EXPECT_EQ(error, "");
+    config.metrics = MetricsEndpoint{"127.0.0.1", 0};
+    std::unique_ptr<StationMetrics> first = ServeStationMetrics(config, error);
+    ASSERT_NE(first, nullptr) << error;
     int port = first->Port();
-    StationMetrics second("bench", {"a"}, "1");
-    EXPECT_FALSE(second.Listen({"127.0.0.1", port}, error));
+    config.metrics->port = port;
+    EXPECT_EQ(ServeStationMetrics(config, error), nullptr);
     EXPECT_EQ(error, "cannot serve metrics on 127.0.0.1:" + std::to_string(port) +
                          ": the port is in use, or the address is not one of this host's");
     first.reset();
     EXPECT_EQ(HttpGet(port, "/metrics"), "");
-    EXPECT_TRUE(second.Listen({"127.0.0.1", port}, error)) << error;
+    EXPECT_NE(ServeStationMetrics(config, error), nullptr) << error;
 }
 
 // Debian's Prometheus server scrapes a fed exporter, with the shipped alert
