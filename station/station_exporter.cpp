@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_map>
 
@@ -52,8 +53,15 @@ class SlotGauges : public prometheus::Collectable {
 public:
     SlotGauges(const std::string& station, const std::vector<std::string>& slots)
         : m_station(LabelValue(station)), m_states(slots.size()), m_failedInRow(slots.size()) {
-        for (const std::string& slot : slots) {
-            m_slots.push_back(LabelValue(slot));
+        // Two samples of one label set would spoil the scrape: a name given
+        // twice is told apart by the slot's place.
+        std::set<std::string> taken;
+        for (std::size_t index = 0; index < slots.size(); ++index) {
+            std::string name = LabelValue(slots[index]);
+            if (!taken.insert(name).second) {
+                name += " (slot " + std::to_string(index + 1) + ")";
+            }
+            m_slots.push_back(name);
         }
     }
 
