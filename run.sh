@@ -11,7 +11,12 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev qt6-base-dev qt6-svg-dev libqt6svg6 clang libclang-rt-14-dev
-          help2man dpkg-dev libssl-dev nlohmann-json3-dev)
+          help2man dpkg-dev libssl-dev nlohmann-json3-dev prometheus-cpp-dev)
+# Prometheus' server and promtool, with which the tests check a station's
+# metrics and the alert rules (a server of their own, on loopback):
+# installed without the node exporter it recommends and without starting
+# its service, so that no server of the package's listens here.
+QUIET_PACKAGES=(prometheus)
 # The cross compiler and Wine, for ./run.sh windows only; the locales'
 # sources, from which its tests make the Russian and Japanese locales.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 locales)
@@ -26,16 +31,45 @@ as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-install_missing() {
-    local missing=()
-    for package in "${PACKAGES[@]}"; do
+missing_of() {
+    local package
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$package")
+            echo "$package"
     done
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
+}
+
+# Debian starts a package's service as it installs it unless policy-rc.d
+# forbids it (exit 101): one is put in place for the install, where a
+# container's is not already there.
+install_without_services() {
+    local policy=/usr/sbin/policy-rc.d status=0
+    if [ -e "$policy" ]; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+            --no-install-recommends "$@" >/dev/null
+        return
+    fi
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$policy" >/dev/null
+    as_root chmod 755 "$policy"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "$@" >/dev/null || status=$?
+    as_root rm -f "$policy"
+    return $status
+}
+
+install_missing() {
+    local missing quiet
+    mapfile -t missing < <(missing_of "${PACKAGES[@]}")
+    mapfile -t quiet < <(missing_of "${QUIET_PACKAGES[@]}")
+    if [ ${#missing[@]} -gt 0 ] || [ ${#quiet[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]} ${quiet[*]}"
         as_root apt-get update -qq
+    fi
+    if [ ${#missing[@]} -gt 0 ]; then
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+    if [ ${#quiet[@]} -gt 0 ]; then
+        install_without_services "${quiet[@]}"
     fi
 }
 

@@ -353,6 +353,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command->add_option("--lot", options->run.lot, "The lot the boxes belong to, for the records");
     command->add_option("--boxes", options->run.boxes, "With --simulate: this many emulated boxes")
         ->check(WholeNumber(1, kMostEmulatedBoxes));
+    AddMetricsOption(*command, options->run.metrics);
     command->callback([options, command, &exitCode] {
         if (command->count("--boot-folder") > 0) {
             options->run.bootFolder = options->bootFolderText;

@@ -4,6 +4,8 @@
 #include <limits>
 #include <string>
 
+#include "station/station_metrics.h"
+
 namespace quillon::cli {
 
 namespace {
@@ -54,6 +56,21 @@ CLI::Validator Seconds() {
             return {};
         },
         "SECONDS");
+}
+
+void AddMetricsOption(CLI::App& command, std::string& endpoint) {
+    if (!StationMetricsBuilt()) {
+        command.footer(command.get_footer() +
+                       "\n\n--metrics, a station's Prometheus metrics, is left out of this "
+                       "build: it is served on Linux only.");
+        return;
+    }
+    command
+        .add_option("--metrics", endpoint,
+                    "Serve the station's Prometheus metrics on /metrics at this port, on "
+                    "127.0.0.1 unless an address is given; it has no log-in, so bind it to a "
+                    "trusted interface only")
+        ->type_name("[ADDRESS:]PORT");
 }
 
 }  // namespace quillon::cli

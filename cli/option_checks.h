@@ -11,4 +11,8 @@ CLI::Validator WholeNumber(long long least, long long most);
 CLI::Validator WholeNumberFrom(long long least);
 CLI::Validator Seconds();
 
+// --metrics where this build serves a station's metrics; elsewhere a line of
+// the command's help says that it is left out.
+void AddMetricsOption(CLI::App& command, std::string& endpoint);
+
 }  // namespace quillon::cli

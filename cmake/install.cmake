@@ -1,8 +1,9 @@
 # What `cmake --install` and `cpack -G DEB` put on a system: the programs
 # with a manual page each (quillon-cli one per command as well, all made
 # from --help by help2man), the settings file's page, bash completion for
-# quillon-cli, each window's desktop entry and icons, and the station
-# service, installed but not enabled.
+# quillon-cli, each window's desktop entry and icons, the station
+# service, installed but not enabled, and the fleet's alert rules and
+# dashboard.
 include(GNUInstallDirs)
 
 install(TARGETS quillon-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -89,6 +90,13 @@ if(NOT WIN32)
           DESTINATION lib/systemd/system)
   install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/quillon.sysusers
           DESTINATION lib/sysusers.d RENAME quillon.conf)
+
+  # A fleet's alert rules and dashboard, for the Prometheus and Grafana
+  # that scrape the stations' --metrics (docs/metrics.md).
+  install(FILES ${PROJECT_SOURCE_DIR}/res/prometheus/quillon.rules.yml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon/prometheus)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/grafana-dashboard.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon/grafana RENAME quillon.json)
 
   install(FILES ${PROJECT_SOURCE_DIR}/res/debian/copyright
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillon)

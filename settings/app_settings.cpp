@@ -49,6 +49,7 @@ void AppSettings::ReadStation(const IniDocument& ini) {
     m_station.traceDir = text("TraceDir");
     m_station.expectSeries = text("ExpectSeries");
     m_station.resetCommand = text("ResetCommand");
+    m_station.metrics = text("Metrics");
     if (std::string timeout = text("ResetTimeout"); !timeout.empty()) {
         m_station.resetTimeout = std::strtod(timeout.c_str(), nullptr);
     }

@@ -68,6 +68,7 @@ public:
         std::string retries;  // a whole number of tries after the first, as written
         std::string operatorName;
         std::string lot;
+        std::string metrics;       // [ADDRESS:]PORT to serve Prometheus metrics on
         std::map<int, std::string> slotNames;
         std::map<int, std::string> resetCommands;
     } m_station;

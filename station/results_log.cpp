@@ -240,6 +240,11 @@ std::string ResultsLog::Append(const BoxRecord& record) {
     return WriteHeld();
 }
 
+std::size_t ResultsLog::Held() const {
+    std::lock_guard lock(m_mutex);
+    return m_held.size();
+}
+
 // In order: a line held back goes before any that came after it.
 std::string ResultsLog::WriteHeld() {
     std::size_t written = 0;

@@ -106,6 +106,9 @@ public:
     // The first time a line cannot be written: what to tell the user (the
     // line is held); else empty.
     std::string Append(const BoxRecord& record);
+    // Lines held now, not yet in the file: after an Append, the record it
+    // was given is among them when this is more than 0, as lines go in order.
+    std::size_t Held() const;
     // Tries what is held once more; the lines that still could not go, to be
     // kept elsewhere.
     std::vector<std::string> Close();
@@ -113,7 +116,7 @@ public:
 private:
     std::string WriteHeld();
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::unique_ptr<File> m_file;
     std::string m_path;
     std::string m_openError;

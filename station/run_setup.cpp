@@ -12,6 +12,7 @@
 #include "settings/port_numbers.h"
 #include "settings/start_address.h"
 #include "station/exit_codes.h"
+#include "station/station_metrics.h"
 
 namespace quillon {
 
@@ -183,6 +184,30 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
     return TakeBoxKeys(options, keys, config, error);
 }
 
+// The option's endpoint, else a station's key. A build without an exporter
+// refuses the option and passes over the key, saying so.
+bool TakeMetrics(const RunOptions& options, const AppSettings& settings, RunSetup& setup,
+                 std::string& error) {
+    bool fromOption = !options.metrics.empty();
+    std::string text = fromOption        ? options.metrics
+                       : options.station ? settings.m_station.metrics
+                                         : "";
+    if (text.empty()) {
+        return true;
+    }
+    std::string name = fromOption ? "--metrics" : "[STATION] Metrics";
+    if (!StationMetricsBuilt()) {
+        if (fromOption) {
+            return Fail(error, name + ": this build serves no metrics (Linux only)");
+        }
+        setup.warnings.push_back("warning: " + name +
+                                 " is passed over: this build serves no metrics (Linux only)");
+        return true;
+    }
+    setup.config.metrics = ParseMetricsEndpoint(text, name, error);
+    return setup.config.metrics.has_value();
+}
+
 bool CheckBoxCount(const RunOptions& options, std::string& error) {
     if (options.boxes < 1 || options.boxes > kMostEmulatedBoxes) {
         return Fail(error, "--boxes: a whole number from 1 to " +
@@ -214,7 +239,8 @@ int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error)
     setup.warnings = settings.Warnings();
     StationConfig& config = setup.config;
     if (!MakeRequest(options, settings, config.request, error) ||
-        !TakeStationKeys(options, settings, config, error)) {
+        !TakeStationKeys(options, settings, config, error) ||
+        !TakeMetrics(options, settings, setup, error)) {
         return kExitUsage;
     }
     if (options.simulate) {

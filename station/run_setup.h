@@ -35,6 +35,7 @@ struct RunOptions {
     std::string boxIdCommand;
     std::string operatorName;
     std::string lot;
+    std::string metrics;      // [ADDRESS:]PORT; empty: the settings' (a station's), else none
     bool simulate = false;
     int boxes = 1;
     sim::BoxOptions box;

@@ -198,6 +198,22 @@ void SlotRunner::OnPhase(UpdatePhase phase) {
         m_snapshot.state = SlotSnapshot::State::Working;
         m_snapshot.note.clear();
     }
+    m_host.SlotState(m_index, Activity());
+}
+
+SlotActivity SlotRunner::Activity() const {
+    switch (m_snapshot.state) {
+        case SlotSnapshot::State::Working:
+            return ActivityOfPhase(m_snapshot.phase);
+        case SlotSnapshot::State::LineFault:
+            return SlotActivity::AdapterGone;
+        case SlotSnapshot::State::Paused:
+            return SlotActivity::Paused;
+        case SlotSnapshot::State::Held:
+            return SlotActivity::Held;
+        default:
+            return SlotActivity::Waiting;
+    }
 }
 
 std::optional<Failure> SlotRunner::PrepareBox() {
@@ -501,6 +517,7 @@ void SlotRunner::SetState(SlotSnapshot::State state, std::string note) {
     if (state != SlotSnapshot::State::Stopped) {
         m_snapshot.note = std::move(note);
     }
+    m_host.SlotState(m_index, Activity());
 }
 
 std::stop_token SlotRunner::NewUpdateStop() {

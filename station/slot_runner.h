@@ -73,6 +73,8 @@ private:
     void Note(const std::string& text) { Tell(NoteEvent{text}); }
     void OnPhase(UpdatePhase phase);
     void SetState(SlotSnapshot::State state, std::string note = {});
+    // What the slot is doing now, for the station's metrics; m_mutex held.
+    SlotActivity Activity() const;
     std::stop_token NewUpdateStop();
     // Ends early on a stop or a pause.
     void Sleep(const std::stop_token& stop, Clock::duration length);

@@ -36,6 +36,7 @@ bool Station::Refuse(const Refusal& refusal, int exit) {
     m_series.reset();
     m_trace.reset();
     m_log.Close();
+    m_metrics.reset();
     m_refused.caption = kApplicationTitle;
     m_refused.message = refusal.message;
     m_refused.reason = refusal.reason;
@@ -108,6 +109,15 @@ bool Station::OpenFiles() {
             {UpdateOutcome::BadInput, "--log: cannot write " + m_config.logPath, m_log.OpenError()},
             kExitUsage);
     }
+    std::string error;
+    m_metrics = ServeStationMetrics(m_config, error);
+    if (!error.empty()) {
+        return Refuse({UpdateOutcome::BadInput, "--metrics: cannot serve the metrics", error},
+                      kExitUsage);
+    }
+    if (m_metrics) {
+        m_metrics->SetSeries(m_facts.identity);
+    }
     return true;
 }
 
@@ -164,6 +174,7 @@ void Station::Join() {
     }
     // Every slot has ended: the shared series' files go, and the folder is free.
     m_series.reset();
+    m_metrics.reset();  // the listener closes
     std::vector<std::string> left = m_log.Close();
     m_unlogged.insert(m_unlogged.end(), left.begin(), left.end());
 }
@@ -195,7 +206,20 @@ bool Station::CountReached() {
 }
 
 std::string Station::Log(const BoxRecord& record) {
-    return m_log.IsOpen() ? m_log.Append(record) : std::string();
+    std::string problem = m_log.IsOpen() ? m_log.Append(record) : std::string();
+    if (m_metrics) {
+        m_metrics->BoxEnded(record);
+        if (m_log.Held() > 0) {
+            m_metrics->RecordUnwritten();  // this one is held back, behind any before it
+        }
+    }
+    return problem;
+}
+
+void Station::SlotState(std::size_t slot, SlotActivity activity) {
+    if (m_metrics) {
+        m_metrics->SlotState(slot, activity);
+    }
 }
 
 void Station::SlotEnded() {

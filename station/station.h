@@ -19,6 +19,7 @@
 #include "station/progress_estimate.h"
 #include "station/results_log.h"
 #include "station/slot_events.h"
+#include "station/station_metrics.h"
 
 namespace quillon {
 
@@ -63,6 +64,8 @@ struct StationConfig {
     // own time (after the port and the box, as the main window has always
     // told them) rather than refused before any port opens.
     bool inputsMetByUpdate = false;
+    // Where to serve the station's metrics (--metrics); none: no listener.
+    std::optional<MetricsEndpoint> metrics;
 };
 
 // Where a slot stands, for a face that draws it now and then.
@@ -125,6 +128,8 @@ public:
     virtual int Signal() const = 0;
     virtual std::string OperatorName() const = 0;
     virtual std::string Lot() const = 0;
+    // The slot is now doing this, for the station's metrics.
+    virtual void SlotState(std::size_t slot, SlotActivity activity) = 0;
     // The slot has ended for good.
     virtual void SlotEnded() = 0;
 };
@@ -197,6 +202,7 @@ private:
     int Signal() const override { return m_signal; }
     std::string OperatorName() const override;
     std::string Lot() const override;
+    void SlotState(std::size_t slot, SlotActivity activity) override;
     void SlotEnded() override;
 
     bool Refuse(const Refusal& refusal, int exit);
@@ -211,6 +217,7 @@ private:
     std::unique_ptr<PacketSeries> m_series;
     std::unique_ptr<TraceWriter> m_trace;
     ResultsLog m_log;
+    std::unique_ptr<StationMetrics> m_metrics;  // none unless asked for
     std::vector<std::string> m_unlogged;
     std::vector<std::unique_ptr<SlotRunner>> m_slots;
     std::function<void()> m_onChange;

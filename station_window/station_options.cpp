@@ -45,6 +45,10 @@ const OptionSpec kOptions[] = {
     {"reset-timeout", "Seconds the reset command may take (default 10).", "SECONDS"},
     {"simulate", "Run against boxes of the built-in emulator instead of devices.", nullptr},
     {"boxes", "With --simulate: this many emulated boxes, 1 to 64 (default 1).", "N"},
+    {"metrics",
+     "Serve Prometheus metrics on /metrics at this port, on 127.0.0.1 unless an address is "
+     "given; bind it to a trusted interface only.",
+     "[ADDRESS:]PORT"},
 };
 
 bool WholeNumber(const QString& text, long low, long high, int& value) {
@@ -137,6 +141,7 @@ StationCommand ParseStationCommand(const QStringList& arguments) {
     options.traceDir = Value(parser, "trace-dir");
     options.expectSeries = Value(parser, "expect-series");
     options.resetCommand = Value(parser, "reset-command");
+    options.metrics = Value(parser, "metrics");
     options.simulate = parser.isSet("simulate");
     QString wrong;
     if (!TakeNumbers(parser, options, wrong)) {

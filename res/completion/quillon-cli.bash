@@ -24,7 +24,7 @@ _quillon_cli() {
         flash) options="--device --port --baud --boot-folder --start-address --settings --project
                         --image --simulate --boxes --trace --trace-dir --progress --wait-timeout
                         --repeat --count --log --expect-series --reset-command --reset-timeout
-                        $box" ;;
+                        --metrics $box" ;;
         pack) options="--boot-folder --project --image" ;;
         box) options="--device --link --baud --count --on $box" ;;
         ports) options="--settings --watch" ;;

@@ -2,7 +2,8 @@
 # Installs the build into a fresh prefix and checks what a user gets: the
 # programs with a manual page each (and one per command of quillon-cli),
 # the settings file's page, the completion, each window's desktop entry and
-# icon, the package's documents, and a station service that systemd takes.
+# icon, the package's documents, the fleet's alert rules and dashboard, and
+# a station service that systemd takes.
 #   check_install.sh BUILD_DIR [FILE...]   FILE: more that must be there
 set -euo pipefail
 build=$1
@@ -21,7 +22,8 @@ need() {
 unit=lib/systemd/system/quillon-station@.service
 for file in bin/quillon-cli share/man/man5/quillon.INI.5.gz \
             share/bash-completion/completions/quillon-cli share/doc/quillon/copyright \
-            share/doc/quillon/changelog.gz "$unit" lib/sysusers.d/quillon.conf "$@"; do
+            share/doc/quillon/changelog.gz "$unit" lib/sysusers.d/quillon.conf \
+            share/quillon/prometheus/quillon.rules.yml share/quillon/grafana/quillon.json "$@"; do
     need "$file"
 done
 for program in "$prefix"/bin/*; do

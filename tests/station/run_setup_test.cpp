@@ -4,6 +4,7 @@
 
 #include "station/exit_codes.h"
 #include "station/run_setup.h"
+#include "station/station_metrics.h"
 #include "tests/temp_dir.h"
 
 namespace quillon {
@@ -45,6 +46,55 @@ TEST(RunSetup, RefusesOptionsOutOfRange) {
         EXPECT_EQ(MakeRunSetup(options, setup, error), kExitUsage) << test.name;
         EXPECT_EQ(error, test.error) << test.name;
         EXPECT_FALSE(setup.boxes) << test.name;
+    }
+}
+
+// --metrics, else a station's [STATION] Metrics: an IPv4 address of this
+// host (loopback unless given) and a port; anything else is refused naming
+// where it came from.
+TEST(RunSetup, TakesTheMetricsEndpoint) {
+    if (!StationMetricsBuilt()) {
+        GTEST_SKIP() << "this build serves no metrics";
+    }
+    TempDir folder;
+    struct Case {
+        const char* option;
+        const char* key;
+        bool station;
+        const char* served;  // address:port; "" for none
+        const char* refused;
+    };
+    const Case cases[] = {
+        {"9464", "", false, "127.0.0.1:9464", ""},
+        {"0.0.0.0:9100", "9200", true, "0.0.0.0:9100", ""},
+        {"", "127.0.0.2:9200", true, "127.0.0.2:9200", ""},
+        {"", "9200", false, "", ""},
+        {"", "9200x", true, "", "[STATION] Metrics"},
+        {"0", "", false, "", "--metrics"},
+        {"65536", "", false, "", "--metrics"},
+        {"localhost:9464", "", false, "", "--metrics"},
+        {"1.2.3:9464", "", false, "", "--metrics"},
+        {"256.0.0.1:9464", "", false, "", "--metrics"},
+        {":9464", "", false, "", "--metrics"},
+    };
+    for (const Case& test : cases) {
+        RunOptions options;
+        options.settingsPath =
+            folder.Write("quillon.INI", std::string("[STATION]\nMetrics=") + test.key + "\n");
+        options.devices = {"/dev/null"};
+        options.metrics = test.option;
+        options.station = test.station;
+        RunSetup setup;
+        std::string error;
+        std::string name = std::string(test.option) + " / " + test.key;
+        if (*test.refused != '\0') {
+            EXPECT_EQ(MakeRunSetup(options, setup, error), kExitUsage) << name;
+            EXPECT_EQ(error.rfind(std::string(test.refused) + ": [ADDRESS:]PORT, ", 0), 0u)
+                << name << ": " << error;
+            continue;
+        }
+        ASSERT_EQ(MakeRunSetup(options, setup, error), kExitSuccess) << name << ": " << error;
+        EXPECT_EQ(setup.config.metrics ? setup.config.metrics->Text() : "", test.served) << name;
     }
 }
 
