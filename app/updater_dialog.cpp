@@ -20,6 +20,7 @@
 #include "app/settings_dialog.h"
 #include "app/updater_app.h"
 #include "platform/file.h"
+#include "platform/interrupts.h"
 #include "station/run_setup.h"
 #include "station/station.h"
 #include "ui_updater_dialog.h"
@@ -428,6 +429,13 @@ bool UpdaterDialog::MayEnd() {
         return true;
     }
     return AskInterrupt();
+}
+
+void UpdaterDialog::EndOnSignal(int signal) {
+    m_closing = true;
+    m_events.Close();  // an update waiting for a box to be closed goes on
+    FinishWorker();
+    ExitProgram(InterruptWatch::ExitCodeFor(signal));
 }
 
 void UpdaterDialog::EndProgram(bool saveWorkingValues) {

@@ -62,6 +62,9 @@ public:
     // True from "Update" until the window's thread has taken the end that the
     // worker posts once it has returned.
     bool IsUpdateRunning() const { return m_updateRunning; }
+    // Ends the program at once for a signal, with 128 + its number, once an
+    // update under way has let go of its files and port.
+    void EndOnSignal(int signal);
 
 protected:
     // Every line for the details of the next message box comes through here.

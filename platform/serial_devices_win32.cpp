@@ -153,7 +153,7 @@ SerialDeviceInfo DescribeSerialDevice(const std::string& device) {
 bool SerialDevicePresent(const std::string& device) {
     std::string name = device.compare(0, 4, "\\\\.\\") == 0 ? device.substr(4) : device;
     wchar_t target[1024];
-    return ::QueryDosDeviceW(Wide(name).c_str(), target, 1024) != 0;
+    return ::QueryDosDeviceW(detail::Wide(name).c_str(), target, 1024) != 0;
 }
 
 // COM10 and above open only by their device name, so every port goes by it.

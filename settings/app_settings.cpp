@@ -167,9 +167,11 @@ std::string AppSettings::Problem(const std::string& key) const {
     return found == m_problems.end() ? std::string() : found->second;
 }
 
+// Loading writes nothing back: the values came from the file, and writing
+// them again could only undo what another instance saved in between, or end
+// a start-up on a file that cannot be written.
 void AppSettings::Load() {
     LoadFields();
-    Save();
 }
 
 void AppSettings::Save() const {

@@ -75,14 +75,17 @@ private:
 // A copy of the example boot folder, the box emulator on a pty named as COM1,
 // and the window on a settings file that says so.
 struct Bench {
-    explicit Bench(quillon::sim::BoxOptions options) : box(options) {
+    // station: more of the settings file, its [STATION] section.
+    explicit Bench(quillon::sim::BoxOptions options, const std::string& station = "")
+        : box(options) {
         std::filesystem::copy(QUILLON_EXAMPLE_BOOT, temp / "boot");
         std::string error;
         opened = box.OpenPty(&error);
         box.Start();
         temp.Write(quillon::kSettingsFileName,
                    "[BOOT]\nPathToBootFiles=" + temp / "boot/" +
-                       "\n[COMMON]\nLastDevice=1\n[PORTS]\nCOM1=" + box.DevicePath() + "\n");
+                       "\n[COMMON]\nLastDevice=1\n[PORTS]\nCOM1=" + box.DevicePath() + "\n" +
+                       (station.empty() ? "" : "[STATION]\n" + station));
         dialog.emplace(AppSettings(temp / quillon::kSettingsFileName, temp.Folder()));
         dialog->onExit = [this](int code) { exits.push_back(code); };
         dialog->show();
@@ -186,6 +189,8 @@ private Q_SLOTS:
     void closeDuringAnUpdateAnsweredNoKeepsItRunning();
     void closeDuringAnUpdateAnsweredYesEndsItCleanly();
     void boxDetailsGiveTheReasonsAndWarnings();
+    void seriesNotExpectedIsRefusedBeforeTheBox();
+    void updateIsRecordedAndTracedAsTheSettingsSay();
 };
 
 void UpdateFlowTest::wholeUpdateThroughTheWindow() {
@@ -326,6 +331,49 @@ void UpdateFlowTest::boxDetailsGiveTheReasonsAndWarnings() {
                  .match(answerer.Seen().back().details)
                  .hasMatch(),
              qPrintable(answerer.Seen().back().details));
+}
+
+// The settings' guard holds for the window as for every face: a series that
+// is not the one expected is refused, both named, and the box sees nothing.
+void UpdateFlowTest::seriesNotExpectedIsRefusedBeforeTheBox() {
+    TempDir dumps;
+    quillon::sim::BoxOptions options;
+    options.dumpFolder = dumps.Folder();
+    Bench bench(options, "ExpectSeries=deadbeefdeadbeef\n");
+    const std::size_t originals = bench.BootFiles();
+    MessageBoxAnswerer answerer;
+    bench.Update()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(1), 30000);
+    const auto refused = answerer.Seen().front();
+    QCOMPARE(refused.caption, quillon::UpdaterApp::Title());
+    QVERIFY2(refused.details.contains("deadbeefdeadbeef") &&
+                 QRegularExpression("[0-9a-f]{64}").match(refused.details).hasMatch(),
+             qPrintable(refused.details));
+    QTRY_VERIFY(!bench.dialog->IsUpdateRunning());
+    QVERIFY(bench.Update()->isEnabled());
+    QCOMPARE(bench.BootFiles(), originals);
+    QVERIFY(std::filesystem::is_empty(dumps.Folder()));
+}
+
+// The settings' log and trace folder take the window's update too.
+void UpdateFlowTest::updateIsRecordedAndTracedAsTheSettingsSay() {
+    TempDir records;
+    Bench bench(quillon::sim::BoxOptions(),
+                "Log=" + records / "results.jsonl" + "\nTraceDir=" + records.Folder() + "\n");
+    MessageBoxAnswerer answerer;
+    bench.Update()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Seen().size(), std::size_t(1), 60000);
+    QCOMPARE(answerer.Seen().front().caption, QStringLiteral("Success"));
+    QTRY_VERIFY(!bench.dialog->IsUpdateRunning());
+    const std::string log = records.Read("results.jsonl");
+    const QRegularExpression record(
+        "^\\{\"schema\":1,.*\"verdict\":\"ok\",.*\"trace\":\"[^\"]+\\.trace\"\\}\n$");
+    QVERIFY2(record.match(QString::fromStdString(log)).hasMatch(), log.c_str());
+    std::size_t traces = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(records.Folder())) {
+        traces += entry.path().extension() == ".trace" ? 1 : 0;
+    }
+    QCOMPARE(traces, std::size_t(1));
 }
 
 QTEST_MAIN(UpdateFlowTest)
