@@ -41,6 +41,8 @@ constexpr CauseName kCauseNames[] = {
     {Cause::RecordRejected, "record_rejected"},
     {Cause::NoReply, "no_reply"},
     {Cause::LineLost, "line_lost"},
+    {Cause::LineLostErasing, "line_lost_erasing"},
+    {Cause::LineLostBurning, "line_lost_burning"},
     {Cause::NoBootLoader, "no_boot_loader"},
     {Cause::SilentErasing, "silent_erasing"},
     {Cause::SilentBurning, "silent_burning"},

@@ -28,7 +28,10 @@ enum class Cause {
     None,                // it succeeded
     RecordRejected,      // the box answered a record with 0x11
     NoReply,             // no reply to a record within its time
-    LineLost,            // the device went, or a read or write on it failed
+    LineLost,            // the device went, or a read or write on it failed, before the
+                         // execute command
+    LineLostErasing,     // the same after the execute command, before the burn began
+    LineLostBurning,     // the same while the box burned
     NoBootLoader,        // no boot loader within the wait's limit
     SilentErasing,       // the box fell silent while erasing
     SilentBurning,       // the box fell silent while burning

@@ -362,7 +362,10 @@ private:
                 CheckStop();
                 if (m_port.IsLineGone()) {
                     m_result.lineGone = true;
-                    FailAfterExec(LineLost(BoxWork()));
+                    Failure lost = LineLost(BoxWork());
+                    lost.cause = m_result.reached == UpdatePhase::Burn ? Cause::LineLostBurning
+                                                                       : Cause::LineLostErasing;
+                    FailAfterExec(lost);
                 }
                 Pause(10ms);
                 ++idle;

@@ -96,7 +96,7 @@ TEST_F(CliFaults, BoxFaultsEndWithTheirCodeMessageAndCause) {
         {{"--hang-up-after", "5"},
          5,
          "Burn Failed: " + kCheck,
-         "line_lost",
+         "line_lost_erasing",
          "after the execute command"},
         {{"--silent-after-exec"},
          5,

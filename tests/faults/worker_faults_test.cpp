@@ -86,7 +86,7 @@ TEST_F(BurnFaults, BoxUnpluggedHalfWayThrough) {
     // The box had begun to write its flash: as if it had fallen silent.
     EXPECT_EQ(Finish(), static_cast<unsigned>(UpdateOutcome::BurnTimedOut));
     EXPECT_EQ(m_view.Ending(), "box:" + kCheck + "|Burn Failed|16");
-    EXPECT_EQ(m_view.Result().cause, Cause::LineLost);
+    EXPECT_EQ(m_view.Result().cause, Cause::LineLostBurning);
     EXPECT_FALSE(PacketFilesLeft());
 }
 
