@@ -134,6 +134,36 @@ TEST_F(HostileInputs, OversizedInputsAndValues) {
     }
 }
 
+// Mended: a dead holder's files stayed when the one that found its lock lost
+// the race for it to a newcomer, or when the lock was left empty by a holder
+// killed before it wrote its number. Twenty updates at once that never build
+// (no port) take the folder over.
+TEST_F(HostileInputs, WhatADeadHolderLeftGoesWithItsLock) {
+    struct Left {
+        const char* lock;
+        int first;
+        int last;
+    };
+    for (const Left& left : {Left{"999999\n", 2, 7}, Left{"", 1, 7}}) {
+        m_boot.Write(".quillon.lock", left.lock);
+        for (int number = left.first; number <= left.last; ++number) {
+            m_boot.Write("000" + std::to_string(number), "left");
+        }
+        std::vector<std::unique_ptr<CliProcess>> updates;
+        for (int i = 0; i < 20; ++i) {
+            updates.push_back(std::make_unique<CliProcess>(
+                std::vector<std::string>{"flash", "--device", m_home / "missing", "--settings",
+                                         m_home / "q.INI", "--boot-folder", m_boot.Folder()}));
+        }
+        for (auto& update : updates) {
+            int code = update->Finish(20s);
+            EXPECT_TRUE(code == 2 || code == 3) << code << "\n" << update->Err();
+        }
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder())) << left.first << " " << left.lock;
+        EXPECT_FALSE(std::filesystem::exists(m_boot / ".quillon.lock"));
+    }
+}
+
 // Mended: on a full disk the log lost records without a word and left a cut
 // line. Records held back go in once there is room again.
 TEST_F(HostileInputs, LogOnAFullDiskKeepsEveryRecord) {
