@@ -53,11 +53,18 @@ void AppSettings::ReadStation(const IniDocument& ini) {
     if (std::string timeout = text("ResetTimeout"); !timeout.empty()) {
         m_station.resetTimeout = std::strtod(timeout.c_str(), nullptr);
     }
+    for (const char* key : kStationCommandKeys) {
+        text(key);  // for its problem: the face that runs it asks
+    }
     for (const char* section : {"SLOTS", "RESET"}) {
         for (const auto& [key, value] : ini.Section(section)) {
             if (int port = PortOfKey(key); port > 0 && !value.empty()) {
-                (std::string(section) == "SLOTS" ? m_station.slotNames
-                                                 : m_station.resetCommands)[port] = value;
+                bool reset = std::string(section) == "RESET";
+                (reset ? m_station.resetCommands : m_station.slotNames)[port] = value;
+                std::string problem = ini.Problem(section, key);
+                if (reset && !problem.empty()) {
+                    m_problems["[RESET] COM" + std::to_string(port)] = problem;
+                }
             }
         }
     }

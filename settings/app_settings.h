@@ -69,7 +69,7 @@ public:
     } m_station;
 
     // Why the value of a key cannot be used, by key ("LastExecAddr",
-    // "COM3"); empty when it can. Paths are taken whole, never cut to a
+    // "COM3", "[RESET] COM3"); empty when it can. Paths are taken whole, never cut to a
     // buffer, so only a line too long to read or a number that needs more
     // than 32 bits where no more is wanted has a problem. An update that
     // would use such a value does not start.
@@ -89,6 +89,10 @@ private:
     std::string m_settingsPath;
     std::string m_programFolder;
 };
+
+// The [STATION] keys whose values run through the shell: one cut short
+// would run another command.
+constexpr const char* kStationCommandKeys[] = {"ResetCommand", "BoxIdCommand"};
 
 // The window program's name, after which the settings file is named.
 constexpr const char* kSettingsFileName = "quillon.INI";

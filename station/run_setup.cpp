@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "initfiles/boot_folder.h"
 #include "platform/program_path.h"
@@ -121,6 +122,7 @@ bool MakeSlots(const RunOptions& options, const AppSettings& settings, RunSetup&
     for (const SlotSpec& slot : slots) {
         if (slot.port > 0) {
             NoteProblem(settings, "COM" + std::to_string(slot.port), request);
+            NoteProblem(settings, "[RESET] COM" + std::to_string(slot.port), request);
         }
     }
     return true;
@@ -143,6 +145,12 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
     config.resetCommand = !options.resetCommand.empty() ? options.resetCommand
                           : station                     ? keys.resetCommand
                                                         : "";
+    // A command cut short would run another one: the station does not start.
+    for (std::string_view key : kStationCommandKeys) {
+        if (station && !(key == "ResetCommand" && !options.resetCommand.empty())) {
+            NoteProblem(settings, std::string(key), config.request);
+        }
+    }
     double timeout = options.resetTimeout != 0 ? options.resetTimeout : keys.resetTimeout;
     if (!(timeout > 0 && timeout <= kLongestResetTimeout)) {
         return Fail(error,

@@ -134,6 +134,47 @@ TEST_F(HostileInputs, OversizedInputsAndValues) {
     }
 }
 
+// Mended: a command line longer than a line is read, or one that the end of
+// what is read of the file cut, ran cut. It is refused, naming its key, and
+// nothing runs.
+TEST_F(HostileInputs, CommandsNotReadWholeNeverRun) {
+    const std::string ran = m_home / "ran";
+    const std::string command = "touch " + ran + " ; : " + std::string(70000, 'x') + "\n";
+    // Port 1 is no device: nothing may reach one.
+    const std::string ports = "[PORTS]\nCOM1=" + m_home / "missing" + "\n";
+    const std::string station = ports + "[STATION]\nPorts=1\n";
+    std::string nearLimit;
+    while (nearLimit.size() < 1024 * 1024) {
+        nearLimit += std::string(1023, ';') + "\n";
+    }
+    nearLimit.resize(1024 * 1024 - 30 - station.size());
+    nearLimit.back() = '\n';
+    struct Case {
+        std::string settings;
+        std::vector<std::string> extra;
+        std::string key;
+    };
+    const Case cases[] = {
+        {station + "ResetCommand=" + command, {"--repeat"}, "ResetCommand"},
+        {station + "BoxIdCommand=" + command, {"--repeat"}, "BoxIdCommand"},
+        {ports + "[RESET]\nCOM1=" + command, {"--port", "1"}, "COM1 in [RESET]"},
+        {station + nearLimit + "ResetCommand=touch " + ran + " ; : xxxx\n",
+         {"--repeat"},
+         "ResetCommand"},
+    };
+    for (const Case& c : cases) {
+        m_home.Write("q.INI", c.settings);
+        std::vector<std::string> arguments = {"flash", "--settings", m_home / "q.INI",
+                                              "--boot-folder", m_boot.Folder()};
+        arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+        CliProcess flash(arguments);
+        EXPECT_EQ(flash.Finish(20s), 2) << c.key << "\n" << flash.Err();
+        EXPECT_NE(flash.Err().find("the line of " + c.key), std::string::npos) << flash.Err();
+        EXPECT_FALSE(std::filesystem::exists(ran)) << c.key;
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
+    }
+}
+
 // Mended: a dead holder's files stayed when the one that found its lock lost
 // the race for it to a newcomer, or when the lock was left empty by a holder
 // killed before it wrote its number. Twenty updates at once that never build
