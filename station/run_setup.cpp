@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -28,13 +29,22 @@ void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequ
 
 std::string FormatSeconds(double seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
+    std::snprintf(text, sizeof text, "%.10g", seconds);
     return text;
 }
 
 bool Fail(std::string& error, std::string text) {
     error = std::move(text);
     return false;
+}
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// Within [kShortestTimeLimit, most], NaN refused.
+bool TimeLimitInRange(double seconds, double most) {
+    return seconds >= kShortestTimeLimit && seconds <= most;
 }
 
 bool MakeRequest(const RunOptions& options, const AppSettings& settings, UpdateRequest& request,
@@ -65,9 +75,14 @@ bool MakeRequest(const RunOptions& options, const AppSettings& settings, UpdateR
     }
     request.projectPath = options.project;
     request.imagePath = options.image;
-    if (options.waitTimeout > 0) {
-        request.waitLimit =
-            std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
+    if (options.waitTimeout != 0) {
+        if (!TimeLimitInRange(options.waitTimeout, kLongestWaitTimeout)) {
+            return Fail(error, "--wait-timeout: must be 0 (no limit) or from " +
+                                   FormatSeconds(kShortestTimeLimit) + " to " +
+                                   FormatSeconds(kLongestWaitTimeout) + " seconds, not " +
+                                   FormatSeconds(options.waitTimeout));
+        }
+        request.waitLimit = Milliseconds(options.waitTimeout);
     }
     return true;
 }
@@ -151,14 +166,16 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
             NoteProblem(settings, std::string(key), config.request);
         }
     }
-    double timeout = options.resetTimeout != 0 ? options.resetTimeout : keys.resetTimeout;
-    if (!(timeout > 0 && timeout <= kLongestResetTimeout)) {
-        return Fail(error,
-                    "the reset command's time limit must be more than 0 and at most 3600 "
-                    "seconds, not " +
-                        FormatSeconds(timeout));
+    double timeout = options.resetTimeout.value_or(keys.resetTimeout);
+    if (!TimeLimitInRange(timeout, kLongestResetTimeout)) {
+        return Fail(
+            error,
+            std::string(options.resetTimeout ? "--reset-timeout" : "[STATION] ResetTimeout") +
+                ": the reset command's time limit must be from " +
+                FormatSeconds(kShortestTimeLimit) + " to " + FormatSeconds(kLongestResetTimeout) +
+                " seconds, not " + FormatSeconds(timeout));
     }
-    config.resetTimeout = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
+    config.resetTimeout = Milliseconds(timeout);
     config.stationName = keys.name.empty() ? HostName() : keys.name;
     return true;
 }

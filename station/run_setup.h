@@ -30,7 +30,7 @@ struct RunOptions {
     std::string traceDir;
     std::string expectSeries;
     std::string resetCommand;
-    double resetTimeout = 0;  // seconds; 0: the settings' (10 by default)
+    std::optional<double> resetTimeout;  // seconds; none: the settings' (10 by default)
     bool simulate = false;
     int boxes = 1;
     sim::BoxOptions box;
@@ -39,6 +39,10 @@ struct RunOptions {
 // What MakeRunSetup takes, for the faces' help and checks.
 constexpr int kMostEmulatedBoxes = 64;
 constexpr double kLongestResetTimeout = 3600;  // seconds
+// Below this a time limit ends what it bounds before it could start: one
+// under a millisecond once became 0, and every reset ran past it.
+constexpr double kShortestTimeLimit = 0.01;  // seconds
+constexpr double kLongestWaitTimeout = 1e9;  // seconds
 
 // A run made ready: the station's configuration, what the settings file
 // said beside it, and the emulated boxes it runs against, if any.

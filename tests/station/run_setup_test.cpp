@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "station/exit_codes.h"
@@ -28,12 +29,23 @@ TEST(RunSetup, RefusesOptionsOutOfRange) {
         {"boxes without the emulator", [](RunOptions& o) { o.boxes = 2; },
          "--boxes goes with --simulate"},
         {"negative reset time", [](RunOptions& o) { o.resetTimeout = -1; },
-         "the reset command's time limit must be more than 0 and at most 3600 seconds, not -1"},
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not -1"},
         {"reset time over an hour", [](RunOptions& o) { o.resetTimeout = 3600.5; },
-         "the reset command's time limit must be more than 0 and at most 3600 seconds, not "
-         "3600.5"},
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not 3600.5"},
+        // Mended: under a millisecond, these became 0 and ended at once.
+        {"reset time of no length", [](RunOptions& o) { o.resetTimeout = 0.0001; },
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not 0.0001"},
+        {"wait of no length", [](RunOptions& o) { o.waitTimeout = 0.0001; },
+         "--wait-timeout: must be 0 (no limit) or from 0.01 to 1000000000 seconds, not 0.0001"},
         {"short series", [](RunOptions& o) { o.expectSeries = "abc"; },
          "the expected series must be 8 to 64 hexadecimal digits, not abc"},
+        {"reset time of no length, from the file (last: it stays)",
+         [](RunOptions& o) { std::ofstream(o.settingsPath) << "[STATION]\nResetTimeout=0.0001\n"; },
+         "[STATION] ResetTimeout: the reset command's time limit must be from 0.01 to 3600 "
+         "seconds, not 0.0001"},
     };
     for (const Case& test : cases) {
         RunOptions options;
