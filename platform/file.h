@@ -8,6 +8,8 @@
 
 namespace quillon {
 
+class Folder;
+
 // Raised by the file layer when a read, write, seek or removal fails.
 class FileError : public std::runtime_error {
 public:
@@ -55,6 +57,11 @@ public:
     // false when the file cannot be opened; the reason is then in LastOpenError(),
     // in words in OpenErrorText(LastOpenError()).
     bool Open(const std::string& path, Mode mode);
+    // A new file of that name made in a folder held open, read and write:
+    // never one that was there (EEXIST), never through a link, readable by
+    // others as far as the user's umask lets them. Path() is the folder's
+    // path and the name.
+    bool CreateIn(const Folder& folder, const std::string& name);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
     int LastOpenError() const { return m_openError; }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/folder.h"
+
 namespace quillon {
 
 namespace {
@@ -141,6 +143,30 @@ bool File::Open(const std::string& path, Mode mode) {
     m_index = static_cast<std::uint64_t>(info.st_ino);
     m_openError = 0;
     m_path = path;
+    return true;
+}
+
+bool File::CreateIn(const Folder& folder, const std::string& name) {
+    Close();
+    if (!IsPlainName(name)) {
+        m_openError = EINVAL;
+        return false;
+    }
+    int fd = ::openat(folder.m_handle, name.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        m_openError = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    m_fd = fd;
+    m_volume = static_cast<std::uint64_t>(info.st_dev);
+    m_index = static_cast<std::uint64_t>(info.st_ino);
+    m_openError = 0;
+    m_path = folder.PathOf(name);
     return true;
 }
 

@@ -44,20 +44,6 @@ std::optional<AdapterFacts> AdapterOf(const std::string& device) {
     return AdapterFacts{info.vendorId, info.productId, info.maker, info.serial, info.byId};
 }
 
-// "20261209T010203.456Z-slot.trace": sorts by time, names the slot, and
-// holds nothing a folder name cannot.
-std::string TraceName(const std::string& start, const std::string& slot) {
-    std::string name;
-    for (char c : start + "-" + slot) {
-        bool plain =
-            std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-        if (c != ':') {
-            name += plain ? c : '_';
-        }
-    }
-    return name + ".trace";
-}
-
 }  // namespace
 
 // One slot: box after box (or one) on one device, on a thread of its own.
@@ -369,31 +355,23 @@ private:
         if (boxTrace && record.hadBox) {
             record.trace = boxTrace->Path();
         } else if (boxTrace) {
-            RemoveQuietly(boxTrace->Path());  // no box, nothing to keep
+            m_station.m_traceFolder->Remove(*boxTrace);  // no box, nothing to keep
         }
         return record;
     }
 
     std::unique_ptr<TraceWriter> OpenBoxTrace() {
-        const std::string& folder = m_station.m_config.traceDir;
-        if (folder.empty()) {
+        if (!m_station.m_traceFolder) {
             return nullptr;
         }
-        auto trace = std::make_unique<TraceWriter>();
-        std::string path = folder + "/" + TraceName(IsoTimeNow(), m_spec.name);
-        if (!trace->Open(path)) {
-            NoteOnce("warning: cannot write the trace " + path + ": " + trace->OpenError());
+        std::string error;
+        auto trace = m_station.m_traceFolder->Create(IsoTimeNow(), m_spec.name, error);
+        if (!trace) {
+            NoteOnce("warning: " + error);
             return nullptr;
         }
         trace->OnWriteError([this](const std::string& reason) { NoteOnce("warning: " + reason); });
         return trace;
-    }
-
-    static void RemoveQuietly(const std::string& path) {
-        try {
-            File::Remove(path);
-        } catch (const FileError&) {
-        }
     }
 
     std::stop_token NewUpdateStop() {
@@ -573,9 +551,11 @@ bool Station::OpenFiles() {
     }
     const std::string& traces = m_config.traceDir;
     if (!traces.empty()) {
-        if (int refused = File::FolderWriteError(traces); refused != 0) {
-            return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces,
-                           std::strerror(refused)},
+        m_traceFolder = std::make_unique<TraceFolder>();
+        if (!m_traceFolder->Open(traces)) {
+            std::string why = m_traceFolder->OpenError();
+            m_traceFolder.reset();
+            return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces, why},
                           kExitUsage);
         }
     }

@@ -22,6 +22,7 @@
 namespace quillon {
 
 class PacketSeries;
+class TraceFolder;
 class TraceWriter;
 
 // One port of a station.
@@ -171,6 +172,7 @@ private:
     int m_refusalExit = 0;
     std::unique_ptr<PacketSeries> m_series;
     std::unique_ptr<TraceWriter> m_trace;
+    std::unique_ptr<TraceFolder> m_traceFolder;  // one trace a box, when kept
     ResultsLog m_log;
     std::vector<std::string> m_unlogged;
     std::vector<std::unique_ptr<SlotRunner>> m_slots;
