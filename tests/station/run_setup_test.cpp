@@ -60,5 +60,37 @@ TEST(RunSetup, RefusesOptionsOutOfRange) {
     }
 }
 
+#ifndef _WIN32  // the README is found by the build machine's path
+// Mended: the README's station example had comments after its values,
+// which belong to the values: its ports were refused. Taken as it stands,
+// every key means what its comment says.
+TEST(RunSetup, TheReadmesStationExampleWorksAsWritten) {
+    std::ifstream readme(QUILLON_SOURCE_DIR "/README.md");
+    std::string line;
+    std::string example;
+    while (std::getline(readme, line) && line != "    [STATION]") {
+    }
+    for (example = line + "\n"; std::getline(readme, line) && line.rfind("    ", 0) == 0;) {
+        example += line.substr(4) + "\n";
+    }
+    TempDir folder;
+    RunOptions options;
+    options.settingsPath = folder.Write("quillon.INI", example);
+    options.station = true;
+    RunSetup setup;
+    std::string error;
+    ASSERT_EQ(MakeRunSetup(options, setup, error), kExitSuccess) << error << "\n" << example;
+    const StationConfig& config = setup.config;
+    EXPECT_EQ(config.stationName, "bench-3");
+    ASSERT_EQ(config.slots.size(), 8u);
+    EXPECT_EQ(config.slots[0].name, "left front");
+    EXPECT_EQ(config.slots[7].resetCommand, "relay-ctl pulse 8");
+    EXPECT_EQ(config.traceDir, "/var/log/quillon/traces");
+    EXPECT_EQ(config.request.expectedSeries, "3fa2c1d0be47a9e1");
+    EXPECT_EQ(config.resetCommand, "uhubctl -a cycle -l 1-1 -p {port}");
+    EXPECT_EQ(config.request.refusal, "");
+}
+#endif
+
 }  // namespace
 }  // namespace quillon
