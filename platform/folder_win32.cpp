@@ -42,17 +42,19 @@ bool Folder::Open(const std::string& path) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    std::string within = FinalPath(folder);
     if (!::GetFileInformationByHandle(folder, &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || within.empty()) {
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ::CloseHandle(folder);
         m_openError = ENOTDIR;
         return false;
     }
+    // A system that cannot say (Wine, for a path past MAX_PATH) keeps the
+    // path as given: the folder itself is still held in place.
+    std::string within = FinalPath(folder);
     m_handle = HandleToInt(folder);
     m_openError = 0;
     m_path = path;
-    m_within = within;
+    m_within = within.empty() ? path : within;
     return true;
 }
 

@@ -92,7 +92,7 @@ TEST(Win32Names, EveryFileStepInFoldersOfAnyName) {
         File::Remove(folder + "/0001");
         lock.Release();
         Folder traces;  // a trace made in a folder held open
-        ASSERT_TRUE(traces.Open(folder));
+        ASSERT_TRUE(traces.Open(folder)) << traces.LastOpenError();
         File trace;
         ASSERT_TRUE(trace.CreateIn(traces, "t.trace"));
         trace.Write("x", 1);
