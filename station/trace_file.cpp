@@ -110,10 +110,6 @@ bool TraceFolder::Open(const std::string& path) {
     return true;
 }
 
-const std::string& TraceFolder::Path() const {
-    return m_folder->Path();
-}
-
 // A name that another station (or anyone) took meanwhile is passed over.
 std::unique_ptr<TraceWriter> TraceFolder::Create(const std::string& start, const std::string& slot,
                                                  std::string& error) {

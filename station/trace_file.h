@@ -83,7 +83,6 @@ public:
     // false: OpenError() says why (missing, no folder, not ours to write).
     bool Open(const std::string& path);
     const std::string& OpenError() const { return m_openError; }
-    const std::string& Path() const;
     // A trace of the box that started at start on slot, named by both and
     // by a number no other trace of this folder has; nullptr when it cannot
     // be made, with error saying why.
@@ -98,7 +97,7 @@ private:
     std::atomic<unsigned> m_made{0};
 };
 
-// "20261209T010203.456Z-left_front-7.trace": sorts by time, names the slot
+// "2026-12-09T010203.456Z-left_front-7.trace": sorts by time, names the slot
 // (its first kMostSlotCharacters), and holds nothing a file name cannot.
 std::string TraceName(const std::string& start, const std::string& slot, unsigned number);
 
