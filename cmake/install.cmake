@@ -90,6 +90,9 @@ if(NOT WIN32)
           DESTINATION lib/systemd/system)
   install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/quillon.sysusers
           DESTINATION lib/sysusers.d RENAME quillon.conf)
+  # The adapters' latency timer, lowered by udev as they appear.
+  install(FILES ${PROJECT_SOURCE_DIR}/res/udev/60-quillon-latency-timer.rules
+          DESTINATION lib/udev/rules.d)
 
   # A fleet's alert rules and dashboard, for the Prometheus and Grafana
   # that scrape the stations' --metrics (docs/metrics.md).

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "platform/file.h"
 #include "platform/program_path.h"
@@ -31,12 +32,14 @@ bool SeriesLock::Take(const std::string& folder) {
     std::string path = folder + kFileName;
     switch (m_file.TryTake(path)) {
         case LockFile::Take::Taken:
-            // A file that is still there names a run that ended without
-            // removing its series.
-            if (!m_file.FoundContent().empty()) {
+            // Our number first, so that one who finds the folder while we
+            // clean it knows whom it waits for. A file that was still there
+            // names a run that ended without removing its series, though it
+            // may have died before it wrote its number.
+            m_file.SetContent(std::to_string(ProcessId()) + "\n");
+            if (m_file.TookOver()) {
                 RemoveLeftovers(folder);
             }
-            m_file.SetContent(std::to_string(ProcessId()) + "\n");
             return true;
         case LockFile::Take::HeldByOther:
             m_inUse = true;
@@ -65,16 +68,18 @@ bool SeriesLock::Take(const std::string& folder) {
 // A series is numbered from 0001 without a gap and removed from its end, so
 // what is left of it runs up to the first number missing. Only 0001 may be
 // gone out of turn: the execute command replaces it and is removed once sent.
+// Removed from the end here too, so that a run killed while it cleans leaves
+// a shorter series of the same shape, which the next one finds whole.
 void SeriesLock::RemoveLeftovers(const std::string& folder) const {
-    try {
-        File::Remove(PacketName(folder, 1));
-    } catch (const FileError&) {
+    auto present = [&folder](int number) { return NameTaken(PacketName(folder, number)); };
+    int last = 1;
+    while (present(last + 1)) {
+        ++last;
     }
-    for (int number = 2;; ++number) {
+    for (int number = last; number >= 1; --number) {
         try {
             File::Remove(PacketName(folder, number));
         } catch (const FileError&) {
-            return;
         }
     }
 }

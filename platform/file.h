@@ -9,6 +9,8 @@
 
 namespace quillon {
 
+class Folder;
+
 // Raised by the file layer when a read, write, seek or removal fails.
 class FileError : public std::runtime_error {
 public:
@@ -56,6 +58,11 @@ public:
     // false when the file cannot be opened; the reason is then in LastOpenError(),
     // in words in OpenErrorText(LastOpenError()).
     bool Open(const std::string& path, Mode mode);
+    // A new file of that name made in a folder held open, read and write:
+    // never one that was there (EEXIST), never through a link, readable by
+    // others as far as the user's umask lets them. Path() is the folder's
+    // path and the name.
+    bool CreateIn(const Folder& folder, const std::string& name);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
     int LastOpenError() const { return m_openError; }
@@ -108,6 +115,8 @@ private:
 int FolderError(const std::string& path);
 // Whether the path names anything (a link that leads nowhere names nothing).
 bool PathExists(const std::string& path);
+// Whether anything has the name, a link that leads nowhere included.
+bool NameTaken(const std::string& path);
 // The size of the file the path names; none when it cannot be told.
 std::optional<std::uint64_t> FileSizeAt(const std::string& path);
 // Makes the folder that the file of that path lies in, and those above it

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/folder.h"
+
 namespace quillon {
 
 namespace {
@@ -143,6 +145,30 @@ bool File::Open(const std::string& path, Mode mode) {
     m_index = static_cast<std::uint64_t>(info.st_ino);
     m_openError = 0;
     m_path = path;
+    return true;
+}
+
+bool File::CreateIn(const Folder& folder, const std::string& name) {
+    Close();
+    if (!IsPlainName(name)) {
+        m_openError = EINVAL;
+        return false;
+    }
+    int fd = ::openat(folder.m_handle, name.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        m_openError = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    m_fd = fd;
+    m_volume = static_cast<std::uint64_t>(info.st_dev);
+    m_index = static_cast<std::uint64_t>(info.st_ino);
+    m_openError = 0;
+    m_path = folder.PathOf(name);
     return true;
 }
 
@@ -291,6 +317,11 @@ int FolderError(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
+}
+
+bool NameTaken(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::optional<std::uint64_t> FileSizeAt(const std::string& path) {

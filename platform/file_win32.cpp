@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/folder.h"
 #include "platform/support_win32.h"
 
 namespace quillon {
@@ -152,6 +153,29 @@ bool File::Open(const std::string& path, Mode mode) {
     }
     m_openError = 0;
     m_path = path;
+    return true;
+}
+
+// Made under the folder's resolved path, which holding the folder keeps
+// from changing.
+bool File::CreateIn(const Folder& folder, const std::string& name) {
+    Close();
+    if (!IsPlainName(name)) {
+        m_openError = EINVAL;
+        return false;
+    }
+    HANDLE handle =
+        CreateOrOpen(folder.m_within + "\\" + name, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE) {
+        m_openError = ErrnoFromWin32(::GetLastError());
+        return false;
+    }
+    m_fd = HandleToInt(handle);
+    if (!Identify(handle, m_volume, m_index)) {
+        m_volume = m_index = 0;
+    }
+    m_openError = 0;
+    m_path = folder.PathOf(name);
     return true;
 }
 
@@ -351,6 +375,11 @@ int FolderError(const std::string& path) {
 bool PathExists(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     return AttributesOf(path, data) == 0;
+}
+
+// The attributes are the name's own: a link is not followed.
+bool NameTaken(const std::string& path) {
+    return PathExists(path);
 }
 
 std::optional<std::uint64_t> FileSizeAt(const std::string& path) {

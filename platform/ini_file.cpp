@@ -122,6 +122,10 @@ IniDocument::IniDocument(const std::string& path) : m_path(path) {
             if (file.LineTooLong()) {
                 m_longLines.push_back(m_lines.size());
             }
+            // The file's limit came before this line's end.
+            if (file.WasCut() && !m_lineAtLimit) {
+                m_lineAtLimit = m_lines.size();
+            }
             m_lines.push_back(line);
         }
     } catch (const FileError&) {
@@ -139,7 +143,7 @@ IniDocument::Located IniDocument::Locate(const std::string& section, const std::
         } else if (inSection && line.kind == IniLine::Key && SameName(line.name, key)) {
             bool tooLong =
                 std::find(m_longLines.begin(), m_longLines.end(), i) != m_longLines.end();
-            return {line.value, tooLong};
+            return {line.value, tooLong, m_lineAtLimit == i};
         }
     }
     return {};
@@ -152,9 +156,13 @@ std::optional<std::string> IniDocument::Find(const std::string& section,
 
 std::string IniDocument::Problem(const std::string& section, const std::string& key) const {
     Located found = Locate(section, key);
+    std::string line = "the line of " + key + " in [" + section + "] of " + m_path;
     if (found.tooLong) {
-        return "the line of " + key + " in " + m_path + " is longer than " +
-               std::to_string(TextFile::kMaxLine) + " bytes";
+        return line + " is longer than " + std::to_string(TextFile::kMaxLine) + " bytes";
+    }
+    if (found.pastLimit) {
+        return line + " runs past its first " + std::to_string(kMostBytes) +
+               " bytes, all that is read";
     }
     return {};
 }

@@ -32,7 +32,8 @@ public:
     // Every key of a section in file order, first occurrences only.
     std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
     // Why the key's value cannot be used, empty when it can: its line was
-    // longer than a line may be, and the value is cut.
+    // longer than a line may be, or ran past the part of the file that is
+    // read, and the value is cut.
     std::string Problem(const std::string& section, const std::string& key) const;
     // Whether the file was read whole, every line of it: only such a file
     // may be rewritten. A key in the part not read takes its default.
@@ -43,6 +44,7 @@ private:
     struct Located {
         std::optional<std::string> value;
         bool tooLong = false;
+        bool pastLimit = false;
     };
     Located Locate(const std::string& section, const std::string& key) const;
 
@@ -50,6 +52,8 @@ private:
     std::vector<std::string> m_lines;
     std::vector<std::size_t> m_longLines;  // indexes of lines that were cut
     bool m_cut = false;
+    // The line that the limit of the file cut, if one did.
+    std::optional<std::size_t> m_lineAtLimit;
 };
 
 // The integer reader's value of a text: decimal digits with an optional

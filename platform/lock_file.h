@@ -23,6 +23,9 @@ public:
     bool IsHeld() const { return m_fd >= 0; }
     // After Taken: what a former holder left in the file (empty for a new file).
     const std::string& FoundContent() const { return m_found; }
+    // After Taken: whether a file was there already, free: its holder died
+    // (before it wrote a word, perhaps), or someone else put it there.
+    bool TookOver() const { return m_tookOver; }
     int LastError() const { return m_error; }
     // Replaces the file's content; false when it cannot be written.
     bool SetContent(const std::string& content);
@@ -31,6 +34,7 @@ public:
 private:
     int m_fd = -1;
     int m_error = 0;
+    bool m_tookOver = false;
     std::string m_path;
     std::string m_found;
 };

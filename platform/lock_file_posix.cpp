@@ -66,6 +66,28 @@ int OpenLockFile(const std::string& path, bool& fresh) {
     return fd;
 }
 
+// A new lock file of ours, locked, put in the place of the one at path in
+// one step: the name is never free, so no newcomer can start afresh
+// without learning that a holder died. Only the holder of the lock at path
+// makes the name beside it: one found there is a dead holder's, or planted.
+int ReplaceWithOwn(const std::string& path) {
+    const std::string aside = path + ".new";
+    if (::unlink(aside.c_str()) != 0 && errno != ENOENT) {
+        return -errno;
+    }
+    int fd = ::open(aside.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return -errno;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(aside.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(aside.c_str());
+        ::close(fd);
+        return -error;
+    }
+    return fd;
+}
+
 }  // namespace
 
 LockFile::~LockFile() {
@@ -75,7 +97,7 @@ LockFile::~LockFile() {
 LockFile::Take LockFile::TryTake(const std::string& path) {
     Release();
     m_found.clear();
-    std::string stale;  // what a free file left by another said
+    m_tookOver = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         bool fresh = false;
         int fd = OpenLockFile(path, fresh);
@@ -100,18 +122,18 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
             // A free file that we did not make (a dead holder's, or one put
             // there by someone else): what it says is kept, and the file we
             // hold is a new one of our own.
-            stale = ReadStart(fd);
-            int removed = ::unlink(path.c_str());
+            m_found = ReadStart(fd);
+            int own = ReplaceWithOwn(path);
             ::close(fd);
-            if (removed != 0) {
-                m_error = errno;
+            if (own < 0) {
+                m_error = -own;
                 return Take::Failed;
             }
-            continue;
+            fd = own;
+            m_tookOver = true;
         }
         m_fd = fd;
         m_path = path;
-        m_found = stale;
         m_error = 0;
         return Take::Taken;
     }

@@ -70,6 +70,7 @@ LockFile::~LockFile() {
 
 LockFile::Take LockFile::TryTake(const std::string& path) {
     Release();
+    m_tookOver = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         HANDLE file = ::CreateFileW(
             detail::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
@@ -84,6 +85,9 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
             }
             return Take::Failed;
         }
+        // The file is kept whatever it held: one that was there already is
+        // taken over, and its name was never free.
+        bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
         if (int refused = CheckFound(file); refused != 0) {
             ::CloseHandle(file);
             m_error = refused;
@@ -109,6 +113,7 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
         m_fd = HandleToInt(file);
         m_path = path;
         m_found = ReadAll(file);
+        m_tookOver = existed;
         m_error = 0;
         return Take::Taken;
     }

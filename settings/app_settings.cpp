@@ -57,11 +57,18 @@ void AppSettings::ReadStation(const IniDocument& ini) {
     m_station.retries = text("Retries");
     m_station.operatorName = text("Operator");
     m_station.lot = text("Lot");
+    for (const char* key : kStationCommandKeys) {
+        text(key);  // for its problem: the face that runs it asks
+    }
     for (const char* section : {"SLOTS", "RESET"}) {
         for (const auto& [key, value] : ini.Section(section)) {
             if (int port = PortOfKey(key); port > 0 && !value.empty()) {
-                (std::string(section) == "SLOTS" ? m_station.slotNames
-                                                 : m_station.resetCommands)[port] = value;
+                bool reset = std::string(section) == "RESET";
+                (reset ? m_station.resetCommands : m_station.slotNames)[port] = value;
+                std::string problem = ini.Problem(section, key);
+                if (reset && !problem.empty()) {
+                    m_problems["[RESET] COM" + std::to_string(port)] = problem;
+                }
             }
         }
     }

@@ -68,13 +68,13 @@ public:
         std::string retries;  // a whole number of tries after the first, as written
         std::string operatorName;
         std::string lot;
-        std::string metrics;       // [ADDRESS:]PORT to serve Prometheus metrics on
+        std::string metrics;  // [ADDRESS:]PORT to serve Prometheus metrics on
         std::map<int, std::string> slotNames;
         std::map<int, std::string> resetCommands;
     } m_station;
 
     // Why the value of a key cannot be used, by key ("LastExecAddr",
-    // "COM3"); empty when it can. Paths are taken whole, never cut to a
+    // "COM3", "[RESET] COM3"); empty when it can. Paths are taken whole, never cut to a
     // buffer, so only a line too long to read or a number that needs more
     // than 32 bits where no more is wanted has a problem. An update that
     // would use such a value does not start.
@@ -94,6 +94,10 @@ private:
     std::string m_settingsPath;
     std::string m_programFolder;
 };
+
+// The [STATION] keys whose values run through the shell: one cut short
+// would run another command.
+constexpr const char* kStationCommandKeys[] = {"ResetCommand", "BoxIdCommand"};
 
 // The window program's name, after which the settings file is named.
 constexpr const char* kSettingsFileName = "quillon.INI";

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "initfiles/boot_folder.h"
 #include "platform/program_path.h"
@@ -29,13 +31,22 @@ void NoteProblem(const AppSettings& settings, const std::string& key, UpdateRequ
 
 std::string FormatSeconds(double seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
+    std::snprintf(text, sizeof text, "%.10g", seconds);
     return text;
 }
 
 bool Fail(std::string& error, std::string text) {
     error = std::move(text);
     return false;
+}
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// Within [kShortestTimeLimit, most], NaN refused.
+bool TimeLimitInRange(double seconds, double most) {
+    return seconds >= kShortestTimeLimit && seconds <= most;
 }
 
 bool MakeRequest(const RunOptions& options, const AppSettings& settings, UpdateRequest& request,
@@ -66,9 +77,14 @@ bool MakeRequest(const RunOptions& options, const AppSettings& settings, UpdateR
     }
     request.projectPath = options.project;
     request.imagePath = options.image;
-    if (options.waitTimeout > 0) {
-        request.waitLimit =
-            std::chrono::milliseconds(static_cast<long>(options.waitTimeout * 1000));
+    if (options.waitTimeout != 0) {
+        if (!TimeLimitInRange(options.waitTimeout, kLongestWaitTimeout)) {
+            return Fail(error, "--wait-timeout: must be 0 (no limit) or from " +
+                                   FormatSeconds(kShortestTimeLimit) + " to " +
+                                   FormatSeconds(kLongestWaitTimeout) + " seconds, not " +
+                                   FormatSeconds(options.waitTimeout));
+        }
+        request.waitLimit = Milliseconds(options.waitTimeout);
     }
     return true;
 }
@@ -123,6 +139,7 @@ bool MakeSlots(const RunOptions& options, const AppSettings& settings, RunSetup&
     for (const SlotSpec& slot : slots) {
         if (slot.port > 0) {
             NoteProblem(settings, "COM" + std::to_string(slot.port), request);
+            NoteProblem(settings, "[RESET] COM" + std::to_string(slot.port), request);
         }
     }
     return true;
@@ -172,14 +189,24 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
                                config.request.expectedSeries);
     }
     config.resetCommand = pick(options.resetCommand, keys.resetCommand);
-    double timeout = options.resetTimeout != 0 ? options.resetTimeout : keys.resetTimeout;
-    if (!(timeout > 0 && timeout <= kLongestResetTimeout)) {
-        return Fail(error,
-                    "the reset command's time limit must be more than 0 and at most 3600 "
-                    "seconds, not " +
-                        FormatSeconds(timeout));
+    // A command cut short would run another one: no update starts on it.
+    for (std::string_view key : kStationCommandKeys) {
+        bool overridden = (key == "ResetCommand" && !options.resetCommand.empty()) ||
+                          (key == "BoxIdCommand" && !options.boxIdCommand.empty());
+        if (!overridden) {
+            NoteProblem(settings, std::string(key), config.request);
+        }
     }
-    config.resetTimeout = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
+    double timeout = options.resetTimeout.value_or(keys.resetTimeout);
+    if (!TimeLimitInRange(timeout, kLongestResetTimeout)) {
+        return Fail(
+            error,
+            std::string(options.resetTimeout ? "--reset-timeout" : "[STATION] ResetTimeout") +
+                ": the reset command's time limit must be from " +
+                FormatSeconds(kShortestTimeLimit) + " to " + FormatSeconds(kLongestResetTimeout) +
+                " seconds, not " + FormatSeconds(timeout));
+    }
+    config.resetTimeout = Milliseconds(timeout);
     config.stationName = keys.name.empty() ? HostName() : keys.name;
     return TakeBoxKeys(options, keys, config, error);
 }

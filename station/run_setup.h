@@ -30,12 +30,12 @@ struct RunOptions {
     std::string traceDir;
     std::string expectSeries;
     std::string resetCommand;
-    double resetTimeout = 0;     // seconds; 0: the settings' (10 by default)
-    std::optional<int> retries;  // none: the settings' (0 by default)
+    std::optional<double> resetTimeout;  // seconds; none: the settings' (10 by default)
+    std::optional<int> retries;          // none: the settings' (0 by default)
     std::string boxIdCommand;
     std::string operatorName;
     std::string lot;
-    std::string metrics;      // [ADDRESS:]PORT; empty: the settings' (a station's), else none
+    std::string metrics;  // [ADDRESS:]PORT; empty: the settings' (a station's), else none
     bool simulate = false;
     int boxes = 1;
     sim::BoxOptions box;
@@ -45,6 +45,10 @@ struct RunOptions {
 constexpr int kMostEmulatedBoxes = 64;
 constexpr double kLongestResetTimeout = 3600;  // seconds
 constexpr int kMostRetries = 100;
+// Below this a time limit ends what it bounds before it could start: one
+// under a millisecond once became 0, and every reset ran past it.
+constexpr double kShortestTimeLimit = 0.01;  // seconds
+constexpr double kLongestWaitTimeout = 1e9;  // seconds
 
 // A run made ready: the station's configuration, what the settings file
 // said beside it, and the emulated boxes it runs against, if any.

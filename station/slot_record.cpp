@@ -1,7 +1,5 @@
 #include "station/slot_record.h"
 
-#include <cctype>
-
 #include "platform/serial_devices.h"
 #include "station/exit_codes.h"
 #include "station/station.h"
@@ -108,18 +106,6 @@ BoxRecord MakeBoxRecord(const BoxTries& box, const RecordContext& context) {
     record.reached = result.reached;
     record.lineGone = result.lineGone;
     return record;
-}
-
-std::string TraceName(const std::string& start, const std::string& slot) {
-    std::string name;
-    for (char c : start + "-" + slot) {
-        bool plain =
-            std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-        if (c != ':') {
-            name += plain ? c : '_';
-        }
-    }
-    return name + ".trace";
 }
 
 }  // namespace quillon

@@ -64,8 +64,4 @@ struct RecordContext {
 // cause and phases when there was more than one.
 BoxRecord MakeBoxRecord(const BoxTries& box, const RecordContext& context);
 
-// "20261209T010203.456Z-3-slot.trace": sorts by time, names the slot, and
-// holds nothing a folder name cannot.
-std::string TraceName(const std::string& start, const std::string& slot);
-
 }  // namespace quillon

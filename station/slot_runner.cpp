@@ -17,13 +17,6 @@ using namespace std::chrono_literals;
 constexpr auto kLineRetry = 1s;
 constexpr auto kReplugLook = 500ms;
 
-void RemoveQuietly(const std::string& path) {
-    try {
-        File::Remove(path);
-    } catch (const FileError&) {
-    }
-}
-
 std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
@@ -377,7 +370,7 @@ BoxRecord SlotRunner::Finish(BoxTries& box) {
         box.trace->Close();
         bool kept = !box.tries.empty() && (box.tries.back().hadBox || box.tries.size() > 1);
         if (!kept) {
-            RemoveQuietly(box.trace->Path());  // no box, nothing to keep
+            m_host.Traces()->Remove(*box.trace);  // no box, nothing to keep
         }
     }
     if (box.tries.empty()) {
@@ -393,8 +386,8 @@ BoxRecord SlotRunner::Finish(BoxTries& box) {
 }
 
 void SlotRunner::OpenBoxTrace(BoxTries& box) {
-    const std::string& folder = m_host.Config().traceDir;
-    if (folder.empty()) {
+    TraceFolder* folder = m_host.Traces();
+    if (folder == nullptr) {
         return;
     }
     if (box.trace) {
@@ -402,10 +395,10 @@ void SlotRunner::OpenBoxTrace(BoxTries& box) {
                           std::to_string(1 + m_host.Config().retries));
         return;
     }
-    auto trace = std::make_unique<TraceWriter>();
-    std::string path = folder + "/" + TraceName(IsoTimeNow(), m_spec.name);
-    if (!trace->Open(path)) {
-        NoteOnce("warning: cannot write the trace " + path + ": " + trace->OpenError());
+    std::string error;
+    std::unique_ptr<TraceWriter> trace = folder->Create(IsoTimeNow(), m_spec.name, error);
+    if (!trace) {
+        NoteOnce("warning: " + error);
         return;
     }
     trace->OnWriteError([this](const std::string& reason) { NoteOnce("warning: " + reason); });

@@ -35,6 +35,7 @@ Station::~Station() {
 bool Station::Refuse(const Refusal& refusal, int exit) {
     m_series.reset();
     m_trace.reset();
+    m_traceFolder.reset();
     m_log.Close();
     m_metrics.reset();
     m_refused.caption = kApplicationTitle;
@@ -98,9 +99,10 @@ bool Station::OpenFiles() {
     }
     const std::string& traces = m_config.traceDir;
     if (!traces.empty()) {
-        if (int refused = File::FolderWriteError(traces); refused != 0) {
+        m_traceFolder = std::make_unique<TraceFolder>();
+        if (!m_traceFolder->Open(traces)) {
             return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces,
-                           std::strerror(refused)},
+                           m_traceFolder->OpenError()},
                           kExitUsage);
         }
     }

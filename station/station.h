@@ -24,6 +24,7 @@
 namespace quillon {
 
 class PacketSeries;
+class TraceFolder;
 class TraceWriter;
 
 // One port of a station.
@@ -119,6 +120,8 @@ public:
     virtual const PacketSeries* Series() const = 0;
     // The one trace of a single update; nullptr for none.
     virtual TraceWriter* SharedTrace() = 0;
+    // The folder of one trace a box; nullptr when none is kept.
+    virtual TraceFolder* Traces() = 0;
     // The box that answered on the slot is one the run still wants.
     virtual bool ClaimBox(std::size_t slot) = 0;
     virtual bool CountReached() = 0;
@@ -196,6 +199,7 @@ private:
     const StationConfig& Config() const override { return m_config; }
     const PacketSeries* Series() const override { return m_series.get(); }
     TraceWriter* SharedTrace() override { return m_trace.get(); }
+    TraceFolder* Traces() override { return m_traceFolder.get(); }
     bool ClaimBox(std::size_t slot) override;
     bool CountReached() override;
     std::string Log(const BoxRecord& record) override;
@@ -216,6 +220,7 @@ private:
     int m_refusalExit = 0;
     std::unique_ptr<PacketSeries> m_series;
     std::unique_ptr<TraceWriter> m_trace;
+    std::unique_ptr<TraceFolder> m_traceFolder;  // one trace a box, when kept
     ResultsLog m_log;
     std::unique_ptr<StationMetrics> m_metrics;  // none unless asked for
     std::vector<std::string> m_unlogged;

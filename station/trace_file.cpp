@@ -1,9 +1,13 @@
 #include "station/trace_file.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "initfiles/wire.h"
 #include "platform/file.h"
+#include "platform/folder.h"
 
 namespace quillon {
 
@@ -63,9 +67,77 @@ bool TraceWriter::Open(const std::string& path) {
         m_openError = OpenErrorText(file->LastOpenError());
         return false;
     }
+    Open(std::move(file));
+    return true;
+}
+
+void TraceWriter::Open(std::unique_ptr<File> file) {
+    m_path = file->Path();
     m_file = std::move(file);
     m_flusher = std::jthread([this](std::stop_token stop) { FlushEvery(stop); });
+}
+
+std::string TraceName(const std::string& start, const std::string& slot, unsigned number) {
+    auto plain = [](const std::string& text, std::size_t most) {
+        std::string name;
+        for (char c : text.substr(0, most)) {
+            bool kept =
+                std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+            if (c != ':') {
+                name += kept ? c : '_';
+            }
+        }
+        return name;
+    };
+    return plain(start, 32) + "-" + plain(slot, TraceFolder::kMostSlotCharacters) + "-" +
+           std::to_string(number) + ".trace";
+}
+
+TraceFolder::TraceFolder() : m_folder(std::make_unique<Folder>()) {}
+
+TraceFolder::~TraceFolder() = default;
+
+bool TraceFolder::Open(const std::string& path) {
+    if (!m_folder->Open(path)) {
+        m_openError = std::strerror(m_folder->LastOpenError());
+        return false;
+    }
+    if (int refused = m_folder->WriteError(); refused != 0) {
+        m_folder->Close();
+        m_openError = std::strerror(refused);
+        return false;
+    }
     return true;
+}
+
+// A name that another station (or anyone) took meanwhile is passed over.
+std::unique_ptr<TraceWriter> TraceFolder::Create(const std::string& start, const std::string& slot,
+                                                 std::string& error) {
+    constexpr int kAttempts = 100;
+    auto file = std::make_unique<File>();
+    std::string name;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        name = TraceName(start, slot, ++m_made);
+        if (file->CreateIn(*m_folder, name) || file->LastOpenError() != EEXIST) {
+            break;
+        }
+    }
+    if (!file->IsOpen()) {
+        error = "cannot write the trace " + m_folder->PathOf(name) + ": " +
+                OpenErrorText(file->LastOpenError());
+        return nullptr;
+    }
+    auto trace = std::make_unique<TraceWriter>();
+    trace->Open(std::move(file));
+    return trace;
+}
+
+void TraceFolder::Remove(const TraceWriter& trace) {
+    const std::string& path = trace.Path();
+    std::size_t prefix = m_folder->PathOf("").size();
+    if (path.size() > prefix) {
+        m_folder->Remove(path.substr(prefix));
+    }
 }
 
 TraceWriter::~TraceWriter() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +18,7 @@
 namespace quillon {
 
 class File;
+class Folder;
 
 // Writes a timestamped hex dump of the line to a file, with the records
 // sent and the box's status replies and progress frames decoded. The lines
@@ -30,6 +32,8 @@ public:
     // Replaces the file's content; never through a link, never into what is
     // no regular file. false: OpenError() says why.
     bool Open(const std::string& path);
+    // Writes into a file opened by the caller.
+    void Open(std::unique_ptr<File> file);
     const std::string& OpenError() const { return m_openError; }
     const std::string& Path() const { return m_path; }
     // Called once, with the reason, when the file stops taking what is
@@ -68,6 +72,37 @@ private:
     std::vector<std::uint8_t> m_record;    // the record being sent, so far
     std::vector<std::uint8_t> m_incoming;  // the frame being received, so far
 };
+
+// The folder of a station's traces, one a box, held open from the start: a
+// trace goes into that very folder even when its path is swapped for a link
+// meanwhile, and into a file of its own that nothing had before.
+class TraceFolder {
+public:
+    // A slot's name is cut to this many characters in a trace's name.
+    static constexpr std::size_t kMostSlotCharacters = 64;
+
+    TraceFolder();
+    ~TraceFolder();
+    // false: OpenError() says why (missing, no folder, not ours to write).
+    bool Open(const std::string& path);
+    const std::string& OpenError() const { return m_openError; }
+    // A trace of the box that started at start on slot, named by both and
+    // by a number no other trace of this folder has; nullptr when it cannot
+    // be made, with error saying why.
+    std::unique_ptr<TraceWriter> Create(const std::string& start, const std::string& slot,
+                                        std::string& error);
+    // Removes a trace made here, closed, that holds nothing worth keeping.
+    void Remove(const TraceWriter& trace);
+
+private:
+    std::unique_ptr<Folder> m_folder;
+    std::string m_openError;
+    std::atomic<unsigned> m_made{0};
+};
+
+// "2026-12-09T010203.456Z-left_front-7.trace": sorts by time, names the slot
+// (its first kMostSlotCharacters), and holds nothing a file name cannot.
+std::string TraceName(const std::string& start, const std::string& slot, unsigned number);
 
 // The meaning of one frame from the box ("status reply 0x01", "erase 10/40
 // sectors"); empty while the frame is still incomplete.

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "tests/cleanup_checks.h"
@@ -132,6 +134,145 @@ TEST_F(HostileInputs, OversizedInputsAndValues) {
         EXPECT_NE(flash.Err().find(c.said), std::string::npos) << flash.Err();
         EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
     }
+}
+
+// Mended: a command line longer than a line is read, or one that the end of
+// what is read of the file cut, ran cut. It is refused, naming its key, and
+// nothing runs.
+TEST_F(HostileInputs, CommandsNotReadWholeNeverRun) {
+    const std::string ran = m_home / "ran";
+    const std::string command = "touch " + ran + " ; : " + std::string(70000, 'x') + "\n";
+    // Port 1 is no device: nothing may reach one.
+    const std::string ports = "[PORTS]\nCOM1=" + m_home / "missing" + "\n";
+    const std::string station = ports + "[STATION]\nPorts=1\n";
+    std::string nearLimit;
+    while (nearLimit.size() < 1024 * 1024) {
+        nearLimit += std::string(1023, ';') + "\n";
+    }
+    nearLimit.resize(1024 * 1024 - 30 - station.size());
+    nearLimit.back() = '\n';
+    struct Case {
+        std::string settings;
+        std::vector<std::string> extra;
+        std::string key;
+    };
+    const Case cases[] = {
+        {station + "ResetCommand=" + command, {"--repeat"}, "ResetCommand"},
+        {station + "BoxIdCommand=" + command, {"--repeat"}, "BoxIdCommand"},
+        {ports + "[RESET]\nCOM1=" + command, {"--port", "1"}, "COM1 in [RESET]"},
+        {station + nearLimit + "ResetCommand=touch " + ran + " ; : xxxx\n",
+         {"--repeat"},
+         "ResetCommand"},
+    };
+    for (const Case& c : cases) {
+        m_home.Write("q.INI", c.settings);
+        std::vector<std::string> arguments = {"flash", "--settings", m_home / "q.INI",
+                                              "--boot-folder", m_boot.Folder()};
+        arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+        CliProcess flash(arguments);
+        EXPECT_EQ(flash.Finish(20s), 2) << c.key << "\n" << flash.Err();
+        EXPECT_NE(flash.Err().find("the line of " + c.key), std::string::npos) << flash.Err();
+        EXPECT_FALSE(std::filesystem::exists(ran)) << c.key;
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder()));
+    }
+}
+
+// Mended: a dead holder's files stayed when the one that found its lock lost
+// the race for it to a newcomer, or when the lock was left empty by a holder
+// killed before it wrote its number. Twenty updates at once that never build
+// (no port) take the folder over.
+TEST_F(HostileInputs, WhatADeadHolderLeftGoesWithItsLock) {
+    struct Left {
+        const char* lock;
+        int first;
+        int last;
+    };
+    for (const Left& left : {Left{"999999\n", 2, 7}, Left{"", 1, 7}}) {
+        m_boot.Write(".quillon.lock", left.lock);
+        for (int number = left.first; number <= left.last; ++number) {
+            m_boot.Write("000" + std::to_string(number), "left");
+        }
+        std::vector<std::unique_ptr<CliProcess>> updates;
+        for (int i = 0; i < 20; ++i) {
+            updates.push_back(std::make_unique<CliProcess>(
+                std::vector<std::string>{"flash", "--device", m_home / "missing", "--settings",
+                                         m_home / "q.INI", "--boot-folder", m_boot.Folder()}));
+        }
+        for (auto& update : updates) {
+            int code = update->Finish(20s);
+            EXPECT_TRUE(code == 2 || code == 3) << code << "\n" << update->Err();
+        }
+        EXPECT_FALSE(testing::PacketFilesIn(m_boot.Folder())) << left.first << " " << left.lock;
+        EXPECT_FALSE(std::filesystem::exists(m_boot / ".quillon.lock"));
+    }
+}
+
+// The trace files that the records of a log name, in order.
+std::vector<std::string> TracesNamed(const std::string& log) {
+    std::vector<std::string> traces;
+    std::string text = TempDir::ReadFile(log);
+    std::regex named(R"re("trace":"([^"]+)")re");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), named);
+         it != std::sregex_iterator(); ++it) {
+        traces.push_back((*it)[1]);
+    }
+    return traces;
+}
+
+std::size_t FilesIn(const std::string& folder) {
+    auto entries = std::filesystem::directory_iterator(folder);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// Mended: a trace folder swapped for a link during a run had root write into
+// the folder the link led to; slots of one name that started in the same
+// millisecond shared a trace; a slot name of 300 characters got none.
+TEST_F(HostileInputs, TracesStayInTheirFolderOneABox) {
+    const std::string link = m_home / "box";
+    auto station = [&](const std::string& traces, const std::string& log,
+                       std::vector<std::string> extra) {
+        std::vector<std::string> args = {
+            "flash",    "--settings",  m_home / "q.INI", "--boot-folder", m_boot.Folder(),
+            "--repeat", "--trace-dir", traces,           "--log",         log};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    {
+        // The box comes once the folder was swapped: its trace is made then.
+        const std::string traces = m_home / "parent/traces";
+        std::filesystem::create_directories(traces);
+        std::filesystem::create_directory(m_home / "elsewhere");
+        CliProcess flash(station(traces, m_home / "log1", {"--device", link, "--count", "1"}));
+        ASSERT_TRUE(flash.WaitForOutput("Using", 10s)) << flash.Err();
+        std::filesystem::rename(traces, m_home / "parent/moved");
+        std::filesystem::create_directory_symlink(m_home / "elsewhere", traces);
+        CliProcess box({"box", "--link", link, "--erase-ms", "0", "--burn-ms", "0"});
+        EXPECT_EQ(flash.Finish(30s), 0) << flash.Err();
+        EXPECT_EQ(FilesIn(m_home / "elsewhere"), 0u);
+        EXPECT_EQ(FilesIn(m_home / "parent/moved"), 1u);
+    }
+    const std::string longName(300, 'n');
+    std::string settings = "[PORTS]\n";
+    for (int i = 0; i < 4; ++i) {
+        settings += "COM" + std::to_string(i + 1) + "=" + link + std::to_string(i) + "\n";
+    }
+    settings += "[SLOTS]\nCOM1=same\nCOM2=same\nCOM3=same\nCOM4=" + longName + "\n";
+    m_home.Write("q.INI", settings);
+    const std::string traces = m_home / "shared";
+    std::filesystem::create_directory(traces);
+    CliProcess boxes({"box", "--link", link, "--count", "4", "--erase-ms", "0", "--burn-ms", "0"});
+    CliProcess flash(station(traces, m_home / "log2", {"--port", "1-4", "--count", "8"}));
+    EXPECT_EQ(flash.Finish(60s), 0) << flash.Err();
+    std::vector<std::string> named = TracesNamed(m_home / "log2");
+    EXPECT_EQ(named.size(), 8u);
+    EXPECT_EQ(std::set<std::string>(named.begin(), named.end()).size(), 8u);
+    EXPECT_EQ(FilesIn(traces), 8u);
+    bool longSlotTraced = false;
+    for (const std::string& trace : named) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(trace)) << trace;
+        longSlotTraced = longSlotTraced || trace.find(longName.substr(0, 64)) != std::string::npos;
+    }
+    EXPECT_TRUE(longSlotTraced);
 }
 
 // Mended: on a full disk the log lost records without a word and left a cut

@@ -42,12 +42,16 @@ TEST(LockFile, OneHolderAtATime) {
     EXPECT_FALSE(std::filesystem::exists(path));
     ASSERT_EQ(second.TryTake(path), LockFile::Take::Taken);
     EXPECT_EQ(second.FoundContent(), "");
+    EXPECT_FALSE(second.TookOver());
     second.Release();
 
-    dir.Write(".lock", "17\n");
-    LockFile heir;
-    ASSERT_EQ(heir.TryTake(path), LockFile::Take::Taken);
-    EXPECT_EQ(heir.FoundContent(), "17\n");
+    for (const char* left : {"17\n", ""}) {  // a holder may die before it writes
+        dir.Write(".lock", left);
+        LockFile heir;
+        ASSERT_EQ(heir.TryTake(path), LockFile::Take::Taken);
+        EXPECT_EQ(heir.FoundContent(), left);
+        EXPECT_TRUE(heir.TookOver());
+    }
 }
 
 #ifndef _WIN32

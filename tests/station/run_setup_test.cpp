@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "station/exit_codes.h"
@@ -29,12 +30,23 @@ TEST(RunSetup, RefusesOptionsOutOfRange) {
         {"boxes without the emulator", [](RunOptions& o) { o.boxes = 2; },
          "--boxes goes with --simulate"},
         {"negative reset time", [](RunOptions& o) { o.resetTimeout = -1; },
-         "the reset command's time limit must be more than 0 and at most 3600 seconds, not -1"},
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not -1"},
         {"reset time over an hour", [](RunOptions& o) { o.resetTimeout = 3600.5; },
-         "the reset command's time limit must be more than 0 and at most 3600 seconds, not "
-         "3600.5"},
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not 3600.5"},
+        // Mended: under a millisecond, these became 0 and ended at once.
+        {"reset time of no length", [](RunOptions& o) { o.resetTimeout = 0.0001; },
+         "--reset-timeout: the reset command's time limit must be from 0.01 to 3600 seconds, "
+         "not 0.0001"},
+        {"wait of no length", [](RunOptions& o) { o.waitTimeout = 0.0001; },
+         "--wait-timeout: must be 0 (no limit) or from 0.01 to 1000000000 seconds, not 0.0001"},
         {"short series", [](RunOptions& o) { o.expectSeries = "abc"; },
          "the expected series must be 8 to 64 hexadecimal digits, not abc"},
+        {"reset time of no length, from the file (last: it stays)",
+         [](RunOptions& o) { std::ofstream(o.settingsPath) << "[STATION]\nResetTimeout=0.0001\n"; },
+         "[STATION] ResetTimeout: the reset command's time limit must be from 0.01 to 3600 "
+         "seconds, not 0.0001"},
     };
     for (const Case& test : cases) {
         RunOptions options;
@@ -97,6 +109,37 @@ TEST(RunSetup, TakesTheMetricsEndpoint) {
         EXPECT_EQ(setup.config.metrics ? setup.config.metrics->Text() : "", test.served) << name;
     }
 }
+#ifndef _WIN32  // the README is found by the build machine's path
+// Mended: the README's station example had comments after its values,
+// which belong to the values: its ports were refused. Taken as it stands,
+// every key means what its comment says.
+TEST(RunSetup, TheReadmesStationExampleWorksAsWritten) {
+    std::ifstream readme(QUILLON_SOURCE_DIR "/README.md");
+    std::string line;
+    std::string example;
+    while (std::getline(readme, line) && line != "    [STATION]") {
+    }
+    for (example = line + "\n"; std::getline(readme, line) && line.rfind("    ", 0) == 0;) {
+        example += line.substr(4) + "\n";
+    }
+    TempDir folder;
+    RunOptions options;
+    options.settingsPath = folder.Write("quillon.INI", example);
+    options.station = true;
+    RunSetup setup;
+    std::string error;
+    ASSERT_EQ(MakeRunSetup(options, setup, error), kExitSuccess) << error << "\n" << example;
+    const StationConfig& config = setup.config;
+    EXPECT_EQ(config.stationName, "bench-3");
+    ASSERT_EQ(config.slots.size(), 8u);
+    EXPECT_EQ(config.slots[0].name, "left front");
+    EXPECT_EQ(config.slots[7].resetCommand, "relay-ctl pulse 8");
+    EXPECT_EQ(config.traceDir, "/var/log/quillon/traces");
+    EXPECT_EQ(config.request.expectedSeries, "3fa2c1d0be47a9e1");
+    EXPECT_EQ(config.resetCommand, "uhubctl -a cycle -l 1-1 -p {port}");
+    EXPECT_EQ(config.request.refusal, "");
+}
+#endif
 
 }  // namespace
 }  // namespace quillon

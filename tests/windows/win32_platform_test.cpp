@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "platform/lock_file.h"
 #include "platform/process.h"
 #include "platform/program_path.h"
@@ -95,7 +96,17 @@ TEST(Win32Names, EveryFileStepInFoldersOfAnyName) {
         reader.Close();
         File::Remove(folder + "/0001");
         lock.Release();
-        for (const char* name : {"/.quillon.lock", "/new", "/0001"}) {
+        Folder traces;  // a trace made in a folder held open
+        ASSERT_TRUE(traces.Open(folder)) << traces.LastOpenError();
+        File trace;
+        ASSERT_TRUE(trace.CreateIn(traces, "t.trace"));
+        trace.Write("x", 1);
+        EXPECT_TRUE(trace.IsStillAt(folder + "/t.trace"));
+        trace.Close();
+        EXPECT_FALSE(trace.CreateIn(traces, "t.trace"));
+        EXPECT_EQ(trace.LastOpenError(), EEXIST);
+        EXPECT_EQ(traces.Remove("t.trace"), 0);
+        for (const char* name : {"/.quillon.lock", "/new", "/0001", "/t.trace"}) {
             EXPECT_FALSE(Exists(folder + name)) << name;
         }
     }
