@@ -66,7 +66,8 @@ private:
     };
 
     bool Fail(const std::string& reason);
-    bool Configure();
+    // Sets the line up; what the driver refused, empty when it took all.
+    std::string Configure();
     bool Stopped() const { return m_stop.stop_requested(); }
     void NoteError(int error);
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/device_users.h"
@@ -103,23 +104,76 @@ bool SerialLine::Open(const std::string& device, int baud) {
     }
     auto saved = std::make_unique<Saved>();
     if (::tcgetattr(m_fd, &saved->settings) != 0) {
+        // An adapter pulled out between the open and its set-up.
+        NoteError(errno);
         return Fail(strerror(errno));
     }
     saved->rate = detail::ReadLineRate(m_fd);
     m_saved = std::move(saved);
     ::ioctl(m_fd, TIOCEXCL);
     m_baud = baud;
-    Configure();
+    if (std::string problem = Configure(); !problem.empty()) {
+        Close();  // what was changed goes back
+        m_error = problem;
+        return false;
+    }
     return true;
 }
 
-// Failures here are ignored like the driver's own refusals: a pty has no
-// modem lines and no serial_struct, and still carries bytes.
-bool SerialLine::Configure() {
+namespace {
+
+// What the driver kept of the settings a line to the box must not have:
+// each would garble the box's replies or hold them back.
+std::string SettingsKept(const termios& actual) {
+    const std::pair<bool, const char*> kept[] = {
+        {(actual.c_cflag & CSIZE) != CS8, "a character size other than 8 bits"},
+        {(actual.c_cflag & PARENB) != 0, "parity"},
+        {(actual.c_cflag & CSTOPB) != 0, "two stop bits"},
+        {(actual.c_cflag & CRTSCTS) != 0, "hardware flow control"},
+        {(actual.c_iflag & (IXON | IXOFF)) != 0, "software flow control"},
+        {(actual.c_lflag & (ICANON | ECHO)) != 0, "line editing or echo"},
+    };
+    for (const auto& [isKept, what] : kept) {
+        if (isKept) {
+            return what;
+        }
+    }
+    return {};
+}
+
+// A UART takes a rate a few per cent off; past that every byte is garbled.
+bool CloseEnough(int actual, int asked) {
+    return std::abs(static_cast<long long>(actual) - asked) * 100 <= 2LL * asked;
+}
+
+}  // namespace
+
+// A driver that refuses a setting, or runs the line at another rate, would
+// leave the box's replies to leftover flow control, parity or a wrong rate:
+// the port is refused, as on Windows. What a pty or an adapter does not
+// have (modem lines, serial_struct) is no refusal: it still carries bytes.
+std::string SerialLine::Configure() {
     termios settings = m_saved->settings;
     MakeRaw(settings);
-    ::tcsetattr(m_fd, TCSANOW, &settings);
-    detail::SetLineRate(m_fd, m_baud);
+    if (::tcsetattr(m_fd, TCSANOW, &settings) != 0) {
+        NoteError(errno);
+        return std::string(
+                   "the driver refuses the line settings (8 data bits, no parity, one "
+                   "stop bit, no flow control): ") +
+               strerror(errno);
+    }
+    if (!detail::SetLineRate(m_fd, m_baud)) {
+        NoteError(errno);
+        return "the driver refuses " + std::to_string(m_baud) + " baud: " + strerror(errno);
+    }
+    termios actual{};
+    if (::tcgetattr(m_fd, &actual) != 0) {
+        NoteError(errno);
+        return std::string("the driver does not report the line settings: ") + strerror(errno);
+    }
+    if (std::string kept = SettingsKept(actual); !kept.empty()) {
+        return "the driver keeps " + kept + " on the line";
+    }
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(m_fd, TIOCMBIS, &lines);
     // An FTDI adapter otherwise holds a two-byte reply back for 16 ms.
@@ -130,11 +184,15 @@ bool SerialLine::Configure() {
         ::ioctl(m_fd, TIOCSSERIAL, &serial);
     }
     m_saved->latency.Lower(m_device);
-    int actual = detail::ReadLineRate(m_fd);
-    if (actual > 0) {
-        m_baud = actual;
+    int rate = detail::ReadLineRate(m_fd);
+    if (rate > 0 && !CloseEnough(rate, m_baud)) {
+        return "the driver runs the line at " + std::to_string(rate) + " baud, not " +
+               std::to_string(m_baud);
     }
-    return true;
+    if (rate > 0) {
+        m_baud = rate;
+    }
+    return {};
 }
 
 void SerialLine::Close() {

@@ -239,20 +239,23 @@ bool SerialLine::Open(const std::string& device, int baud) {
     }
     m_saved = std::move(saved);
     m_baud = baud;
-    return Configure();
+    if (std::string problem = Configure(); !problem.empty()) {
+        return Fail(problem);
+    }
+    return true;
 }
 
 // Every refusal counts: a driver that refuses the state as a whole would
 // leave the last program's settings, whose XON/XOFF swallow the box's
 // replies, and one that runs the line at another rate garbles every byte.
 // A port that does not open as asked is left as it was found.
-bool SerialLine::Configure() {
+std::string SerialLine::Configure() {
     HANDLE handle = IntToHandle(m_fd);
     auto rate = static_cast<DWORD>(m_baud);
     auto restored = [this, handle](const std::string& reason) {
         ::SetCommState(handle, &m_saved->state);
         ::SetCommTimeouts(handle, &m_saved->timeouts);
-        return Fail(reason);
+        return reason;
     };
     DCB wanted = detail::LineState(m_saved->state, rate);
     if (!::SetCommState(handle, &wanted)) {
@@ -277,7 +280,7 @@ bool SerialLine::Configure() {
         return restored("the driver runs the line at " + std::to_string(actual.BaudRate) +
                         " baud, not at " + std::to_string(m_baud));
     }
-    return true;
+    return {};
 }
 
 void SerialLine::Close() {

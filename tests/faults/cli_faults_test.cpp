@@ -142,6 +142,21 @@ TEST_F(CliFaults, BoxFaultsEndWithTheirCodeMessageAndCause) {
     }
 }
 
+// A driver that refuses the line settings: the port is refused, as a port
+// that will not open, before a byte goes out on a line set up otherwise.
+TEST_F(CliFaults, LineSettingsTheDriverRefusesAreNoPort) {
+    SilentLine line;
+    CliProcess flash(FlashArguments({"--device", line.Device()}), [] {
+        ::setenv("LD_PRELOAD", REFUSING_DRIVER, 1);
+        ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    });
+    EXPECT_EQ(flash.Finish(), 2) << flash.Err();
+    EXPECT_NE(flash.Err().find("the driver refuses the line settings"), std::string::npos)
+        << flash.Err();
+    EXPECT_EQ(line.Written(), 0);
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
 TEST_F(CliFaults, SilentOrUnpluggedWhileWaitingForTheBootLoader) {
     {
         // Silent: the wait is for ever by design, unless a limit is given.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,11 @@ public:
     }
     ~SilentLine() { Unplug(); }
     const std::string& Device() const { return m_slave; }
+    // Bytes the tool wrote to the line, not read by anyone.
+    int Written() const {
+        int count = 0;
+        return ::ioctl(m_master, FIONREAD, &count) == 0 ? count : -1;
+    }
     void Unplug() {
         if (m_master >= 0) {
             ::close(m_master);

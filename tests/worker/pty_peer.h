@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -37,9 +38,11 @@ public:
         while (std::chrono::steady_clock::now() < deadline) {
             pollfd fd{m_master, POLLIN, 0};
             ::poll(&fd, 1, 0);
-            if ((fd.revents & POLLHUP) == 0) {
-                // Give the tool time to put the line into raw mode.
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            // Opened and set up: the master reads the other end's settings,
+            // which the tool makes raw before it reads a byte.
+            termios settings{};
+            if ((fd.revents & POLLHUP) == 0 && ::tcgetattr(m_master, &settings) == 0 &&
+                (settings.c_lflag & ICANON) == 0) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
