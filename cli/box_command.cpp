@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -6,6 +5,7 @@
 #include "cli/box_options.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
+#include "platform/file.h"
 #include "platform/interrupts.h"
 #include "platform/serial_line.h"
 #include "sim/box_emulator.h"
@@ -27,13 +27,8 @@ struct BoxCommandOptions {
 class PathLink {
 public:
     bool Make(const std::string& link, const std::string& target, std::string& error) {
-        std::error_code code;
-        if (std::filesystem::is_symlink(link, code)) {
-            std::filesystem::remove(link, code);
-        }
-        std::filesystem::create_symlink(target, link, code);
-        if (code) {
-            error = link + ": " + code.message();
+        if (int refused = PlaceLink(target, link); refused != 0) {
+            error = link + ": " + OpenErrorText(refused);
             return false;
         }
         m_link = link;
@@ -41,8 +36,7 @@ public:
     }
     ~PathLink() {
         if (!m_link.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(m_link, ignored);
+            RemoveLink(m_link);
         }
     }
 

@@ -38,14 +38,12 @@ SerialPort::~SerialPort() {
 
 int SerialPort::Open(int port, int baud) {
     std::string device = DefaultPortDevice(port);
+    // A number that names no device opens none, as a missing device would.
+    int opened = Open(device, baud);
     if (device.empty()) {
-        Close();
         m_device = "COM" + std::to_string(port);
-        m_openError = "No such file or directory";
-        m_deviceMissing = true;
-        return 0;
     }
-    return Open(device, baud);
+    return opened;
 }
 
 int SerialPort::Open(const std::string& device, int baud) {
@@ -55,10 +53,12 @@ int SerialPort::Open(const std::string& device, int baud) {
     line->SetStopToken(m_stop);
     if (!line->Open(device, baud)) {
         m_openError = line->LastError();
+        m_openErrorCode = line->LastErrorCode();
         m_deviceMissing = line->IsGone();
         return 0;
     }
     m_openError.clear();
+    m_openErrorCode = 0;
     m_deviceMissing = false;
     m_line = std::move(line);
     m_lineIdle = Clock::now();

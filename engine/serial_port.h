@@ -57,6 +57,8 @@ public:
     bool DeviceMissing() const { return m_deviceMissing; }
     // Why the last Open failed, in the system's words.
     const std::string& OpenError() const;
+    // The system's code behind it, 0 when it was not the system's.
+    int OpenErrorCode() const { return m_openErrorCode; }
     // Why the open line failed or went, in the system's words; empty when
     // the system gave no reason.
     std::string LineError() const;
@@ -87,6 +89,7 @@ private:
     std::int32_t m_offset = 0;           // running offset within the file in transit
     std::stop_token m_stop;
     std::string m_openError;
+    int m_openErrorCode = 0;
     bool m_deviceMissing = false;
     std::string m_device;
     LineTrace* m_trace = nullptr;

@@ -168,7 +168,7 @@ private:
             // as the command line does.
             std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
             m_result.lineGone = m_port.DeviceMissing();
-            std::string hint = DiagnoseOpenFailure(m_port.Device(), reason);
+            std::string hint = DiagnoseOpenFailure(m_port.Device(), m_port.OpenErrorCode());
             FailApp(UpdateOutcome::PortOpenFailed, failed,
                     {Cause::PortOpenFailed, hint.empty() ? reason : reason + "\n" + hint});
         }

@@ -117,6 +117,17 @@ int FolderError(const std::string& path);
 bool PathExists(const std::string& path);
 // Whether anything has the name, a link that leads nowhere included.
 bool NameTaken(const std::string& path);
+// The system's own folder separator ('/', on Windows '\\'); '/' works on both.
+#ifdef _WIN32
+inline constexpr char kSystemSeparator = '\\';
+#else
+inline constexpr char kSystemSeparator = '/';
+#endif
+// Makes link a symbolic link to target, in place of a link of that name
+// (never of anything else); 0, or the system's error.
+int PlaceLink(const std::string& target, const std::string& link);
+// Removes a link made so; nothing when the name is no link.
+void RemoveLink(const std::string& link);
 // The size of the file the path names; none when it cannot be told.
 std::optional<std::uint64_t> FileSizeAt(const std::string& path);
 // Makes the folder that the file of that path lies in, and those above it

@@ -319,6 +319,21 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+int PlaceLink(const std::string& target, const std::string& link) {
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        ::unlink(link.c_str());
+    }
+    return ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : errno;
+}
+
+void RemoveLink(const std::string& link) {
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        ::unlink(link.c_str());
+    }
+}
+
 bool NameTaken(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;

@@ -377,6 +377,13 @@ bool PathExists(const std::string& path) {
     return AttributesOf(path, data) == 0;
 }
 
+// Links to pseudo-terminals are for the Linux emulator alone.
+int PlaceLink(const std::string&, const std::string&) {
+    return ENOSYS;
+}
+
+void RemoveLink(const std::string&) {}
+
 // The attributes are the name's own: a link is not followed.
 bool NameTaken(const std::string& path) {
     return PathExists(path);

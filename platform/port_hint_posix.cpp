@@ -61,11 +61,6 @@ std::string PermissionHint(const std::string& device) {
            group + " $USER, then log in again";
 }
 
-bool EndsWith(const std::string& text, const char* tail) {
-    std::size_t size = std::strlen(tail);
-    return text.size() >= size && text.compare(text.size() - size, size, tail) == 0;
-}
-
 // Whoever keeps the port from us: processes that have it open, or the live
 // process that its lock file names.
 std::string BusyHint(const std::string& device) {
@@ -103,20 +98,21 @@ std::string MissingHint(const std::string& device) {
 
 }  // namespace
 
-std::string DiagnoseOpenFailure(const std::string& device, const std::string& reason) {
+std::string DiagnoseOpenFailure(const std::string& device, int systemError) {
     if (device.empty()) {
         return "hint: the port number must be 1 or more";
     }
-    if (EndsWith(reason, std::strerror(EACCES)) || EndsWith(reason, std::strerror(EPERM))) {
-        return PermissionHint(device);
+    switch (systemError) {
+        case EACCES:
+        case EPERM:
+            return PermissionHint(device);
+        case EBUSY:
+            return BusyHint(device);
+        case ENOENT:
+            return MissingHint(device);
+        default:
+            return {};
     }
-    if (EndsWith(reason, std::strerror(EBUSY)) || EndsWith(reason, std::strerror(EWOULDBLOCK))) {
-        return BusyHint(device);
-    }
-    if (EndsWith(reason, std::strerror(ENOENT))) {
-        return MissingHint(device);
-    }
-    return {};
 }
 
 }  // namespace quillon

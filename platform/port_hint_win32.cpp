@@ -6,15 +6,6 @@ namespace quillon {
 
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool ReasonIs(const std::string& reason, DWORD error) {
-    return EndsWith(reason, detail::Win32Message(error));
-}
-
 // COM5 rather than \\.\COM5: the name a user knows the port by.
 std::string PortName(const std::string& device) {
     return device.compare(0, 4, "\\\\.\\") == 0 ? device.substr(4) : device;
@@ -37,22 +28,23 @@ std::string MissingHint(const std::string& device) {
 
 // Windows gives a port to one program at a time and answers any other with
 // "access denied", so that is nearly always a port in use.
-std::string DiagnoseOpenFailure(const std::string& device, const std::string& reason) {
+std::string DiagnoseOpenFailure(const std::string& device, int systemError) {
+    auto is = [systemError](DWORD error) { return static_cast<DWORD>(systemError) == error; };
     if (device.empty()) {
         return "hint: the port number must be 1 or more";
     }
     const std::string port = PortName(device);
-    if (ReasonIs(reason, ERROR_ACCESS_DENIED)) {
+    if (is(ERROR_ACCESS_DENIED)) {
         return "hint: Windows refuses a port that another program has open: close the program "
                "that uses " +
                port +
                " (a terminal program, another update) and try again; if none does, "
                "this account may not use the port";
     }
-    if (ReasonIs(reason, ERROR_SHARING_VIOLATION) || ReasonIs(reason, ERROR_BUSY)) {
+    if (is(ERROR_SHARING_VIOLATION) || is(ERROR_BUSY)) {
         return "hint: another program holds " + port + "; close it and try again";
     }
-    if (ReasonIs(reason, ERROR_FILE_NOT_FOUND) || ReasonIs(reason, ERROR_PATH_NOT_FOUND)) {
+    if (is(ERROR_FILE_NOT_FOUND) || is(ERROR_PATH_NOT_FOUND)) {
         return MissingHint(device);
     }
     return {};

@@ -39,6 +39,9 @@ public:
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& LastError() const { return m_error; }
+    // The system's code of the last failure (errno; on Windows its own
+    // error), 0 when the failure was not the system's.
+    int LastErrorCode() const { return m_errorCode; }
     // The rate the driver reports after setting it; the asked rate when it
     // reports none.
     int Baud() const { return m_baud; }
@@ -65,7 +68,7 @@ private:
         void operator()() const noexcept;
     };
 
-    bool Fail(const std::string& reason);
+    bool Fail(const std::string& reason, int systemError = 0);
     // Sets the line up; what the driver refused, empty when it took all.
     std::string Configure();
     bool Stopped() const { return m_stop.stop_requested(); }
@@ -76,6 +79,7 @@ private:
     int m_baud = 0;
     bool m_gone = false;
     std::string m_error;
+    int m_errorCode = 0;
     std::string m_device;  // as it was opened
     std::unique_ptr<Saved> m_saved;
     std::unique_ptr<UucpLock> m_uucpLock;

@@ -66,8 +66,9 @@ SerialLine::~SerialLine() {
     }
 }
 
-bool SerialLine::Fail(const std::string& reason) {
+bool SerialLine::Fail(const std::string& reason, int systemError) {
     m_error = reason;
+    m_errorCode = systemError;
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -81,6 +82,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
     Close();
     m_gone = false;
     m_error.clear();
+    m_errorCode = 0;
     if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
         return Fail(problem);
     }
@@ -88,25 +90,28 @@ bool SerialLine::Open(const std::string& device, int baud) {
     m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
         // EIO: a device node that is still there for an adapter just pulled.
-        m_gone = errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == EIO;
-        return Fail(strerror(errno));
+        int error = errno;
+        m_gone = error == ENOENT || error == ENODEV || error == ENXIO || error == EIO;
+        return Fail(strerror(error), error);
     }
     // TIOCEXCL does not stop root, so the lock is what keeps two of us apart.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        return Fail(strerror(errno == EWOULDBLOCK ? EBUSY : errno));
+        int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        return Fail(strerror(error), error);
     }
     // A port is ours alone, as on systems where an open port cannot be
     // opened twice: a terminal program that has it open without a lock, or
     // whose lock file names it, would take the box's replies from us.
     m_uucpLock = std::make_unique<UucpLock>();
     if (!OtherProcessesUsing(device).empty() || !m_uucpLock->Take(device)) {
-        return Fail(strerror(EBUSY));
+        return Fail(strerror(EBUSY), EBUSY);
     }
     auto saved = std::make_unique<Saved>();
     if (::tcgetattr(m_fd, &saved->settings) != 0) {
         // An adapter pulled out between the open and its set-up.
-        NoteError(errno);
-        return Fail(strerror(errno));
+        int error = errno;
+        NoteError(error);
+        return Fail(strerror(error), error);
     }
     saved->rate = detail::ReadLineRate(m_fd);
     m_saved = std::move(saved);

@@ -197,7 +197,8 @@ SerialLine::~SerialLine() {
     }
 }
 
-bool SerialLine::Fail(const std::string& reason) {
+bool SerialLine::Fail(const std::string& reason, int systemError) {
+    m_errorCode = systemError;
     m_error = reason;
     if (m_fd >= 0) {
         ::CloseHandle(IntToHandle(m_fd));
@@ -229,13 +230,14 @@ bool SerialLine::Open(const std::string& device, int baud) {
     }
     if (handle == INVALID_HANDLE_VALUE) {
         m_gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return Fail(Win32Message(error));
+        return Fail(Win32Message(error), static_cast<int>(error));
     }
     m_fd = HandleToInt(handle);
     auto saved = std::make_unique<Saved>();
     saved->state.DCBlength = sizeof(DCB);
     if (!::GetCommState(handle, &saved->state) || !::GetCommTimeouts(handle, &saved->timeouts)) {
-        return Fail(Win32Message(::GetLastError()));  // a file or a device that is no port
+        DWORD error = ::GetLastError();  // a file or a device that is no port
+        return Fail(Win32Message(error), static_cast<int>(error));
     }
     m_saved = std::move(saved);
     m_baud = baud;

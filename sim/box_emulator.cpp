@@ -1,10 +1,10 @@
 #include "sim/box_emulator.h"
 
-#include <filesystem>
 #include <utility>
 
 #include "platform/file.h"
 #include "platform/pseudo_terminal.h"
+#include "platform/serial_devices.h"
 #include "platform/serial_line.h"
 #include "sim/box_link.h"
 #include "sim/box_session.h"
@@ -12,7 +12,6 @@
 namespace quillon::sim {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -176,8 +175,7 @@ bool BoxEmulator::WaitForReset(std::stop_token stop) {
 }
 
 int BoxEmulator::ResetsNamingThisBox() const {
-    std::error_code error;
-    fs::path self = fs::weakly_canonical(m_path, error);
+    const std::string self = DeviceBehind(m_path);
     TextFile resets;
     if (!resets.Open(m_options.waitResetFile, File::Mode::ReadExisting)) {
         return 0;
@@ -186,8 +184,7 @@ int BoxEmulator::ResetsNamingThisBox() const {
     std::string line;
     try {
         while (resets.ReadLine(line)) {
-            std::error_code unknown;
-            if (line == m_path || fs::weakly_canonical(line, unknown) == self) {
+            if (line == m_path || (!self.empty() && DeviceBehind(line) == self)) {
                 ++count;
             }
         }

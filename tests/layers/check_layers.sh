@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a file includes from a layer above its own, when the window and
 # the command line include each other, or when anything above platform/
-# includes a system header (<unistd.h>, <windows.h>, <sys/...>, ...): the
-# system is reached through platform/ only.
+# includes a system header (<unistd.h>, <windows.h>, <sys/...>, ...) or
+# <filesystem>: the system is reached through platform/ only.
 #   check_layers.sh PROJECT_SOURCE_DIR
 set -uo pipefail
 cd "$1"
@@ -32,6 +32,12 @@ for layer in "${!rank[@]}"; do
             if [[ $layer != platform && $line == *'<'* && $included == *.h &&
                   ! $included =~ $allowed_system ]]; then
                 echo "$file: a system header above platform/: $included"
+                failed=1
+            fi
+            # Paths go through platform/ too, so that every one gets the
+            # same handling of long paths and UTF-8 names on each system.
+            if [[ $layer != platform && $included == filesystem ]]; then
+                echo "$file: std::filesystem above platform/"
                 failed=1
             fi
         done < <(grep -E '^#include ' "$file")
