@@ -150,7 +150,7 @@ void UpdaterDialog::ConnectCommands() {
     connect(m_ui->actionSystemSetting, &QAction::triggered, this, &UpdaterDialog::OnSystemSetting);
     connect(m_ui->actionExit, &QAction::triggered, this, &UpdaterDialog::OnMenuExit);
     connect(m_ui->actionAbout, &QAction::triggered, this, &UpdaterDialog::OnAbout);
-    connect(&m_lampTimer, &QTimer::timeout, this, [this] { OnTimer(m_busyTimerId); });
+    connect(&m_lampTimer, &QTimer::timeout, this, [this] { OnTimer(kBusyTimerId); });
 }
 
 void UpdaterDialog::OnInitDialog(AppSettings settings) {
@@ -197,9 +197,9 @@ void UpdaterDialog::EnableUpdateButton(bool enable) {
 }
 
 void UpdaterDialog::StartBusy(unsigned timerId) {
+    (void)timerId;  // one lamp timer, whose ticks are told as kBusyTimerId
     m_lampState = 0;
     ShowLampIcon();
-    m_busyTimerId = timerId;
     m_lampTimer.start(1000);
 }
 

@@ -132,7 +132,6 @@ private:
     std::string m_programFolder;
     AppSettings m_settings;  // as loaded: its station keys guard every update
     QTimer m_lampTimer;
-    unsigned m_busyTimerId = kBusyTimerId;
     // Written on the window's thread only; atomic so that it may be read anywhere.
     std::atomic<bool> m_updateRunning{false};
     // Set once the window is going away: the worker's boxes are then not shown,

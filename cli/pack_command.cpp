@@ -5,10 +5,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "engine/series_steps.h"
+#include "engine/packet_series.h"
 #include "initfiles/boot_folder.h"
-#include "initfiles/init_file_builder.h"
-#include "initfiles/series_lock.h"
 #include "initfiles/wire.h"
 #include "platform/file.h"
 
@@ -38,9 +36,9 @@ void ListRecord(const std::string& name, int code, std::uint16_t lengthField) {
 }
 
 // The files of a failed step that were numbered but not written whole.
-void ListUnwritten(const InitFileBuilder& builder, std::uint32_t listed) {
-    for (std::uint32_t n = listed + 1; n <= builder.FileCount(); ++n) {
-        std::string name = builder.FileName(n);
+void ListUnwritten(const PacketSeries& series, std::uint32_t listed) {
+    for (std::uint32_t n = listed + 1; n <= series.Numbered(); ++n) {
+        std::string name = series.FileName(n);
         std::vector<std::uint8_t> bytes;
         int openError = 0;
         if (!LoadRecordFile(name, bytes, openError)) {
@@ -49,50 +47,49 @@ void ListUnwritten(const InitFileBuilder& builder, std::uint32_t listed) {
     }
 }
 
-int PackSteps(InitFileBuilder& builder, const std::uint32_t& listed);
+int PackSteps(PacketSeries& series, const std::uint32_t& listed);
 
 int Pack(const PackOptions& options) {
-    InitFileBuilder builder;
     // The files are the point of packing; they stay whatever the outcome.
-    builder.KeepFiles();
-    builder.SetFolder(NormalizeBootFolder(options.bootFolder));
-    builder.SetProjectPaths(options.projectPath, options.imagePath);
+    PacketSeries series(PacketSeries::Use::Keep);
+    series.SetInputs(NormalizeBootFolder(options.bootFolder), options.projectPath,
+                     options.imagePath);
     // Held while the files are written, like an update's: the kept files
     // are then the user's, not a dead run's to clean up.
-    SeriesLock lock;
-    if (!lock.Take(builder.OutputFolder())) {
-        std::cerr << lock.Problem() << '\n';
+    if (!series.Lock()) {
+        std::cerr << series.Message() << '\n';
         return kFileError;
     }
     std::uint32_t listed = 0;
-    builder.OnRecord([&listed](const std::string& name, int code, std::uint16_t length) {
+    series.OnRecord([&listed](const std::string& name, int code, std::uint16_t length) {
         ListRecord(name, code, length);
         ++listed;
     });
-    int result = PackSteps(builder, listed);
-    for (const std::string& warning : builder.Warnings()) {
+    int result = PackSteps(series, listed);
+    for (const std::string& warning : series.Warnings()) {
         std::cerr << warning << '\n';
     }
     if (result == kPacked) {
         // What every box of this series receives before its execute command.
-        std::cout << "series " << builder.SeriesIdentity() << '\n';
+        std::cout << "series " << series.Identity() << '\n';
     }
     return result;
 }
 
-int PackSteps(InitFileBuilder& builder, const std::uint32_t& listed) {
+int PackSteps(PacketSeries& series, const std::uint32_t& listed) {
     // As an update does: the bus step alone first, then the whole build
     // numbered on after it.
-    for (SeriesStep step : {SeriesStep::Bus, SeriesStep::Build}) {
-        std::optional<StepFailure> failed = RunSeriesStep(builder, step);
-        ListUnwritten(builder, listed);
+    for (auto step : {&PacketSeries::WriteBus, &PacketSeries::WriteRest}) {
+        (series.*step)();
+        const std::optional<StepFailure>& failed = series.Failed();
+        ListUnwritten(series, listed);
         if (failed && failed->fileError) {
             std::cerr << failed->reason << '\n';
             return kFileError;
         }
         if (failed) {
             std::cerr << failed->message << '\n' << failed->reason << '\n';
-            return step == SeriesStep::Bus ? kBusConfigFailed : kBuildFailed;
+            return failed->step == SeriesStep::Bus ? kBusConfigFailed : kBuildFailed;
         }
     }
     return kPacked;

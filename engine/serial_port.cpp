@@ -67,7 +67,6 @@ int SerialPort::Open(const std::string& device, int baud) {
 
 void SerialPort::Close() {
     m_packetFile.reset();
-    m_nextFile.reset();
     m_line.reset();
     m_inputStart = m_inputEnd = 0;
 }
@@ -253,13 +252,7 @@ void SerialPort::NoteIgnored(std::size_t count, const char* why) {
 
 void SerialPort::AbandonFile() {
     m_packetFile.reset();
-    m_nextFile.reset();
     m_offset = 0;
-}
-
-void SerialPort::PrepareFile(const std::string& fileName) {
-    auto file = std::make_unique<File>();
-    m_nextFile = file->Open(fileName, File::Mode::ReadExisting) ? std::move(file) : nullptr;
 }
 
 // The file of the last piece while its path still names it; a file opened
@@ -269,10 +262,6 @@ File* SerialPort::PacketFileFor(const std::string& name) {
     if (m_packetFile && (m_packetFile->Path() != name || !m_packetFile->IsStillAt(name))) {
         m_packetFile.reset();
     }
-    if (!m_packetFile && m_nextFile && m_nextFile->Path() == name && m_nextFile->IsStillAt(name)) {
-        m_packetFile = std::move(m_nextFile);
-    }
-    m_nextFile.reset();
     if (!m_packetFile) {
         auto file = std::make_unique<File>();
         if (!file->Open(name, File::Mode::ReadExisting)) {
@@ -293,10 +282,14 @@ int SerialPort::SendFilePiece(std::string fileName) {
         m_offset = 0;
         return 0;
     }
+    return SendFilePiece(*file);
+}
+
+int SerialPort::SendFilePiece(File& file) {
     unsigned char buffer[kPieceSize];
     std::size_t got = 0;
     try {
-        got = file->ReadAt(buffer, sizeof buffer, static_cast<std::uint64_t>(m_offset));
+        got = file.ReadAt(buffer, sizeof buffer, static_cast<std::uint64_t>(m_offset));
     } catch (const FileError&) {
         AbandonFile();
         return 0;
@@ -314,6 +307,9 @@ int SerialPort::SendFilePiece(std::string fileName) {
     if (Write(buffer, static_cast<int>(got)) < static_cast<int>(got)) {
         AbandonFile();
         return 0;
+    }
+    if (m_pieceSent) {
+        m_pieceSent(buffer, got);
     }
     return m_offset;
 }

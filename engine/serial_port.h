@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -37,13 +38,15 @@ public:
     void Drain();
     // 0 on failure, -1 when the file is complete, else the running offset.
     int SendFilePiece(std::string fileName);
+    // The same from a packet file held open: its name plays no part.
+    int SendFilePiece(File& file);
+    // Shown the bytes of every piece that went out whole, in order.
+    void OnPieceSent(std::function<void(const std::uint8_t*, std::size_t)> sink) {
+        m_pieceSent = std::move(sink);
+    }
     // Lets go of the file in transit (and starts it over next time), so that
     // it can be deleted even where an open file cannot be.
     void AbandonFile();
-    // Opens the file that goes next while the box answers the last one, so
-    // that its first piece leaves at once; whether it is still that file is
-    // checked when its turn comes.
-    void PrepareFile(const std::string& fileName);
 
     // The waits end early, as if nothing came, once a stop is requested.
     void SetStopToken(std::stop_token token);
@@ -101,10 +104,9 @@ private:
     std::uint8_t m_input[1024];
     std::size_t m_inputStart = 0;
     std::size_t m_inputEnd = 0;
-    // The packet file in transit, open from its first piece to its last,
-    // and the one prepared to follow it.
+    // The packet file in transit by name, open from its first piece to its last.
     std::unique_ptr<File> m_packetFile;
-    std::unique_ptr<File> m_nextFile;
+    std::function<void(const std::uint8_t*, std::size_t)> m_pieceSent;
 };
 
 }  // namespace quillon

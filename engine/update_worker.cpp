@@ -86,7 +86,7 @@ public:
         : m_listener(listener),
           m_request(request),
           m_stop(std::move(stop)),
-          m_series(request.series),
+          m_shared(request.series),
           m_result(result) {}
 
     UpdateOutcome Execute() {
@@ -127,12 +127,14 @@ private:
             }
         }
         Phase(UpdatePhase::Starting);
-        m_main.SetFolder(m_request.bootFolder);
-        if (!m_request.projectPath.empty()) {
-            m_main.SetProjectPaths(m_request.projectPath, m_request.imagePath);
-        }
+        m_own.SetInputs(m_request.bootFolder, m_request.projectPath, m_request.imagePath);
         m_port.SetStopToken(m_stop);
         m_port.SetTrace(m_request.trace);
+        m_port.OnPieceSent([this](const std::uint8_t* bytes, std::size_t count) {
+            if (m_digesting) {
+                m_sent.Update(bytes, count);
+            }
+        });
     }
 
     void Phase(UpdatePhase phase) {
@@ -148,10 +150,9 @@ private:
     // Before the port opens, so that a second update on the folder is
     // refused at once rather than after the box was reset.
     void LockSeriesFolder() {
-        if (m_series == nullptr && !m_seriesLock.Take(m_main.OutputFolder())) {
-            FailApp(UpdateOutcome::BadInput, m_seriesLock.Problem(),
-                    {m_seriesLock.InUse() ? Cause::BootFolderInUse : Cause::BootFolder,
-                     m_seriesLock.Problem()});
+        if (m_shared == nullptr && !m_own.Lock()) {
+            FailApp(UpdateOutcome::BadInput, m_own.Message(),
+                    {m_own.InUse() ? Cause::BootFolderInUse : Cause::BootFolder, m_own.Message()});
         }
     }
 
@@ -211,11 +212,11 @@ private:
     void SendHandshakeFile() {
         Phase(UpdatePhase::Preparing);
         Status("Now preparing...");
-        if (m_series == nullptr) {
-            Step(m_main, SeriesStep::Bus);
+        if (m_shared == nullptr) {
+            Step(&PacketSeries::WriteBus);
         }
         PassOnWarnings();
-        if (std::optional<Failure> failed = SendWholeFile(SeriesFile(1), RecordName(1))) {
+        if (std::optional<Failure> failed = SendWholeFile(Series().Held(1), RecordName(1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!", *failed);
         }
         std::uint8_t code = kReplyNoVerdict;
@@ -234,23 +235,23 @@ private:
     }
 
     void PassOnWarnings() {
-        const auto& warnings = m_main.Warnings();
+        const auto& warnings = m_own.Warnings();
         for (; m_warningsPassed < warnings.size(); ++m_warningsPassed) {
             Tell(WarningEvent{warnings[m_warningsPassed]});
         }
     }
 
     void BuildSeries() {
-        if (m_series != nullptr) {
-            m_fileCount = m_series->Count();
-            m_result.series = m_series->Identity();
+        if (m_shared != nullptr) {
+            m_fileCount = m_shared->Count();
+            m_result.series = m_shared->Identity();
             Tell(SeriesEvent{m_result.series});
             return;
         }
-        Step(m_main, SeriesStep::Build);
+        Step(&PacketSeries::WriteRest);
         PassOnWarnings();
-        m_fileCount = m_main.FileCount();
-        m_result.series = m_main.SeriesIdentity();
+        m_fileCount = m_own.Count();
+        m_result.series = m_own.Identity();
         // The inputs were checked before the box was reset; files changed
         // since would give the box a series nobody approved.
         if (!SeriesMatches(m_result.series, m_request.expectedSeries)) {
@@ -276,16 +277,16 @@ private:
     }
 
     void DownloadFile(int i, int count) {
-        std::string name = SeriesFile(i);
+        File* file = Series().Held(static_cast<std::uint32_t>(i));
         std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
             Status(Format(kDownloadFormat, i, count));
             Progress(BandPosition(0, 50, i, count));
-            int result = SendPiece(name, fileBytes);
+            int result = SendPiece(file, fileBytes);
             CheckStop();
             if (result == 0) {
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ",
-                         PieceFailure(name, RecordName(i)));
+                         PieceFailure(file, RecordName(i)));
             }
             if (result < 0) {
                 break;
@@ -293,9 +294,6 @@ private:
             Tell(BytesEvent{m_bytesSent + fileBytes, m_port.BytesInFlight(), m_bytesTotal, false});
         }
         m_bytesSent += fileBytes;
-        if (i < count) {
-            m_port.PrepareFile(SeriesFile(i + 1));
-        }
         std::uint8_t code = m_port.WaitStatus();
         CheckStop();
         Tell(BytesEvent{m_bytesSent, 0, m_bytesTotal, true});
@@ -315,20 +313,29 @@ private:
     }
 
     void SendExecCommand() {
-        if (m_series != nullptr) {
-            SendExecFile(m_series->ExecFileName());
-            return;
+        CheckWhatWasSent();
+        if (m_shared == nullptr) {
+            StepExec();
         }
-        m_exec = std::make_unique<InitFileBuilder>();
-        m_exec->SetFolder(ExecFolder());
-        m_exec->SetExecAddress(m_request.startAddress);
-        Step(*m_exec, SeriesStep::Exec);
-        SendExecFile(PacketName(m_exec->OutputFolder(), 1));
-        m_exec.reset();
+        SendExecFile(Series().HeldExec());
     }
 
-    void SendExecFile(const std::string& name) {
-        if (std::optional<Failure> failed = SendWholeFile(name, "the execute record")) {
+    // What went out before the execute command is the series measured and
+    // approved: a file swapped, cut or rewritten after that never gets the
+    // box's flash written with it.
+    void CheckWhatWasSent() {
+        m_digesting = false;
+        std::string sent = m_sent.HexDigest();
+        if (sent != Series().Identity()) {
+            FailApp(UpdateOutcome::BadInput, StepMessage(SeriesStep::Build),
+                    {Cause::SeriesMismatch,
+                     "the records sent (" + sent + ") are not the series measured (" +
+                         Series().Identity() + "); the execute command was not sent"});
+        }
+    }
+
+    void SendExecFile(File* file) {
+        if (std::optional<Failure> failed = SendWholeFile(file, "the execute record")) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed", *failed);
         }
         // From here on the box erases and burns by itself.
@@ -475,8 +482,11 @@ private:
     }
 
     // A piece of a file; the box's bytes count what got out.
-    int SendPiece(const std::string& name, std::uint64_t& fileBytes) {
-        int result = m_port.SendFilePiece(name);
+    int SendPiece(File* file, std::uint64_t& fileBytes) {
+        if (file == nullptr) {
+            return 0;
+        }
+        int result = m_port.SendFilePiece(*file);
         if (result > 0) {
             m_boxBytes += static_cast<std::uint64_t>(result) - fileBytes;
             fileBytes = static_cast<std::uint64_t>(result);
@@ -485,13 +495,13 @@ private:
     }
 
     // Sends one packet file piece by piece; why not, when a piece could not go out.
-    std::optional<Failure> SendWholeFile(const std::string& name, const std::string& what) {
+    std::optional<Failure> SendWholeFile(File* file, const std::string& what) {
         std::uint64_t fileBytes = 0;
         for (;;) {
-            int result = SendPiece(name, fileBytes);
+            int result = SendPiece(file, fileBytes);
             CheckStop();
             if (result == 0) {
-                return PieceFailure(name, what);
+                return PieceFailure(file, what);
             }
             if (result < 0) {
                 return std::nullopt;
@@ -499,15 +509,14 @@ private:
         }
     }
 
-    // A piece fails when its packet file has gone (deleted behind the
-    // tool's back) or the line took it only in part.
-    Failure PieceFailure(const std::string& name, const std::string& what) {
-        File probe;
-        if (!probe.Open(name, File::Mode::ReadExisting)) {
-            return {Cause::PacketFileLost, what + " could not be read: cannot open " + name + ": " +
-                                               std::strerror(probe.LastOpenError())};
-        }
+    // A piece fails when its packet file cannot be read, or the line took
+    // it only in part.
+    Failure PieceFailure(File* file, const std::string& what) {
         m_result.lineGone = m_port.IsLineGone();
+        if (file == nullptr || (!m_port.IsLineGone() && m_port.LineError().empty())) {
+            return {Cause::PacketFileLost,
+                    what + " could not be read" + (file == nullptr ? "" : ": " + file->Path())};
+        }
         return LineLost("while sending " + what);
     }
 
@@ -525,18 +534,20 @@ private:
                                            "refuses)"};
     }
 
-    // A step of the series that fails ends the update with its message, the
-    // reason as the failure's detail; the execute command's in a box of its own.
-    void Step(InitFileBuilder& builder, SeriesStep step) {
-        std::optional<StepFailure> failed = RunSeriesStep(builder, step);
-        if (!failed) {
-            return;
+    // A step of the update's own series that fails ends the update with its
+    // message, the reason as the failure's detail.
+    void Step(bool (PacketSeries::*step)()) {
+        if (!(m_own.*step)()) {
+            FailApp(UpdateOutcome::BadInput, m_own.Message(), {Cause::BootFolder, m_own.Detail()});
         }
-        Failure why{Cause::BootFolder, failed->reason};
-        if (step == SeriesStep::Exec) {
-            FailStop(UpdateOutcome::BadInput, failed->message, "failed", why);
+    }
+
+    // The execute command's failure has a box of its own.
+    void StepExec() {
+        if (!m_own.WriteExec(m_request.startAddress, true)) {
+            FailStop(UpdateOutcome::BadInput, m_own.Message(), "failed",
+                     {Cause::BootFolder, m_own.Detail()});
         }
-        FailApp(UpdateOutcome::BadInput, failed->message, why);
     }
 
     [[noreturn]] void FailApp(UpdateOutcome outcome, const std::string& text, const Failure& why) {
@@ -582,34 +593,17 @@ private:
         CheckStop();
     }
 
-    // The execute command's folder: the packet folder with a separator
-    // added, which names the same directory when the folder already ends in
-    // one (its file then replaces file 0001 as the box expects). The full
-    // build's packet folder is the project's, and an empty one is the
-    // current directory, never the root.
-    std::string ExecFolder() const {
-        std::string folder = m_main.OutputFolder();
-        return folder.empty() ? "./" : Format("%s/", folder.c_str());
-    }
-
-    // Packet files are named in the folder the main builder wrote them to:
-    // the boot folder, or the project's folder in the full build.
-    static std::string PacketName(const std::string& folder, int number) {
-        return Format("%s%04d", folder.c_str(), number);
-    }
-
-    // File n of the series: the shared one's, or the one this update wrote.
-    std::string SeriesFile(int number) const {
-        return m_series != nullptr ? m_series->FileName(static_cast<std::uint32_t>(number))
-                                   : PacketName(m_main.OutputFolder(), number);
-    }
-
-    static std::uint64_t FileSize(const std::string& path) { return FileSizeAt(path).value_or(0); }
+    const PacketSeries& Series() const { return m_shared != nullptr ? *m_shared : m_own; }
 
     std::uint64_t SeriesSize(int first, int last) const {
         std::uint64_t size = 0;
         for (int i = first; i <= last; ++i) {
-            size += FileSize(SeriesFile(i));
+            if (File* file = Series().Held(static_cast<std::uint32_t>(i))) {
+                try {
+                    size += file->GetLength();
+                } catch (const FileError&) {
+                }
+            }
         }
         return size;
     }
@@ -620,14 +614,15 @@ private:
     // only once its files are gone and its port is closed.
     std::unique_lock<std::timed_mutex> m_lock;
     std::stop_token m_stop;
-    const PacketSeries* m_series;
+    const PacketSeries* m_shared;  // built beforehand for several boxes, or none
     UpdateResult& m_result;
-    // Declared in this order so that discarding runs exec builder, main
-    // builder, the port, then the folder's lock: released once its files are gone.
-    SeriesLock m_seriesLock;
+    // The update's own series, when none was built beforehand; declared
+    // before the port, so that the port closes first, then its files go
+    // and the folder's lock last.
+    PacketSeries m_own;
     SerialPort m_port;
-    InitFileBuilder m_main;
-    std::unique_ptr<InitFileBuilder> m_exec;
+    Sha256 m_sent;  // of the records sent before the execute command
+    bool m_digesting = true;
     std::uint32_t m_fileCount = 0;
     std::uint64_t m_bytesSent = 0;  // of files 2 to N, for the progress
     std::uint64_t m_bytesTotal = 0;

@@ -79,6 +79,7 @@ void InitFileBuilder::NoteByteOrderMark(const TextFile& text, const std::string&
 void InitFileBuilder::SetFolder(const std::string& folder) {
     m_folder = folder;
     m_fileCount = 0;
+    m_held.clear();
 }
 
 void InitFileBuilder::SetProjectPaths(const std::string& projectPath,
@@ -321,7 +322,19 @@ std::string InitFileBuilder::OutputFolder() const {
     return m_folder.empty() ? m_project.ProjectFolder() : m_folder;
 }
 
+File* InitFileBuilder::Held(std::uint32_t number) const {
+    return number < m_held.size() ? m_held[number].get() : nullptr;
+}
+
+void InitFileBuilder::Release(std::uint32_t number) {
+    if (number < m_held.size()) {
+        m_held[number].reset();
+    }
+}
+
 void InitFileBuilder::DeleteFiles() {
+    // Closed first: where an open file cannot be removed, they still go.
+    m_held.clear();
     for (std::uint32_t n = m_fileCount; n >= 1; --n) {
         try {
             File::Remove(FileName(n));
@@ -375,7 +388,12 @@ bool InitFileBuilder::EndPacket() {
     m_seriesBytes += m_packet.GetLength();
     m_digest.Update(m_packet.Bytes().data(), m_packet.Bytes().size());
     std::string name = m_packet.Path();
-    m_packet.Close();
+    if (m_holdFiles && !m_measureOnly) {
+        m_held.resize(m_fileCount + 1);
+        m_held[m_fileCount] = m_packet.CloseKeeping();
+    } else {
+        m_packet.Close();
+    }
     if (m_onRecord) {
         m_onRecord(name, m_code, static_cast<std::uint16_t>(length));
     }

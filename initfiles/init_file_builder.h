@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,13 @@ public:
         m_keepFiles = true;
         m_packetMode = File::Mode::CreateFreshShared;
     }
+    // Keeps every file it writes open, for the series to be sent from what
+    // was written rather than from whatever its name holds later.
+    void HoldFiles() { m_holdFiles = true; }
+    // File n as it was written, while held; nullptr otherwise.
+    File* Held(std::uint32_t number) const;
+    // Lets go of file n (it was sent; its name may be written over).
+    void Release(std::uint32_t number);
     // Builds nothing on disk: every step reads its inputs and measures its
     // records as it would write them, so that a caller can check the inputs
     // and tell the series' size before the box is reset.
@@ -103,6 +111,8 @@ private:
     std::optional<std::uint32_t> m_execAddress;
     std::string m_lastError;
     bool m_keepFiles = false;
+    bool m_holdFiles = false;
+    std::vector<std::unique_ptr<File>> m_held;  // by number, from 1
     bool m_measureOnly = false;
     File::Mode m_packetMode = File::Mode::CreateFresh;
     std::uint64_t m_seriesBytes = 0;

@@ -22,8 +22,9 @@ bool PacketFile::Open(const std::string& path, File::Mode mode) {
         m_measuring = m_openError == 0;
         return m_measuring;
     }
-    bool opened = m_file.Open(path, mode);
-    m_openError = m_file.LastOpenError();
+    m_file = std::make_unique<File>();
+    bool opened = m_file->Open(path, mode);
+    m_openError = m_file->LastOpenError();
     return opened;
 }
 
@@ -94,12 +95,16 @@ void PacketFile::AppendChecksum() {
 }
 
 void PacketFile::Close() {
-    if (!m_file.IsOpen()) {
+    CloseKeeping();
+}
+
+std::unique_ptr<File> PacketFile::CloseKeeping() {
+    if (!m_file || !m_file->IsOpen()) {
         Discard();
-        return;
+        return nullptr;
     }
     try {
-        m_file.Write(m_bytes.data(), m_bytes.size());
+        m_file->Write(m_bytes.data(), m_bytes.size());
     } catch (const FileError&) {
         // A record that could not be written leaves no file: a cut or empty
         // one would be sent as it stands by whoever finds it.
@@ -111,13 +116,15 @@ void PacketFile::Close() {
         }
         throw;
     }
-    Discard();
+    m_bytes.clear();
+    m_measuring = false;
+    return std::move(m_file);
 }
 
 void PacketFile::Discard() {
     m_bytes.clear();
     m_measuring = false;
-    m_file.Close();
+    m_file.reset();
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ public:
     // A record still open is dropped unwritten; false when the file cannot be
     // opened. Measuring, false when the name could not be made fresh.
     bool Open(const std::string& path, File::Mode mode);
-    bool IsOpen() const { return m_file.IsOpen() || m_measuring; }
+    bool IsOpen() const { return (m_file && m_file->IsOpen()) || m_measuring; }
     const std::string& Path() const { return m_path; }
     // From now on records are put together and measured, but no file is
     // created or written: what a series would be, before it is written.
@@ -52,11 +53,15 @@ public:
     // Writes the record and closes the file; raises FileError when the
     // write fails, and the file is then closed and removed.
     void Close();
+    // Writes the record as Close does, and hands the file over still open:
+    // what was written is read back from it, whatever its name comes to
+    // name meanwhile. nullptr when measuring.
+    std::unique_ptr<File> CloseKeeping();
     // Closes the file without writing the record.
     void Discard();
 
 private:
-    File m_file;
+    std::unique_ptr<File> m_file;
     std::string m_path;
     std::vector<std::uint8_t> m_bytes;  // the record; keeps its capacity from one to the next
     bool m_measureOnly = false;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "engine/packet_series.h"
 #include "engine/series_steps.h"
-#include "initfiles/init_file_builder.h"
 #include "platform/file.h"
 #include "platform/latency_timer.h"
 
@@ -40,26 +40,20 @@ std::optional<Refusal> CheckInputs(const UpdateRequest& request, SeriesFacts& fa
     if (auto problem = FolderProblem(request.bootFolder)) {
         return problem;
     }
-    InitFileBuilder builder;
-    builder.MeasureOnly();
-    builder.SetFolder(request.bootFolder);
-    if (!request.projectPath.empty()) {
-        builder.SetProjectPaths(request.projectPath, request.imagePath);
-    }
-    std::string output = builder.OutputFolder();
+    PacketSeries series(PacketSeries::Use::Measure);
+    series.SetInputs(request.bootFolder, request.projectPath, request.imagePath);
+    std::string output = series.OutputFolder();
     if (int refused = File::FolderWriteError(output.empty() ? "." : output); refused != 0) {
         return Refusal{UpdateOutcome::BadInput, StepMessage(SeriesStep::Bus),
                        "cannot write in " + output + ": " + std::strerror(refused)};
     }
-    for (SeriesStep step : {SeriesStep::Bus, SeriesStep::Build}) {
-        if (auto failed = RunSeriesStep(builder, step)) {
-            return Refusal{UpdateOutcome::BadInput, failed->message, failed->reason};
-        }
+    if (!series.WriteBus() || !series.WriteRest()) {
+        return Refusal{UpdateOutcome::BadInput, series.Message(), series.Detail()};
     }
-    facts.warnings = builder.Warnings();
-    facts.files = builder.FileCount();
-    facts.bytes = builder.SeriesBytes();
-    facts.identity = builder.SeriesIdentity();
+    facts.warnings = series.Warnings();
+    facts.files = series.Count();
+    facts.bytes = series.Bytes();
+    facts.identity = series.Identity();
     return std::nullopt;
 }
 

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "engine/packet_series.h"
 #include "platform/program_path.h"
 #include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
@@ -228,6 +230,26 @@ TEST_F(UpdateWorkerTest, ExecuteCommandThatCannotBeWritten) {
     ServeDownload(3, false);
     EXPECT_EQ(Finish(), Outcome(UpdateOutcome::BadInput));
     EXPECT_EQ(m_view.Ending(), "box:Failed to make init file |failed|16");
+}
+
+// A series held for several boxes whose file is rewritten in place after
+// its build (its owner can): the records sent are not the series measured,
+// and the box never gets the execute command.
+TEST_F(UpdateWorkerTest, SeriesRewrittenAfterItsBuildGetsNoExecuteCommand) {
+    PacketSeries series;
+    ASSERT_TRUE(series.Build(m_dir.Folder(), "", "", 0x800001A0u)) << series.Detail();
+    std::fstream(m_dir / "0003", std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(10)
+        .put('!');
+    UpdateRequest request = m_view.Request();
+    request.series = &series;
+    m_worker = std::jthread([&](std::stop_token stop) {
+        m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, request, stop));
+    });
+    Bytes exec = ServeDownload(6, false);
+    EXPECT_EQ(Finish(), Outcome(UpdateOutcome::BadInput));
+    EXPECT_EQ(m_view.Result().cause, Cause::SeriesMismatch);
+    EXPECT_TRUE(m_peer.ReadRecord(300ms).empty()) << "no execute command";
 }
 
 // Mended: all ones is an address like any other; it once meant "none", and
