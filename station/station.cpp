@@ -244,7 +244,8 @@ void Station::Release(std::size_t slot) {
 std::optional<std::size_t> Station::FindSlot(const std::string& text) const {
     for (std::size_t i = 0; i < m_config.slots.size(); ++i) {
         const SlotSpec& slot = m_config.slots[i];
-        if (text == slot.name || text == slot.device || text == std::to_string(i + 1)) {
+        if (text == slot.name || text == slot.label || text == slot.device ||
+            text == std::to_string(i + 1)) {
             return i;
         }
     }

@@ -32,6 +32,7 @@ struct SlotSpec {
     std::string device;
     int port = 0;              // the port number that names the device, 0 for none
     std::string resetCommand;  // the slot's own; empty: the station's
+    std::string label;         // short, shown large; empty: made by FillSlotLabels
 };
 
 struct StationConfig {
@@ -46,6 +47,12 @@ struct StationConfig {
     std::string logPath;
     std::string tracePath;  // the line of one update
     std::string traceDir;   // one trace a box
+    // Keep the traces of boxes that did not succeed only: a good box's is
+    // removed as it ends, and its record names none.
+    bool traceKeepFailed = false;
+    // The trace folder's bytes at most, 0 for no bound: the oldest traces of
+    // good boxes go first, then the oldest of any.
+    std::uint64_t traceDirMax = 0;
     std::string stationName;
     std::string version;
     // Run through the shell before each wait for a box, with {device},
@@ -171,7 +178,8 @@ public:
     // one is in, by Release or by unplugging and plugging its adapter.
     bool MayHold() const;
     void Release(std::size_t slot);
-    // The slot a person names: by its name, its device, or its number from 1.
+    // The slot a person names: by its name, its label, its device, or its
+    // number from 1.
     std::optional<std::size_t> FindSlot(const std::string& text) const;
     // For the records of the boxes that start from now on.
     void SetOperator(std::string name);
