@@ -331,6 +331,14 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     command->add_option("--trace-dir", options->run.traceDir,
                         "Write one trace for each box into this folder; its record names it");
     command
+        ->add_option("--trace-keep", options->run.traceKeep,
+                     "With --trace-dir: keep the traces of all boxes, or only of those that "
+                     "failed (default all)")
+        ->check(CLI::IsMember({"all", "failed"}));
+    command->add_option("--trace-dir-max", options->run.traceDirMax,
+                        "With --trace-dir: keep the folder's traces within SIZE (500M, 2G), the "
+                        "oldest traces of good boxes removed first");
+    command
         ->add_option("--expect-series", options->run.expectSeries,
                      "Refuse a series whose identity is not this one (64 hexadecimal digits, "
                      "or the first 8 or more), before any port opens")

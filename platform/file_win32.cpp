@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/support_win32.h"
 
@@ -359,6 +361,20 @@ std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
         return std::nullopt;
     }
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::string> RegularFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::path wide(WidePath(folder));
+    for (std::filesystem::directory_iterator entry(wide, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry->symlink_status(error).type() == std::filesystem::file_type::regular) {
+            std::u8string name = entry->path().filename().u8string();
+            names.emplace_back(name.begin(), name.end());
+        }
+    }
+    return names;
 }
 
 int MakeFolderFor(const std::string& path) {

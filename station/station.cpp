@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "station/exit_codes.h"
 #include "station/slot_runner.h"
+#include "station/trace_budget.h"
 #include "station/trace_file.h"
 
 namespace quillon {
@@ -35,6 +36,7 @@ Station::~Station() {
 bool Station::Refuse(const Refusal& refusal, int exit) {
     m_series.reset();
     m_trace.reset();
+    m_traceBudget.reset();
     m_log.Close();
     m_metrics.reset();
     m_refused.caption = kApplicationTitle;
@@ -102,6 +104,9 @@ bool Station::OpenFiles() {
             return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces,
                            std::strerror(refused)},
                           kExitUsage);
+        }
+        if (m_config.traceDirMax > 0) {
+            m_traceBudget = std::make_unique<TraceBudget>(traces, m_config.traceDirMax);
         }
     }
     if (!m_config.logPath.empty() && !m_log.Open(m_config.logPath)) {
@@ -225,6 +230,12 @@ void Station::SlotState(std::size_t slot, SlotActivity activity) {
 void Station::SlotEnded() {
     if (m_onChange) {
         m_onChange();
+    }
+}
+
+void Station::TraceKept(const std::string& path, bool good) {
+    if (m_traceBudget) {
+        m_traceBudget->Kept(path, good);
     }
 }
 

@@ -24,6 +24,7 @@
 namespace quillon {
 
 class PacketSeries;
+class TraceBudget;
 class TraceWriter;
 
 // One port of a station.
@@ -139,6 +140,8 @@ public:
     virtual void SlotState(std::size_t slot, SlotActivity activity) = 0;
     // The slot has ended for good.
     virtual void SlotEnded() = 0;
+    // A box's trace was closed and kept; good: the box succeeded.
+    virtual void TraceKept(const std::string& path, bool good) = 0;
 };
 
 // Updates the boxes on several slots at once, or box after box, each slot
@@ -212,6 +215,7 @@ private:
     std::string Lot() const override;
     void SlotState(std::size_t slot, SlotActivity activity) override;
     void SlotEnded() override;
+    void TraceKept(const std::string& path, bool good) override;
 
     bool Refuse(const Refusal& refusal, int exit);
     bool PrepareSeries();
@@ -224,6 +228,7 @@ private:
     int m_refusalExit = 0;
     std::unique_ptr<PacketSeries> m_series;
     std::unique_ptr<TraceWriter> m_trace;
+    std::unique_ptr<TraceBudget> m_traceBudget;  // none without a bound
     ResultsLog m_log;
     std::unique_ptr<StationMetrics> m_metrics;  // none unless asked for
     std::vector<std::string> m_unlogged;
