@@ -123,7 +123,9 @@ void LastBoxFace(const SlotSnapshot& shot, SlotFace& face) {
     if (face.look == SlotLook::Failed) {
         face.cause = face.reason;
     }
-    if (shot.state != SlotSnapshot::State::Working && Answered(shot)) {
+    // The box whose verdict the tile wears, or the one to take out.
+    bool verdictShown = face.look == SlotLook::Ok || face.look == SlotLook::Failed;
+    if (shot.state != SlotSnapshot::State::Working && verdictShown && Answered(shot)) {
         face.box = BoxText(last.box, last.attempts, last.attempts, true);
     }
 }

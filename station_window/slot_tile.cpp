@@ -71,26 +71,42 @@ QFont FittingFont(const QFont& base, const QString& text, int height, int width,
     return font;
 }
 
+constexpr int kWrapFlags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+
+}  // namespace
+
 // A text to be read whole, on as many lines as the rectangle holds at the
 // font's size: a smaller font before any of it is cut, and then its end.
-void DrawWrapped(QPainter& painter, const QRect& rect, const QString& text, QFont font) {
-    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+SlotTile::Wrapped SlotTile::Wrap(const QRect& rect, const QString& text, QFont font) {
+    Wrapped wrapped{text, rect, font.pixelSize(), font.bold(), {}, text};
     const int floor = std::max(9, font.pixelSize() * 2 / 3);
     while (font.pixelSize() > floor &&
-           QFontMetrics(font).boundingRect(rect, flags, text).height() > rect.height()) {
+           QFontMetrics(font).boundingRect(rect, kWrapFlags, text).height() > rect.height()) {
         font.setPixelSize(font.pixelSize() - 1);
     }
-    painter.setFont(font);
+    wrapped.font = font;
     QFontMetrics metrics(font);
-    if (metrics.boundingRect(rect, flags, text).height() <= rect.height()) {
-        painter.drawText(rect, flags, text);
-        return;
+    if (metrics.boundingRect(rect, kWrapFlags, text).height() > rect.height()) {
+        // Still too long: as many whole lines as fit, the last one cut.
+        int lines = std::max(1, rect.height() / metrics.lineSpacing());
+        wrapped.shown = metrics.elidedText(text, Qt::ElideRight, rect.width() * lines);
     }
-    // Still too long: as many whole lines as fit, the last one cut.
-    int lines = std::max(1, rect.height() / metrics.lineSpacing());
-    QString shown = metrics.elidedText(text, Qt::ElideRight, rect.width() * lines);
-    painter.drawText(rect, flags, shown);
+    return wrapped;
 }
+
+// Fitted once for each text: a download redraws its rows ten times a second.
+void SlotTile::DrawWrapped(QPainter& painter, const QRect& rect, const QString& text,
+                           const QFont& font) {
+    const Wrapped& last = m_wrapped;
+    if (last.text != text || last.rect != rect || last.size != font.pixelSize() ||
+        last.bold != font.bold()) {
+        m_wrapped = Wrap(rect, text, font);
+    }
+    painter.setFont(m_wrapped.font);
+    painter.drawText(rect, kWrapFlags, m_wrapped.shown);
+}
+
+namespace {
 
 // The main window's lamp: red and red-edged in turn while a box is under
 // way, green when all is well; none beside a failure, which the green one

@@ -45,6 +45,16 @@ protected:
 
 private:
     struct Layout;
+    struct Wrapped {
+        QString text;
+        QRect rect;
+        int size = 0;
+        bool bold = false;
+        QFont font;     // fitted
+        QString shown;  // the text, its end cut when even the smallest font is too large
+    };
+    static Wrapped Wrap(const QRect& rect, const QString& text, QFont font);
+    void DrawWrapped(QPainter& painter, const QRect& rect, const QString& text, const QFont& font);
     const Layout& CurrentLayout();
     void PlaceReleaseButton();
     void PaintHead(QPainter& painter, const Layout& layout);
@@ -59,6 +69,7 @@ private:
     std::unique_ptr<Layout> m_layout;  // for the present size and font; none until painted
     QString m_wordFontFor;             // the large word that m_wordFont fits
     QFont m_wordFont;
+    Wrapped m_wrapped;  // the last text fitted to its rows
 };
 
 }  // namespace quillon
