@@ -154,7 +154,9 @@ struct SlotTile::Layout {
         // Clear of the frame, 3 pixels wide around a tile with the focus.
         body =
             QRect(QPoint(area.left() + 4, message.top()), QPoint(area.right() - 4, foot.bottom()));
-        release = QRect(bar.topLeft(), foot.bottomRight());
+        // A held slot's button takes the foot, down to the margin: its box's
+        // cause and identity stay in view above it.
+        release = QRect(foot.topLeft(), QPoint(foot.right(), inner.bottom()));
         word = band.adjusted(6, 0, -6, -band.height() * 3 / 10);
         detail = band.adjusted(6, band.height() * 7 / 10, -6, -3);
         labelFont = FontOfHeight(base, head.height() * 4 / 5, true);
@@ -245,7 +247,7 @@ void SlotTile::PlaceReleaseButton() {
         return;
     }
     const Layout& layout = CurrentLayout();
-    QFont font = FontOfHeight(this->font(), layout.release.height() / 2, true);
+    QFont font = FontOfHeight(this->font(), layout.release.height() * 3 / 5, true);
     m_release->setFont(font);
     m_release->setGeometry(layout.release);
 }
@@ -338,7 +340,7 @@ void SlotTile::PaintBody(QPainter& painter, const Layout& layout) {
              FittingFont(font(), boxText, layout.boxFont.pixelSize(), box.width(), true),
              Qt::AlignLeft | Qt::AlignVCenter, Qt::ElideMiddle);
     if (m_face.held) {
-        return;  // the release button stands over the bar and the foot
+        return;  // the release button stands over the foot
     }
     if (m_face.look == SlotLook::Working) {
         QStyleOptionProgressBar bar;
