@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/support_win32.h"
 
@@ -365,15 +363,20 @@ std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
 
 std::vector<std::string> RegularFilesIn(const std::string& folder) {
     std::vector<std::string> names;
-    std::error_code error;
-    std::filesystem::path wide(WidePath(folder));
-    for (std::filesystem::directory_iterator entry(wide, error), end; !error && entry != end;
-         entry.increment(error)) {
-        if (entry->symlink_status(error).type() == std::filesystem::file_type::regular) {
-            std::u8string name = entry->path().filename().u8string();
-            names.emplace_back(name.begin(), name.end());
-        }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((WidePath(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
     }
+    do {
+        // A link or a junction is a reparse point: not followed, not listed.
+        const DWORD skipped =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        if ((found.dwFileAttributes & skipped) == 0) {
+            names.push_back(detail::Utf8(found.cFileName));
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
     return names;
 }
 
