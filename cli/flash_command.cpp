@@ -27,18 +27,23 @@ struct FlashOptions {
     std::string progress = "auto";
 };
 
-ProgressStyle StyleOf(const std::string& name) {
+// repeat: a station, whose piped output is its journal unless lines are asked for.
+ProgressStyle StyleOf(const std::string& name, bool repeat) {
     if (name == "human")
         return ProgressStyle::Human;
     if (name == "plain")
         return ProgressStyle::Plain;
     if (name == "jsonl")
         return ProgressStyle::Jsonl;
+    if (name == "journal")
+        return ProgressStyle::Journal;
     // A terminal that cannot move the cursor gets lines, as a pipe does.
     const char* term = std::getenv("TERM");
     bool dumb = term != nullptr && std::string(term) == "dumb";
-    return ConsoleIsTerminal(ConsoleStream::Out) && !dumb ? ProgressStyle::Human
-                                                          : ProgressStyle::Plain;
+    if (ConsoleIsTerminal(ConsoleStream::Out) && !dumb) {
+        return ProgressStyle::Human;
+    }
+    return repeat ? ProgressStyle::Journal : ProgressStyle::Plain;
 }
 
 // The ending is written whatever the reader's pace; a reader who never reads
@@ -208,7 +213,7 @@ int RunStation(const FlashOptions& options, const StationConfig& config,
                const std::vector<std::string>& settingsWarnings) {
     InterruptWatch interrupts;
     ConsoleOutput output;
-    RunDisplay display(StyleOf(options.progress), config, output);
+    RunDisplay display(StyleOf(options.progress, config.repeat), config, output);
     for (const std::string& warning : settingsWarnings) {
         display.Head().Warn(warning);
     }
@@ -310,7 +315,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     AddBoxFaultOptions(command, options->run.box);
     command->add_option("--trace", options->run.trace, "Write a timestamped hex dump of the line");
     command->add_option("--progress", options->progress, "Progress output")
-        ->check(CLI::IsMember({"auto", "human", "plain", "jsonl"}));
+        ->check(CLI::IsMember({"auto", "human", "plain", "jsonl", "journal"}));
     command
         ->add_option("--wait-timeout", options->run.waitTimeout,
                      "Give up waiting for the boot loader after this many seconds")
@@ -325,6 +330,14 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
                         "docs/results-log.md)");
     command->add_option("--trace-dir", options->run.traceDir,
                         "Write one trace for each box into this folder; its record names it");
+    command
+        ->add_option("--trace-keep", options->run.traceKeep,
+                     "With --trace-dir: keep the traces of all boxes, or only of those that "
+                     "failed (default all)")
+        ->check(CLI::IsMember({"all", "failed"}));
+    command->add_option("--trace-dir-max", options->run.traceDirMax,
+                        "With --trace-dir: keep the folder's traces within SIZE (500M, 2G), the "
+                        "oldest traces of good boxes removed first");
     command
         ->add_option("--expect-series", options->run.expectSeries,
                      "Refuse a series whose identity is not this one (64 hexadecimal digits, "

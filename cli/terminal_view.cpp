@@ -138,6 +138,7 @@ void TerminalView::On(const SlotEvent& event) {
                    [this](const PhaseEvent& e) {
                        std::lock_guard lock(m_mutex);
                        m_phase = e.phase;
+                       JournalStart(e.phase);
                    },
                    [this](const StatusEvent& e) { Status(e.text); },
                    [this](const ProgressEvent& e) { Position(e.position); },
@@ -166,7 +167,39 @@ void TerminalView::Status(const std::string& text) {
         case ProgressStyle::Jsonl:
             EmitJson("status");
             break;
+        case ProgressStyle::Journal:
+            break;  // its box's start and verdict say enough
     }
+}
+
+// A box answered: said once, whatever tries it takes.
+void TerminalView::JournalStart(UpdatePhase phase) {
+    if (m_style == ProgressStyle::Journal && phase > UpdatePhase::Waiting && !m_boxOpen) {
+        m_boxOpen = true;
+        m_out.Write(ConsoleStream::Out, Prefix() + "box started\n");
+    }
+}
+
+// "bay 3: box SN-0042 failed, record_rejected: the box rejected record 0003
+// ..., 2 tries, 3.2 s": the verdict, its cause and reason, in one line.
+void TerminalView::JournalEnding(const BoxRecord& record) {
+    m_boxOpen = false;
+    if (!record.hadBox && record.verdict == "cancelled") {
+        return;  // a wait that a stop ended: no box
+    }
+    std::string line =
+        Prefix() + "box " + (record.box.empty() ? "" : record.box + " ") + record.verdict;
+    if (record.verdict != "ok") {
+        std::string reason = record.reason.substr(0, record.reason.find('\n'));
+        line += ", " + (record.cause.empty() ? record.message : record.cause) +
+                (reason.empty() ? "" : ": " + reason);
+    }
+    if (record.attempts > 1) {
+        line += ", " + std::to_string(record.attempts) + " tries";
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, ", %.1f s\n", record.seconds);
+    m_out.Write(ConsoleStream::Out, line + seconds);
 }
 
 void TerminalView::Position(int position) {
@@ -283,7 +316,7 @@ void TerminalView::EmitJson(const char* name) {
 
 void TerminalView::Refused(const BoxRecord& record) {
     std::lock_guard lock(m_mutex);
-    ShowEnding(record);
+    ShowEnding(record, false);
 }
 
 void TerminalView::Ended(const BoxRecord& record) {
@@ -311,7 +344,11 @@ void TerminalView::Ended(const BoxRecord& record) {
     m_estimate = ProgressEstimate(m_baud);
 }
 
-void TerminalView::ShowEnding(const BoxRecord& record) {
+void TerminalView::ShowEnding(const BoxRecord& record, bool ofBox) {
+    if (m_style == ProgressStyle::Journal && ofBox) {
+        JournalEnding(record);
+        return;
+    }
     const std::string& caption = record.caption;
     const std::string& message = record.message;
     if (m_style == ProgressStyle::Jsonl) {

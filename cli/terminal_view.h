@@ -14,7 +14,9 @@
 
 namespace quillon::cli {
 
-enum class ProgressStyle { Human, Plain, Jsonl };
+// Journal: a station's output for a service's journal, a line when a box
+// starts and one with its verdict.
+enum class ProgressStyle { Human, Plain, Jsonl, Journal };
 
 // A terminal's width when it tells none.
 constexpr int kDefaultColumns = 80;
@@ -76,7 +78,10 @@ private:
     // The start of a jsonl event: its name, and the device when several slots run.
     Json JsonStart(const char* event) const;
     std::string Prefix() const { return m_device.empty() ? "" : m_device + ": "; }
-    void ShowEnding(const BoxRecord& record);
+    // ofBox: the ending of a box, rather than of a run refused before any.
+    void ShowEnding(const BoxRecord& record, bool ofBox = true);
+    void JournalStart(UpdatePhase phase);
+    void JournalEnding(const BoxRecord& record);
     int ShownPosition(std::chrono::steady_clock::time_point now) const;
 
     ProgressStyle m_style;
@@ -99,6 +104,7 @@ private:
     std::size_t m_labelWidth = 0;
     bool m_counts = false;
     int m_ok = 0;
+    bool m_boxOpen = false;  // the journal has said that a box started
     int m_failed = 0;
 
     std::string RowLabel() const;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -130,6 +131,9 @@ int PlaceLink(const std::string& target, const std::string& link);
 void RemoveLink(const std::string& link);
 // The size of the file the path names; none when it cannot be told.
 std::optional<std::uint64_t> FileSizeAt(const std::string& path);
+// The names of the regular files in a folder, links not followed, in no
+// order; none when the folder cannot be read.
+std::vector<std::string> RegularFilesIn(const std::string& folder);
 // Makes the folder that the file of that path lies in, and those above it
 // that are missing; 0, or the system's error.
 int MakeFolderFor(const std::string& path);

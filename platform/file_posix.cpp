@@ -347,6 +347,18 @@ std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
+std::vector<std::string> RegularFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry->symlink_status(error).type() == std::filesystem::file_type::regular) {
+            names.push_back(entry->path().filename().string());
+        }
+    }
+    return names;
+}
+
 int MakeFolderFor(const std::string& path) {
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code error;

@@ -397,6 +397,25 @@ std::optional<std::uint64_t> FileSizeAt(const std::string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::vector<std::string> RegularFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((WidePath(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        // A link or a junction is a reparse point: not followed, not listed.
+        const DWORD skipped =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        if ((found.dwFileAttributes & skipped) == 0) {
+            names.push_back(detail::Utf8(found.cFileName));
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
 int MakeFolderFor(const std::string& path) {
     std::wstring wide = WidePath(path);
     std::size_t separator = wide.find_last_of(L"\\/");

@@ -57,20 +57,43 @@ void AppSettings::ReadStation(const IniDocument& ini) {
     m_station.retries = text("Retries");
     m_station.operatorName = text("Operator");
     m_station.lot = text("Lot");
+    m_station.sound = text("Sound");
+    m_station.traceKeep = text("TraceKeep");
+    m_station.traceDirMax = text("TraceDirMax");
     for (const char* key : kStationCommandKeys) {
         text(key);  // for its problem: the face that runs it asks
     }
-    for (const char* section : {"SLOTS", "RESET"}) {
-        for (const auto& [key, value] : ini.Section(section)) {
-            if (int port = PortOfKey(key); port > 0 && !value.empty()) {
-                bool reset = std::string(section) == "RESET";
-                (reset ? m_station.resetCommands : m_station.slotNames)[port] = value;
-                std::string problem = ini.Problem(section, key);
-                if (reset && !problem.empty()) {
-                    m_problems["[RESET] COM" + std::to_string(port)] = problem;
-                }
+    for (const auto& [key, value] : ini.Section("RESET")) {
+        if (int port = PortOfKey(key); port > 0 && !value.empty()) {
+            m_station.resetCommands[port] = value;
+            if (std::string problem = ini.Problem("RESET", key); !problem.empty()) {
+                m_problems["[RESET] COM" + std::to_string(port)] = problem;
             }
         }
+    }
+    for (const auto& [key, value] : ini.Section("SLOTS")) {
+        if (int port = PortOfKey(key); port > 0 && !value.empty()) {
+            ReadSlotName(port, value);
+        }
+    }
+}
+
+// "A01 | left front": a short label, then the name; a name alone, as files
+// before labels have it, is the name.
+void AppSettings::ReadSlotName(int port, const std::string& value) {
+    const std::string bar = " | ";
+    std::size_t at = value.find(bar);
+    if (at == std::string::npos) {
+        m_station.slotNames[port] = value;
+        return;
+    }
+    std::string label = value.substr(0, at);
+    std::string name = value.substr(at + bar.size());
+    if (!label.empty()) {
+        m_station.slotLabels[port] = label;
+    }
+    if (!name.empty()) {
+        m_station.slotNames[port] = name;
     }
 }
 

@@ -54,8 +54,9 @@ public:
     // The [PORTS] COMn keys: which device each port number names.
     PortMap m_ports;
 
-    // A station's keys: [STATION], and per port [SLOTS] COMn (its name) and
-    // [RESET] COMn (its own reset command). Empty where the file has none.
+    // A station's keys: [STATION], and per port [SLOTS] COMn (its name, or
+    // "LABEL | name") and [RESET] COMn (its own reset command). Empty where
+    // the file has none.
     struct Station {
         std::string name;
         std::string ports;  // "1-8,12"
@@ -68,8 +69,12 @@ public:
         std::string retries;  // a whole number of tries after the first, as written
         std::string operatorName;
         std::string lot;
-        std::string metrics;  // [ADDRESS:]PORT to serve Prometheus metrics on
+        std::string metrics;      // [ADDRESS:]PORT to serve Prometheus metrics on
+        std::string sound;        // "off", "failures" or "all", as written
+        std::string traceKeep;    // "all" or "failed", as written
+        std::string traceDirMax;  // a size, as written ("500M")
         std::map<int, std::string> slotNames;
+        std::map<int, std::string> slotLabels;  // the short label a tile shows large
         std::map<int, std::string> resetCommands;
     } m_station;
 
@@ -86,6 +91,7 @@ private:
     void LoadFields();
     void ReadPorts(const IniDocument& ini);
     void ReadStation(const IniDocument& ini);
+    void ReadSlotName(int port, const std::string& value);
     void CheckStartAddress(const IniDocument& ini);
 
     std::map<std::string, std::string> m_problems;

@@ -14,6 +14,7 @@
 #include "settings/port_numbers.h"
 #include "settings/start_address.h"
 #include "station/exit_codes.h"
+#include "station/slot_labels.h"
 #include "station/station_metrics.h"
 
 namespace quillon {
@@ -93,8 +94,10 @@ SlotSpec PortSlot(int number, const AppSettings& settings) {
     std::string device = DeviceForPort(number, settings.m_ports);
     auto name = settings.m_station.slotNames.find(number);
     auto reset = settings.m_station.resetCommands.find(number);
+    auto label = settings.m_station.slotLabels.find(number);
     return {name != settings.m_station.slotNames.end() ? name->second : device, device, number,
-            reset != settings.m_station.resetCommands.end() ? reset->second : std::string()};
+            reset != settings.m_station.resetCommands.end() ? reset->second : std::string(),
+            label != settings.m_station.slotLabels.end() ? label->second : std::string()};
 }
 
 bool AddPortSlots(const std::string& list, const char* what, const AppSettings& settings,
@@ -117,7 +120,7 @@ bool MakeSlots(const RunOptions& options, const AppSettings& settings, RunSetup&
     std::vector<SlotSpec>& slots = setup.config.slots;
     UpdateRequest& request = setup.config.request;
     for (const std::string& device : options.devices) {
-        slots.push_back({device, device, 0, {}});
+        slots.push_back({device, device, 0, {}, {}});
     }
     for (const std::string& list : options.ports) {
         if (!AddPortSlots(list, "--port", settings, slots, error)) {
@@ -172,6 +175,30 @@ bool TakeBoxKeys(const RunOptions& options, const AppSettings::Station& keys, St
     return true;
 }
 
+// Which traces stay, and how much of them: the options', else the settings'.
+bool TakeTraceKeys(const RunOptions& options, const AppSettings::Station& keys,
+                   StationConfig& config, std::string& error) {
+    bool fromOption = !options.traceKeep.empty();
+    std::string keep = fromOption ? options.traceKeep : keys.traceKeep;
+    if (!keep.empty() && keep != "all" && keep != "failed") {
+        return Fail(error, std::string(fromOption ? "--trace-keep" : "[STATION] TraceKeep") +
+                               ": all or failed, not " + keep);
+    }
+    config.traceKeepFailed = keep == "failed";
+    fromOption = !options.traceDirMax.empty();
+    std::string most = fromOption ? options.traceDirMax : keys.traceDirMax;
+    if (most.empty()) {
+        return true;
+    }
+    std::optional<std::uint64_t> bytes = ParseByteSize(most);
+    if (!bytes) {
+        return Fail(error, std::string(fromOption ? "--trace-dir-max" : "[STATION] TraceDirMax") +
+                               ": a size such as 500M or 2G, not " + most);
+    }
+    config.traceDirMax = *bytes;
+    return true;
+}
+
 // A station's files and checks: the options', else the settings'.
 bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, StationConfig& config,
                      std::string& error) {
@@ -183,6 +210,9 @@ bool TakeStationKeys(const RunOptions& options, const AppSettings& settings, Sta
     };
     config.logPath = pick(options.log, keys.log);
     config.traceDir = pick(options.traceDir, keys.traceDir);
+    if (!TakeTraceKeys(options, keys, config, error)) {
+        return false;
+    }
     config.request.expectedSeries = pick(options.expectSeries, keys.expectSeries);
     if (!config.request.expectedSeries.empty() && !IsSeriesPrefix(config.request.expectedSeries)) {
         return Fail(error, "the expected series must be 8 to 64 hexadecimal digits, not " +
@@ -235,6 +265,20 @@ bool TakeMetrics(const RunOptions& options, const AppSettings& settings, RunSetu
     return setup.config.metrics.has_value();
 }
 
+bool TakeSound(const AppSettings::Station& keys, RunSetup& setup, std::string& error) {
+    const std::string& sound = keys.sound;
+    if (sound.empty() || sound == "failures") {
+        setup.sound = SoundOn::Failures;
+    } else if (sound == "off") {
+        setup.sound = SoundOn::Never;
+    } else if (sound == "all") {
+        setup.sound = SoundOn::Every;
+    } else {
+        return Fail(error, "[STATION] Sound: off, failures or all, not " + sound);
+    }
+    return true;
+}
+
 bool CheckBoxCount(const RunOptions& options, std::string& error) {
     if (options.boxes < 1 || options.boxes > kMostEmulatedBoxes) {
         return Fail(error, "--boxes: a whole number from 1 to " +
@@ -248,6 +292,39 @@ bool CheckBoxCount(const RunOptions& options, std::string& error) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> ParseByteSize(const std::string& text) {
+    std::size_t at = 0;
+    std::uint64_t number = 0;
+    constexpr std::uint64_t kMost = ~std::uint64_t{0};
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0; ++at) {
+        auto digit = static_cast<std::uint64_t>(text[at] - '0');
+        if (number > (kMost - digit) / 10) {
+            return std::nullopt;
+        }
+        number = number * 10 + digit;
+    }
+    if (at == 0) {
+        return std::nullopt;
+    }
+    std::string unit = text.substr(at);
+    static const std::pair<const char*, int> kUnits[] = {
+        {"K", 10}, {"M", 20}, {"G", 30}, {"T", 40}};
+    int shift = -1;
+    if (unit.empty() || unit == "B") {
+        shift = 0;
+    }
+    for (const auto& [letter, bits] : kUnits) {
+        std::string base = letter;
+        if (unit == base || unit == base + "B" || unit == base + "iB") {
+            shift = bits;
+        }
+    }
+    if (shift < 0 || (shift > 0 && number > (kMost >> shift))) {
+        return std::nullopt;
+    }
+    return number << shift;
+}
 
 bool IsSeriesPrefix(const std::string& text) {
     return text.size() >= 8 && text.size() <= 64 &&
@@ -267,7 +344,8 @@ int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error)
     StationConfig& config = setup.config;
     if (!MakeRequest(options, settings, config.request, error) ||
         !TakeStationKeys(options, settings, config, error) ||
-        !TakeMetrics(options, settings, setup, error)) {
+        !TakeMetrics(options, settings, setup, error) ||
+        !TakeSound(settings.m_station, setup, error)) {
         return kExitUsage;
     }
     if (options.simulate) {
@@ -277,11 +355,12 @@ int MakeRunSetup(const RunOptions& options, RunSetup& setup, std::string& error)
             return kExitPortOpen;
         }
         for (const std::string& device : setup.boxes->Devices()) {
-            config.slots.push_back({device, device, 0, {}});
+            config.slots.push_back({device, device, 0, {}, {}});
         }
     } else if (!MakeSlots(options, settings, setup, error)) {
         return kExitUsage;
     }
+    FillSlotLabels(config.slots);
     config.repeat = options.station;
     config.count = options.count;
     config.version = kVersion;
@@ -309,6 +388,7 @@ int MakeOneSlotSetup(const AppSettings& settings, const UpdateRequest& request,
         slot.device = request.device;
     }
     config.slots = {slot};
+    FillSlotLabels(config.slots);
     config.version = kVersion;
     return kExitSuccess;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,8 @@ struct RunOptions {
     std::string log;
     std::string trace;
     std::string traceDir;
+    std::string traceKeep;    // "all" or "failed"; empty: the settings'
+    std::string traceDirMax;  // a size ("500M"); empty: the settings'
     std::string expectSeries;
     std::string resetCommand;
     std::optional<double> resetTimeout;  // seconds; none: the settings' (10 by default)
@@ -50,10 +53,15 @@ constexpr int kMostRetries = 100;
 constexpr double kShortestTimeLimit = 0.01;  // seconds
 constexpr double kLongestWaitTimeout = 1e9;  // seconds
 
+// When a face that can make a sound makes one: never, on a box that did not
+// succeed, or on every box's verdict.
+enum class SoundOn { Never, Failures, Every };
+
 // A run made ready: the station's configuration, what the settings file
 // said beside it, and the emulated boxes it runs against, if any.
 struct RunSetup {
     StationConfig config;
+    SoundOn sound = SoundOn::Failures;
     std::vector<std::string> warnings;
     std::unique_ptr<EmulatedBoxes> boxes;
 };
@@ -74,6 +82,10 @@ class AppSettings;
 // they guard every other update. 0, or 64 with error saying why.
 int MakeOneSlotSetup(const AppSettings& settings, const UpdateRequest& request,
                      StationConfig& config, std::string& error);
+
+// A size in bytes: digits, then K, M, G or T (powers of 1024, "KiB" or "KB"
+// alike); none for what is no size or more than 64 bits hold.
+std::optional<std::uint64_t> ParseByteSize(const std::string& text);
 
 // Whether text may stand for a series identity: 8 to 64 hexadecimal digits.
 bool IsSeriesPrefix(const std::string& text);

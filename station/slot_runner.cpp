@@ -380,7 +380,13 @@ BoxRecord SlotRunner::Finish(BoxTries& box) {
                           m_host.OperatorName(), m_host.Lot(), m_host.Signal()};
     BoxRecord record = MakeBoxRecord(box, context);
     if (box.trace && record.hadBox) {
-        record.trace = box.trace->Path();
+        bool good = record.verdict == "ok";
+        if (good && m_host.Config().traceKeepFailed) {
+            m_host.Traces()->Remove(*box.trace);  // only a box that did not succeed keeps its trace
+        } else {
+            record.trace = box.trace->Path();
+            m_host.TraceKept(record.trace, good);
+        }
     }
     return record;
 }

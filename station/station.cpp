@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "station/exit_codes.h"
 #include "station/slot_runner.h"
+#include "station/trace_budget.h"
 #include "station/trace_file.h"
 
 namespace quillon {
@@ -35,6 +36,7 @@ Station::~Station() {
 bool Station::Refuse(const Refusal& refusal, int exit) {
     m_series.reset();
     m_trace.reset();
+    m_traceBudget.reset();
     m_traceFolder.reset();
     m_log.Close();
     m_metrics.reset();
@@ -104,6 +106,9 @@ bool Station::OpenFiles() {
             return Refuse({UpdateOutcome::BadInput, "--trace-dir: cannot write in " + traces,
                            m_traceFolder->OpenError()},
                           kExitUsage);
+        }
+        if (m_config.traceDirMax > 0) {
+            m_traceBudget = std::make_unique<TraceBudget>(*m_traceFolder, m_config.traceDirMax);
         }
     }
     if (!m_config.logPath.empty() && !m_log.Open(m_config.logPath)) {
@@ -230,6 +235,12 @@ void Station::SlotEnded() {
     }
 }
 
+void Station::TraceKept(const std::string& path, bool good) {
+    if (m_traceBudget) {
+        m_traceBudget->Kept(path, good);
+    }
+}
+
 bool Station::MayHold() const {
     if (!m_config.repeat) {
         return false;
@@ -246,7 +257,8 @@ void Station::Release(std::size_t slot) {
 std::optional<std::size_t> Station::FindSlot(const std::string& text) const {
     for (std::size_t i = 0; i < m_config.slots.size(); ++i) {
         const SlotSpec& slot = m_config.slots[i];
-        if (text == slot.name || text == slot.device || text == std::to_string(i + 1)) {
+        if (text == slot.name || text == slot.label || text == slot.device ||
+            text == std::to_string(i + 1)) {
             return i;
         }
     }

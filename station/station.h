@@ -25,6 +25,7 @@ namespace quillon {
 
 class PacketSeries;
 class TraceFolder;
+class TraceBudget;
 class TraceWriter;
 
 // One port of a station.
@@ -33,6 +34,7 @@ struct SlotSpec {
     std::string device;
     int port = 0;              // the port number that names the device, 0 for none
     std::string resetCommand;  // the slot's own; empty: the station's
+    std::string label;         // short, shown large; empty: made by FillSlotLabels
 };
 
 struct StationConfig {
@@ -47,6 +49,12 @@ struct StationConfig {
     std::string logPath;
     std::string tracePath;  // the line of one update
     std::string traceDir;   // one trace a box
+    // Keep the traces of boxes that did not succeed only: a good box's is
+    // removed as it ends, and its record names none.
+    bool traceKeepFailed = false;
+    // The trace folder's bytes at most, 0 for no bound: the oldest traces of
+    // good boxes go first, then the oldest of any.
+    std::uint64_t traceDirMax = 0;
     std::string stationName;
     std::string version;
     // Run through the shell before each wait for a box, with {device},
@@ -135,6 +143,8 @@ public:
     virtual void SlotState(std::size_t slot, SlotActivity activity) = 0;
     // The slot has ended for good.
     virtual void SlotEnded() = 0;
+    // A box's trace was closed and kept; good: the box succeeded.
+    virtual void TraceKept(const std::string& path, bool good) = 0;
 };
 
 // Updates the boxes on several slots at once, or box after box, each slot
@@ -174,7 +184,8 @@ public:
     // one is in, by Release or by unplugging and plugging its adapter.
     bool MayHold() const;
     void Release(std::size_t slot);
-    // The slot a person names: by its name, its device, or its number from 1.
+    // The slot a person names: by its name, its label, its device, or its
+    // number from 1.
     std::optional<std::size_t> FindSlot(const std::string& text) const;
     // For the records of the boxes that start from now on.
     void SetOperator(std::string name);
@@ -208,6 +219,7 @@ private:
     std::string Lot() const override;
     void SlotState(std::size_t slot, SlotActivity activity) override;
     void SlotEnded() override;
+    void TraceKept(const std::string& path, bool good) override;
 
     bool Refuse(const Refusal& refusal, int exit);
     bool PrepareSeries();
@@ -221,6 +233,7 @@ private:
     std::unique_ptr<PacketSeries> m_series;
     std::unique_ptr<TraceWriter> m_trace;
     std::unique_ptr<TraceFolder> m_traceFolder;  // one trace a box, when kept
+    std::unique_ptr<TraceBudget> m_traceBudget;  // none without a bound
     ResultsLog m_log;
     std::unique_ptr<StationMetrics> m_metrics;  // none unless asked for
     std::vector<std::string> m_unlogged;

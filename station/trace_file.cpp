@@ -140,6 +140,18 @@ void TraceFolder::Remove(const TraceWriter& trace) {
     }
 }
 
+void TraceFolder::RemoveName(const std::string& name) {
+    m_folder->Remove(name);
+}
+
+const std::string& TraceFolder::Path() const {
+    return m_folder->Path();
+}
+
+std::string TraceFolder::PathOf(const std::string& name) const {
+    return m_folder->PathOf(name);
+}
+
 TraceWriter::~TraceWriter() {
     Close();
 }

@@ -93,6 +93,11 @@ public:
                                         std::string& error);
     // Removes a trace made here, closed, that holds nothing worth keeping.
     void Remove(const TraceWriter& trace);
+    // Removes the file of that name in this very folder.
+    void RemoveName(const std::string& name);
+    // The folder's path and a name's in it, for people to read and to list.
+    const std::string& Path() const;
+    std::string PathOf(const std::string& name) const;
 
 private:
     std::unique_ptr<Folder> m_folder;

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "platform/interrupts.h"
 #include "quillon/version.h"
@@ -80,19 +81,25 @@ int main(int argc, char** argv) {
     // Ctrl+C or a termination request in the terminal that started it ends
     // every slot cleanly, as closing the window does.
     quillon::InterruptWatch interrupts;
-    quillon::StationWindow window(std::move(setup));
-    if (!window.Begin()) {
-        return Fail(window.RefusalExit(), QString::fromStdString(window.Refused().message),
-                    QString::fromStdString(window.Refused().reason));
+    auto window = std::make_unique<quillon::StationWindow>(std::move(setup));
+    if (!window->Begin()) {
+        // The window and all it holds (the emulated boxes, the station) go
+        // before the person reads why: a corrected start is not refused
+        // while the message is open.
+        quillon::BoxRecord refused = window->Refused();
+        int code = window->RefusalExit();
+        window.reset();
+        return Fail(code, QString::fromStdString(refused.message),
+                    QString::fromStdString(refused.reason));
     }
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&window, &interrupts] {
         if (int signal = interrupts.Received(); signal != 0) {
-            window.EndOnSignal(signal);
+            window->EndOnSignal(signal);
         }
     });
     watch.start(200);
-    window.resize(window.screen()->availableGeometry().size() * 0.9);
-    window.show();
+    window->resize(window->screen()->availableGeometry().size() * 0.9);
+    window->show();
     return QApplication::exec();
 }

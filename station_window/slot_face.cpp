@@ -27,11 +27,29 @@ QString BytesText(const SlotSnapshot& shot) {
     return text;
 }
 
+// "SN-0042, try 2 of 3": a box's identity and tries, when either says more
+// than that a box is there.
+QString BoxText(const std::string& identity, int attempt, int attempts, bool ended) {
+    QString tries;
+    if (ended && attempt > 1) {
+        tries = QString("%1 tries").arg(attempt);
+    } else if (!ended && attempts > 1 && attempt > 0) {
+        tries = QString("try %1 of %2").arg(attempt).arg(attempts);
+    }
+    if (identity.empty()) {
+        return tries;
+    }
+    return tries.isEmpty() ? Text(identity) : Text(identity) + ", " + tries;
+}
+
+bool Answered(const SlotSnapshot& shot) {
+    return shot.last && shot.last->hadBox && shot.last->verdict != "cancelled";
+}
+
 // A slot that has ended a box keeps its verdict's colour while it waits for
 // the next: the person who swaps the boxes reads the verdict from afar.
 void WaitingFace(const SlotSnapshot& shot, SlotFace& face) {
-    bool answered = shot.last && shot.last->hadBox && shot.last->verdict != "cancelled";
-    if (!answered) {
+    if (!Answered(shot)) {
         face.look = SlotLook::Waiting;
         face.word = "WAITING";
         face.detail = "for a box: press its reset button";
@@ -41,6 +59,13 @@ void WaitingFace(const SlotSnapshot& shot, SlotFace& face) {
     face.look = ok ? SlotLook::Ok : SlotLook::Failed;
     face.word = ok ? "OK" : "FAILED";
     face.detail = "waiting for the next box";
+}
+
+void PausedFace(SlotSnapshot::State state, SlotFace& face) {
+    bool stopped = state == SlotSnapshot::State::Stopped;
+    face.look = SlotLook::Paused;
+    face.word = stopped ? "STOPPED" : "PAUSED";
+    face.detail = stopped ? "" : "takes no box until resumed";
 }
 
 void StateFace(const SlotSnapshot& shot, bool pauseAsked, SlotFace& face) {
@@ -62,28 +87,55 @@ void StateFace(const SlotSnapshot& shot, bool pauseAsked, SlotFace& face) {
             bool ok = shot.last && shot.last->verdict == "ok";
             face.look = ok ? SlotLook::Ok : SlotLook::Failed;
             face.word = ok ? "DONE" : "REPLACE BOX";
-            face.detail = Text(shot.note);
+            face.detail = ok ? "put in the next box" : "replace the box";
             face.held = true;
             return;
         }
         case State::Paused:
         case State::Stopped:
-            face.look = SlotLook::Paused;
-            face.word = shot.state == State::Paused ? "PAUSED" : "STOPPED";
-            face.detail = shot.state == State::Paused ? "takes no box until resumed" : "";
+            PausedFace(shot.state, face);
             return;
         case State::Ok:
         case State::Failed:
         case State::Waiting:
             if (pauseAsked) {
-                face.look = SlotLook::Paused;
-                face.word = "PAUSED";
-                face.detail = "takes no box until resumed";
+                PausedFace(State::Paused, face);
                 return;
             }
             WaitingFace(shot, face);
             face.blinkStatus = shot.phase == UpdatePhase::Waiting;
             return;
+    }
+}
+
+// The last box's verdict, and why it failed in words: the reason the system
+// gave, not the caption every failure of a step shares.
+void LastBoxFace(const SlotSnapshot& shot, SlotFace& face) {
+    if (!shot.last) {
+        return;
+    }
+    const BoxRecord& last = *shot.last;
+    face.last = "Last box: " + Text(last.verdict);
+    if (last.verdict != "ok") {
+        face.last += ", " + Text(last.caption);
+        face.reason = last.reason.empty() ? Text(last.message) : FirstLine(last.reason);
+    }
+    if (face.look == SlotLook::Failed) {
+        face.cause = face.reason;
+    }
+    // The box whose verdict the tile wears, or the one to take out.
+    bool verdictShown = face.look == SlotLook::Ok || face.look == SlotLook::Failed;
+    if (shot.state != SlotSnapshot::State::Working && verdictShown && Answered(shot)) {
+        face.box = BoxText(last.box, last.attempts, last.attempts, true);
+    }
+}
+
+void NextBoxFace(const SlotSnapshot& shot, SlotFace& face) {
+    // A scanned identity waits for the slot's next box.
+    bool next = shot.state != SlotSnapshot::State::Working && face.look != SlotLook::Failed &&
+                !shot.box.empty() && !(shot.last && shot.last->box == shot.box);
+    if (next) {
+        face.box = "next box: " + Text(shot.box);
     }
 }
 
@@ -118,19 +170,19 @@ bool IsWritingFlash(const SlotSnapshot& shot) {
 SlotFace FaceOf(const SlotSnapshot& shot, bool pauseAsked) {
     SlotFace face;
     StateFace(shot, pauseAsked, face);
+    face.counts = QString("ok %1  failed %2").arg(shot.ok).arg(shot.failed);
+    LastBoxFace(shot, face);
+    NextBoxFace(shot, face);
+    // A paused, held or line-less slot shows what is true now, not the
+    // text and bar of a box that has gone.
+    if (face.look == SlotLook::Paused || face.look == SlotLook::LineFault || face.held) {
+        return face;
+    }
     face.status = Text(shot.status);
     face.position = shot.position;
-    face.bytes = shot.state == SlotSnapshot::State::Working ? BytesText(shot) : QString();
-    face.counts = QString("ok %1  failed %2").arg(shot.ok).arg(shot.failed);
-    if (shot.last) {
-        const BoxRecord& last = *shot.last;
-        // A failure's caption names what went wrong ("Download Failed
-        // CheckSum/Timeout"); the reason, when the system gave one, says why.
-        face.last = "Last box: " + Text(last.verdict);
-        if (last.verdict != "ok") {
-            face.last += ", " + Text(last.caption);
-            face.reason = last.reason.empty() ? Text(last.message) : FirstLine(last.reason);
-        }
+    if (shot.state == SlotSnapshot::State::Working) {
+        face.bytes = BytesText(shot);
+        face.box = BoxText(shot.box, shot.attempt, shot.attempts, false);
     }
     return face;
 }

@@ -15,11 +15,14 @@ struct SlotFace {
     SlotLook look = SlotLook::Waiting;
     QString word;    // the large word on the colour: "BURNING", "OK", ...
     QString detail;  // the line under it
-    QString status;  // the worker's status text, as it is
+    QString status;  // the worker's status text, as it is; empty outside a box
     int position = 0;
-    QString bytes;      // "120.3 KiB of 1.0 MiB, 0:12 left"; empty outside a download
-    QString last;       // "Last box: failed, Please check your serial connection"
-    QString reason;     // the last failure's reason, its first line
+    QString bytes;   // "120.3 KiB of 1.0 MiB, 0:12 left"; empty outside a download
+    QString last;    // "Last box: failed, Download Failed CheckSum/Timeout"
+    QString reason;  // the last failure's reason, its first line
+    // Why the box in view failed, in words, drawn large while its red lasts.
+    QString cause;
+    QString box;        // "SN-0042, try 2 of 3": the box in view, when there is one to name
     QString counts;     // "ok 12  failed 1"
     bool busy = false;  // a box is under way: the lamp blinks
     // Waiting for the boot loader: the status text blinks, as the main
@@ -27,6 +30,8 @@ struct SlotFace {
     bool blinkStatus = false;
     // The box has ended and the slot waits for a new one to be put in.
     bool held = false;
+    // The next scan is this slot's box identity (set by the window).
+    bool awaitingScan = false;
 
     bool operator==(const SlotFace&) const = default;
 };

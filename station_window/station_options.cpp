@@ -13,8 +13,8 @@ const char* const kDescription =
     "Flashes a set-top box on every slot of a station, box after box, in a window\n"
     "with a tile for each slot. Every option may be left out: the settings file's\n"
     "[STATION] section then gives the slots ([STATION] Ports, [SLOTS] COMn=name),\n"
-    "the log, the trace folder and the expected series. Space pauses and resumes\n"
-    "every slot.";
+    "the log, the trace folder and the expected series. Space stops and starts\n"
+    "every slot; a scan of a slot's label, then of its box, names the box.";
 
 struct OptionSpec {
     const char* name;
@@ -34,6 +34,12 @@ const OptionSpec kOptions[] = {
      "FILE"},
     {"log", "Append one JSON object per finished box to this file.", "FILE"},
     {"trace-dir", "Keep a trace of the line for each box in this folder.", "DIR"},
+    {"trace-keep", "Keep the traces of all boxes, or only of those that failed (default all).",
+     "all|failed"},
+    {"trace-dir-max",
+     "Keep the trace folder within this size (500M, 2G), the oldest traces of good boxes "
+     "removed first.",
+     "SIZE"},
     {"expect-series",
      "Refuse to start unless the series identity begins with these 8 to 64 "
      "hexadecimal digits.",
@@ -43,6 +49,13 @@ const OptionSpec kOptions[] = {
      "{port} are replaced.",
      "COMMAND"},
     {"reset-timeout", "Seconds the reset command may take (default 10).", "SECONDS"},
+    {"retries", "Try a box that failed this many more times before its verdict is final.", "N"},
+    {"box-id-command",
+     "Run before each box's first try, {device}, {slot} and {port} replaced: its first line "
+     "is the box's identity.",
+     "COMMAND"},
+    {"operator", "Who flashes the boxes, for the records (changed in the window).", "NAME"},
+    {"lot", "The lot the boxes belong to, for the records (changed in the window).", "TEXT"},
     {"simulate", "Run against boxes of the built-in emulator instead of devices.", nullptr},
     {"boxes", "With --simulate: this many emulated boxes, 1 to 64 (default 1).", "N"},
     {"metrics",
@@ -93,6 +106,16 @@ bool TakeNumbers(const QCommandLineParser& parser, RunOptions& options, QString&
         text = "--boxes: not a whole number: " + parser.value("boxes");
         return false;
     }
+    if (parser.isSet("retries")) {
+        int retries = 0;
+        if (!WholeNumber(parser.value("retries"), 0, kMostRetries, retries)) {
+            text = QStringLiteral("--retries: a whole number from 0 to %1, not %2")
+                       .arg(kMostRetries)
+                       .arg(parser.value("retries"));
+            return false;
+        }
+        options.retries = retries;
+    }
     if (parser.isSet("reset-timeout")) {
         bool ok = false;
         options.resetTimeout = parser.value("reset-timeout").toDouble(&ok);
@@ -139,6 +162,11 @@ StationCommand ParseStationCommand(const QStringList& arguments) {
     options.settingsPath = Value(parser, "settings");
     options.log = Value(parser, "log");
     options.traceDir = Value(parser, "trace-dir");
+    options.traceKeep = Value(parser, "trace-keep");
+    options.traceDirMax = Value(parser, "trace-dir-max");
+    options.boxIdCommand = Value(parser, "box-id-command");
+    options.operatorName = Value(parser, "operator");
+    options.lot = Value(parser, "lot");
     options.expectSeries = Value(parser, "expect-series");
     options.resetCommand = Value(parser, "reset-command");
     options.metrics = Value(parser, "metrics");

@@ -15,14 +15,16 @@ _quillon_cli() {
         --boot-folder|--dump|--trace-dir) COMPREPLY=($(compgen -d -- "$current")); return ;;
         --settings|--project|--image|--trace|--link|--log|--wait-reset)
             COMPREPLY=($(compgen -f -- "$current")); return ;;
-        --progress) COMPREPLY=($(compgen -W "auto human plain jsonl" -- "$current")); return ;;
+        --progress) COMPREPLY=($(compgen -W "auto human plain jsonl journal" -- "$current")); return ;;
+        --trace-keep) COMPREPLY=($(compgen -W "all failed" -- "$current")); return ;;
         --format) COMPREPLY=($(compgen -W "text json csv" -- "$current")); return ;;
         --baud) COMPREPLY=($(compgen -W "9600 19200 38400 57600 115200 230400 460800 921600" -- "$current")); return ;;
     esac
     local options
     case "${COMP_WORDS[1]}" in
         flash) options="--device --port --baud --boot-folder --start-address --settings --project
-                        --image --simulate --boxes --trace --trace-dir --progress --wait-timeout
+                        --image --simulate --boxes --trace --trace-dir --trace-keep --trace-dir-max
+                        --progress --wait-timeout
                         --repeat --count --log --expect-series --reset-command --reset-timeout
                         --metrics $box" ;;
         pack) options="--boot-folder --project --image" ;;

@@ -285,5 +285,58 @@ TEST_F(StationTest, StoppedStationExitsWithItsSignal) {
     boxes->Finish();
 }
 
+// Traces that fit a day: only the box that failed keeps its trace, and its
+// record names it; the good boxes' records name none.
+TEST_F(StationTest, TraceKeepFailedKeepsOnlyTheFailedBoxsTrace) {
+    auto boxes = Boxes(4, {"--on", "3", "--reject-record", "3"});
+    std::string log = m_home / "results.jsonl";
+    std::string traces = m_home / "traces";
+    std::filesystem::create_directory(traces);
+    CliProcess flash(
+        Flash({"--device", Box(0), "--device", Box(1), "--device", Box(2), "--device", Box(3),
+               "--trace-dir", traces, "--trace-keep", "failed", "--log", log}));
+    EXPECT_EQ(flash.Finish(), 4) << flash.Out() << flash.Err();
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(traces)) {
+        kept.push_back(entry.path().string());
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    std::ifstream lines(log);
+    int good = 0;
+    for (std::string line; std::getline(lines, line);) {
+        bool failed = line.find(R"("verdict":"failed")") != std::string::npos;
+        good += failed ? 0 : 1;
+        EXPECT_EQ(line.find(R"("trace":")" + kept.front() + "\"") != std::string::npos, failed)
+            << line;
+        EXPECT_EQ(line.find(R"("trace")") != std::string::npos, failed) << line;
+    }
+    EXPECT_EQ(good, 3);
+    boxes->Signal(SIGTERM);
+    boxes->Finish();
+}
+
+// A station whose output goes to a journal says a line when a box starts
+// and one with its verdict, not each status of each box.
+TEST_F(StationTest, PipedStationWritesFewLinesABox) {
+    auto boxes = Boxes(2, {"--on", "1", "--reject-record", "3"});
+    std::string log = m_home / "results.jsonl";
+    CliProcess station({"flash", "--settings", m_home / "quillon.INI", "--boot-folder",
+                        m_boot.Folder(), "--device", Box(0), "--device", Box(1), "--repeat",
+                        "--count", "6", "--log", log});
+    EXPECT_EQ(station.Finish(), 4) << station.Out() << station.Err();
+    const std::string all = station.Out() + station.Err();
+    const long records = WaitForLines(log, 6);
+    const long lines = static_cast<long>(std::count(all.begin(), all.end(), '\n'));
+    // A line a box starts and one a verdict; the first line and the summary.
+    EXPECT_LE(lines, 2 * records + 4) << all;
+    EXPECT_TRUE(std::regex_search(all, std::regex(": box started\n"))) << all;
+    EXPECT_TRUE(std::regex_search(all, std::regex(": box ok, [0-9.]+ s\n"))) << all;
+    EXPECT_TRUE(std::regex_search(
+        all, std::regex(": box failed, record_rejected: [^\n]*record 0003[^\n]*, [0-9.]+ s\n")))
+        << all;
+    boxes->Signal(SIGTERM);
+    boxes->Finish();
+}
+
 }  // namespace
 }  // namespace quillon

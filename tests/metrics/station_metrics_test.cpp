@@ -178,7 +178,7 @@ TEST_F(FedExporter, PromtoolFindsNoProblem) {
 // a reason, and the exporter's end frees its own.
 TEST(StationMetrics, RefusesAPortInUseAndFreesItsOwnAtTheEnd) {
     StationConfig config;
-    config.slots = {{"a", "/dev/null", 0, {}}};
+    config.slots = {{"a", "/dev/null", 0, {}, {}}};
     std::string error = "before";
     EXPECT_EQ(ServeStationMetrics(config, error), nullptr);
     EXPECT_EQ(error, "");

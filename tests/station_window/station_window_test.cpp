@@ -1,6 +1,7 @@
 // The station window against emulated boxes on pseudo-terminals: what its
 // tiles, header and results show, and how it ends.
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include "platform/digest.h"
 #include "sim/box_emulator.h"
 #include "station/run_setup.h"
+#include "station/slot_labels.h"
 #include "station_window/results_model.h"
 #include "station_window/slot_tile.h"
 #include "station_window/station_window.h"
@@ -65,9 +67,10 @@ struct Bench {
         boxes.push_back(std::move(box));
         return *boxes.back();
     }
-    bool Open() {
+    bool Open(const std::string& resetCommand = {}) {
         quillon::RunOptions options;
         options.station = true;
+        options.resetCommand = resetCommand;
         options.devices = devices;
         options.bootFolder = temp / "boot";
         options.settingsPath = temp / "quillon.INI";
@@ -147,6 +150,8 @@ private Q_SLOTS:
     void oneRejectsAndTheOthersGoOn();
     void adapterThatGoesAndComesBack();
     void pauseAndResume();
+    void labelsTellSlotsApart();
+    void heldSlotIsReleasedByItsButtonOrAScan();
     void closing_data();
     void closing();
     void resultsKeepTheNewest();
@@ -185,8 +190,9 @@ void StationWindowTest::slotsSucceedWithTheExactSeries() {
         QCOMPARE(record.verdict, std::string("ok"));
         QCOMPARE(record.series, full);
     }
-    QVERIFY2(bench.Label("totalsLabel").contains(QStringLiteral("yield 100.0 %")),
-             qPrintable(bench.Label("totalsLabel")));
+    QVERIFY2(
+        bench.Label("yieldLabel").contains(QStringLiteral("Yield 100.0 %   First pass 100.0 %")),
+        qPrintable(bench.Label("yieldLabel")));
 
     // The list saved as CSV: a header row, then the records, newest first.
     std::string error;
@@ -278,6 +284,78 @@ void StationWindowTest::pauseAndResume() {
              QStringLiteral("&Resume this slot"));
     menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > alone, kLong);
+}
+
+// Each slot reads as itself: its label given, else its name, else what its
+// device's path has that the others' do not; a long one loses its middle,
+// never its start or its end.
+void StationWindowTest::labelsTellSlotsApart() {
+    using Parts = std::vector<std::string>;
+    const std::pair<Parts, Parts> paths[] = {
+        {{"/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0",
+          "/dev/serial/by-id/usb-FTDI_FT232R_C3D4-if00-port0"},
+         {"A1B2", "C3D4"}},
+        {{"/dev/ttyUSB0", "/dev/ttyUSB12"}, {"ttyUSB0", "ttyUSB12"}},
+        {{"/dev/ttyUSB0"}, {"ttyUSB0"}},
+    };
+    for (const auto& [devices, labels] : paths) {
+        QCOMPARE(quillon::DistinctParts(devices), labels);
+    }
+    TempDir temp;
+    temp.Write("quillon.INI",
+               "[PORTS]\nCOM1=/dev/null\nCOM2=/dev/zero\n"
+               "[SLOTS]\nCOM1=A01 | left front\nCOM2=right back\n");
+    quillon::RunOptions options;
+    options.ports = {"1-2"};
+    options.settingsPath = temp / "quillon.INI";
+    quillon::RunSetup setup;
+    std::string error;
+    QCOMPARE(quillon::MakeRunSetup(options, setup, error), 0);
+    QCOMPARE(setup.config.slots[0].label, std::string("A01"));
+    QCOMPARE(setup.config.slots[0].name, std::string("left front"));
+    QCOMPARE(setup.config.slots[1].label, std::string("right back"));
+
+    SlotTile tile(QStringLiteral("Rack A position 01, the left front corner of bench 7"),
+                  QStringLiteral("bay"), QStringLiteral("/dev/ttyUSB0"));
+    tile.resize(tile.minimumSizeHint());
+    const QString shown = tile.ShownLabel();
+    QVERIFY2(shown.startsWith(QStringLiteral("Rack A")) && shown.endsWith(QStringLiteral("7")) &&
+                 shown.contains(QChar(0x2026)),
+             qPrintable(shown));
+    SlotTile whole(QStringLiteral("Rack D pos 08"), QStringLiteral("bay"),
+                   QStringLiteral("/dev/x"));
+    whole.resize(240, 190);  // a tile of 32 on a 1920x1080 screen
+    QCOMPARE(whole.ShownLabel(), QStringLiteral("Rack D pos 08"));
+}
+
+// A station that powers its boxes holds a slot whose box has ended until a
+// new one is in: the tile's button says so, and so does a scan of the
+// slot's label and then of the new box, which names the box in its record
+// with the operator of the moment.
+void StationWindowTest::heldSlotIsReleasedByItsButtonOrAScan() {
+    Bench bench(std::vector<BoxOptions>(1));
+    QVERIFY(bench.Open("true"));
+    auto* release = bench.window->findChild<QPushButton*>(QStringLiteral("releaseButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Face(0).held && release->isVisible(), kLong);
+    QCOMPARE(bench.Face(0).word, QStringLiteral("DONE"));
+    QTest::qWait(1000);  // a box's time: held, none starts
+    QCOMPARE(bench.Count(0, "ok"), 1);
+
+    release->click();
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") == 2 && bench.Face(0).held, kLong);
+
+    auto* operatorField = bench.window->findChild<QLineEdit*>(QStringLiteral("operatorField"));
+    operatorField->setText(QStringLiteral("bo"));
+    Q_EMIT operatorField->editingFinished();
+    auto* tile = bench.window->findChild<SlotTile*>(QStringLiteral("slot0"));
+    bench.window->TakeScan(tile->Label());
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Face(0).awaitingScan, kLong);
+    bench.window->TakeScan(QStringLiteral("SN-0042"));
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") == 3, kLong);
+    const quillon::BoxRecord& newest = bench.Results().RecordAt(0);
+    QCOMPARE(newest.box, std::string("SN-0042"));
+    QCOMPARE(newest.operatorName, std::string("bo"));
+    QVERIFY(!bench.Face(0).awaitingScan);
 }
 
 void StationWindowTest::closing_data() {
