@@ -7,8 +7,9 @@
 namespace quillon::detail {
 
 // A command's output as lines, said as they come, the last one whole or
-// not once the output ends. A line with no end is said in parts, so that
-// a command that writes on and on costs no more than a line's memory.
+// not once the output ends, each without its line end (LF or CR LF, on
+// every system). A line with no end is said in parts, so that a command
+// that writes on and on costs no more than a line's memory.
 class OutputLines {
 public:
     static constexpr std::size_t kLongestLine = 4096;
@@ -34,7 +35,10 @@ public:
     }
 
 private:
-    void Say(const std::string& line) {
+    void Say(std::string line) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
         if (m_onLine) {
             m_onLine(line);
         }

@@ -71,13 +71,10 @@ UINT CommandCodePage() {
     return codePage != 0 ? codePage : CP_ACP;
 }
 
-// A line as the command wrote it, without its CR, in UTF-8. A line that is
+// A line as the command wrote it, in UTF-8. A line that is
 // UTF-8 already is taken as it is: a program that writes UTF-8 whatever
 // the code page, or a console set to UTF-8 (the system's option for it).
 std::string LineInUtf8(std::string line) {
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
     if (line.empty() || line.size() > INT_MAX) {
         return line;
     }

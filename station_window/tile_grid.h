@@ -21,7 +21,6 @@ public:
     explicit TileGrid(QWidget* parent = nullptr);
 
     void Add(SlotTile* tile);
-    const std::vector<SlotTile*>& Tiles() const { return m_tiles; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

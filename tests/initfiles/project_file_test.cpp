@@ -52,9 +52,12 @@ TEST_F(ProjectFileTest, HexKeysNeedLowerCasePrefix) {
     EXPECT_EQ(m_project.ChipId(), 0u);
 }
 
-TEST_F(ProjectFileTest, LongValueIsCutTo255Characters) {
-    Project("[General parameters]\nNVMType=" + std::string(300, 'n') + "\n");
+// A value is cut as its buffer had it; a folder never, or it names another.
+TEST_F(ProjectFileTest, LongValueIsCutTo255CharactersAFolderIsNot) {
+    Project("[General parameters]\nNVMType=" + std::string(300, 'n') + "\n[" +
+            std::string(255, 'n') + " parameters]\nPersonalFolder=" + std::string(300, 'p') + "\n");
     EXPECT_EQ(m_project.NvmType(), std::string(255, 'n'));
+    EXPECT_EQ(m_project.PersonalFolder(), ProgramFolder() + std::string(300, 'p') + "/");
 }
 
 TEST_F(ProjectFileTest, WithoutPathsEverythingReadsAsMissing) {
