@@ -216,7 +216,8 @@ private:
             Step(&PacketSeries::WriteBus);
         }
         PassOnWarnings();
-        if (std::optional<Failure> failed = SendWholeFile(Series().Held(1), RecordName(1))) {
+        if (std::optional<Failure> failed =
+                SendWholeFile(Series().Held(1), Series().FileName(1), RecordName(1))) {
             FailApp(UpdateOutcome::ConnectionFailed, "Write CBus file error!", *failed);
         }
         std::uint8_t code = kReplyNoVerdict;
@@ -278,15 +279,16 @@ private:
 
     void DownloadFile(int i, int count) {
         File* file = Series().Held(static_cast<std::uint32_t>(i));
+        const std::string name = Series().FileName(static_cast<std::uint32_t>(i));
         std::uint64_t fileBytes = 0;  // the running offset of the last piece
         for (;;) {
             Status(Format(kDownloadFormat, i, count));
             Progress(BandPosition(0, 50, i, count));
-            int result = SendPiece(file, fileBytes);
+            int result = SendPiece(file, name, fileBytes);
             CheckStop();
             if (result == 0) {
                 FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download ",
-                         PieceFailure(file, RecordName(i)));
+                         PieceFailure(file, name, RecordName(i)));
             }
             if (result < 0) {
                 break;
@@ -317,7 +319,7 @@ private:
         if (m_shared == nullptr) {
             StepExec();
         }
-        SendExecFile(Series().HeldExec());
+        SendExecFile(Series().HeldExec(), Series().ExecFileName());
     }
 
     // What went out before the execute command is the series measured and
@@ -334,8 +336,8 @@ private:
         }
     }
 
-    void SendExecFile(File* file) {
-        if (std::optional<Failure> failed = SendWholeFile(file, "the execute record")) {
+    void SendExecFile(File* file, const std::string& name) {
+        if (std::optional<Failure> failed = SendWholeFile(file, name, "the execute record")) {
             FailStop(UpdateOutcome::ConnectionFailed, kCheckConnection, "Download Failed", *failed);
         }
         // From here on the box erases and burns by itself.
@@ -482,11 +484,9 @@ private:
     }
 
     // A piece of a file; the box's bytes count what got out.
-    int SendPiece(File* file, std::uint64_t& fileBytes) {
-        if (file == nullptr) {
-            return 0;
-        }
-        int result = m_port.SendFilePiece(*file);
+    // From the file as it was written when it is held, else by its name.
+    int SendPiece(File* file, const std::string& name, std::uint64_t& fileBytes) {
+        int result = file != nullptr ? m_port.SendFilePiece(*file) : m_port.SendFilePiece(name);
         if (result > 0) {
             m_boxBytes += static_cast<std::uint64_t>(result) - fileBytes;
             fileBytes = static_cast<std::uint64_t>(result);
@@ -495,13 +495,14 @@ private:
     }
 
     // Sends one packet file piece by piece; why not, when a piece could not go out.
-    std::optional<Failure> SendWholeFile(File* file, const std::string& what) {
+    std::optional<Failure> SendWholeFile(File* file, const std::string& name,
+                                         const std::string& what) {
         std::uint64_t fileBytes = 0;
         for (;;) {
-            int result = SendPiece(file, fileBytes);
+            int result = SendPiece(file, name, fileBytes);
             CheckStop();
             if (result == 0) {
-                return PieceFailure(file, what);
+                return PieceFailure(file, name, what);
             }
             if (result < 0) {
                 return std::nullopt;
@@ -509,13 +510,18 @@ private:
         }
     }
 
-    // A piece fails when its packet file cannot be read, or the line took
-    // it only in part.
-    Failure PieceFailure(File* file, const std::string& what) {
+    // A piece fails when its packet file cannot be opened or read (one
+    // sent by name may have been deleted behind the tool's back), or the
+    // line took it only in part.
+    Failure PieceFailure(File* file, const std::string& name, const std::string& what) {
         m_result.lineGone = m_port.IsLineGone();
-        if (file == nullptr || (!m_port.IsLineGone() && m_port.LineError().empty())) {
-            return {Cause::PacketFileLost,
-                    what + " could not be read" + (file == nullptr ? "" : ": " + file->Path())};
+        File probe;
+        if (file == nullptr && !probe.Open(name, File::Mode::ReadExisting)) {
+            return {Cause::PacketFileLost, what + " could not be read: cannot open " + name + ": " +
+                                               std::strerror(probe.LastOpenError())};
+        }
+        if (!m_port.IsLineGone() && m_port.LineError().empty()) {
+            return {Cause::PacketFileLost, what + " could not be read: " + name};
         }
         return LineLost("while sending " + what);
     }
@@ -598,11 +604,12 @@ private:
     std::uint64_t SeriesSize(int first, int last) const {
         std::uint64_t size = 0;
         for (int i = first; i <= last; ++i) {
-            if (File* file = Series().Held(static_cast<std::uint32_t>(i))) {
-                try {
-                    size += file->GetLength();
-                } catch (const FileError&) {
-                }
+            auto number = static_cast<std::uint32_t>(i);
+            File* file = Series().Held(number);
+            try {
+                size += file != nullptr ? file->GetLength()
+                                        : FileSizeAt(Series().FileName(number)).value_or(0);
+            } catch (const FileError&) {
             }
         }
         return size;

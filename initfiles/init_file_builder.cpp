@@ -388,7 +388,7 @@ bool InitFileBuilder::EndPacket() {
     m_seriesBytes += m_packet.GetLength();
     m_digest.Update(m_packet.Bytes().data(), m_packet.Bytes().size());
     std::string name = m_packet.Path();
-    if (m_holdFiles && !m_measureOnly) {
+    if (m_holdFiles && !m_measureOnly && m_fileCount <= kMostHeld) {
         m_held.resize(m_fileCount + 1);
         m_held[m_fileCount] = m_packet.CloseKeeping();
     } else {

@@ -58,8 +58,12 @@ public:
         m_keepFiles = true;
         m_packetMode = File::Mode::CreateFreshShared;
     }
-    // Keeps every file it writes open, for the series to be sent from what
-    // was written rather than from whatever its name holds later.
+    // Keeps the files it writes open, for the series to be sent from what
+    // was written rather than from whatever its name holds later: the first
+    // kMostHeld of them, so that a full build of thousands of blocks stays
+    // within the descriptors a process may have (what is not held is sent
+    // by its name, and the update checks what it sent).
+    static constexpr std::uint32_t kMostHeld = 64;
     void HoldFiles() { m_holdFiles = true; }
     // File n as it was written, while held; nullptr otherwise.
     File* Held(std::uint32_t number) const;

@@ -307,6 +307,24 @@ TEST_F(CliFaults, PacketFilesSwappedDuringTheDownloadAreSentAsBuilt) {
     }
 }
 
+// A series of hundreds of files is held open only in part: a process may
+// have no more than its limit of descriptors, which a full build of
+// thousands of blocks would pass.
+TEST_F(CliFaults, LongSeriesStaysWithinTheDescriptorLimit) {
+    std::string list = "80000000\n";
+    for (int i = 0; i < 200; ++i) {
+        list += "small.bin\n";
+    }
+    m_boot.Write("small.bin", "small");
+    m_boot.Write("init_uploads.txt", list);
+    CliProcess flash(FlashArguments({"--simulate", "--sector-size", "1048576"}), [] {
+        rlimit few{120, 120};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+    });
+    EXPECT_EQ(flash.Finish(), 0) << flash.Err();
+    EXPECT_FALSE(PacketFilesLeft());
+}
+
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string bytes(size, '\0');
