@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_handle.h"
+
 namespace quillon {
 
 class Folder;
@@ -64,7 +66,7 @@ public:
     // others as far as the user's umask lets them. Path() is the folder's
     // path and the name.
     bool CreateIn(const Folder& folder, const std::string& name);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd != kNoHandle; }
     const std::string& Path() const { return m_path; }
     int LastOpenError() const { return m_openError; }
 
@@ -98,7 +100,7 @@ protected:
     [[noreturn]] void Fail(const std::string& action) const;
 
 private:
-    int m_fd = -1;
+    NativeHandle m_fd = kNoHandle;
     int m_openError = 0;
     std::string m_path;
     // What the system knows the open file by (device and file number).

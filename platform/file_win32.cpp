@@ -11,8 +11,6 @@ namespace quillon {
 namespace {
 
 using detail::ErrnoFromWin32;
-using detail::HandleToInt;
-using detail::IntToHandle;
 using detail::WidePath;
 
 // Others may read, replace or remove a file we have open, as on POSIX.
@@ -147,7 +145,7 @@ bool File::Open(const std::string& path, Mode mode) {
         m_openError = error;
         return false;
     }
-    m_fd = HandleToInt(handle);
+    m_fd = detail::OwnHandle(handle);
     if (!Identify(handle, m_volume, m_index)) {
         m_volume = m_index = 0;
     }
@@ -170,7 +168,7 @@ bool File::CreateIn(const Folder& folder, const std::string& name) {
         m_openError = ErrnoFromWin32(::GetLastError());
         return false;
     }
-    m_fd = HandleToInt(handle);
+    m_fd = detail::OwnHandle(handle);
     if (!Identify(handle, m_volume, m_index)) {
         m_volume = m_index = 0;
     }
@@ -187,8 +185,7 @@ std::uint64_t File::Seek(std::int64_t offset, From from) {
     LARGE_INTEGER distance{};
     distance.QuadPart = offset;
     LARGE_INTEGER result{};
-    if (!::SetFilePointerEx(IntToHandle(m_fd), distance, &result,
-                            from == From::Start ? FILE_BEGIN : FILE_END)) {
+    if (!::SetFilePointerEx(m_fd, distance, &result, from == From::Start ? FILE_BEGIN : FILE_END)) {
         Fail("cannot seek in");
     }
     return static_cast<std::uint64_t>(result.QuadPart);
@@ -196,7 +193,7 @@ std::uint64_t File::Seek(std::int64_t offset, From from) {
 
 std::uint64_t File::GetLength() {
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(IntToHandle(m_fd), &size)) {
+    if (!::GetFileSizeEx(m_fd, &size)) {
         Fail("cannot read the length of");
     }
     return static_cast<std::uint64_t>(size.QuadPart);
@@ -208,7 +205,7 @@ std::size_t File::Read(void* buffer, std::size_t count) {
     while (total < count) {
         DWORD got = 0;
         DWORD ask = static_cast<DWORD>(std::min(count - total, kLargestTransfer));
-        if (!::ReadFile(IntToHandle(m_fd), bytes + total, ask, &got, nullptr)) {
+        if (!::ReadFile(m_fd, bytes + total, ask, &got, nullptr)) {
             Fail("cannot read");
         }
         if (got == 0) {
@@ -222,7 +219,7 @@ std::size_t File::Read(void* buffer, std::size_t count) {
 // A positioned read on a handle opened for plain I/O moves its position as
 // well: it is put back.
 std::size_t File::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
-    HANDLE handle = IntToHandle(m_fd);
+    HANDLE handle = m_fd;
     LARGE_INTEGER none{};
     LARGE_INTEGER position{};
     if (!::SetFilePointerEx(handle, none, &position, FILE_CURRENT)) {
@@ -255,7 +252,7 @@ std::size_t File::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) 
 }
 
 bool File::IsStillAt(const std::string& path) const {
-    if (m_fd < 0) {
+    if (m_fd == kNoHandle) {
         return false;
     }
     HANDLE named = ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
@@ -276,7 +273,7 @@ void File::Write(const void* buffer, std::size_t count) {
     while (total < count) {
         DWORD put = 0;
         DWORD give = static_cast<DWORD>(std::min(count - total, kLargestTransfer));
-        if (!::WriteFile(IntToHandle(m_fd), bytes + total, give, &put, nullptr)) {
+        if (!::WriteFile(m_fd, bytes + total, give, &put, nullptr)) {
             Fail("cannot write");
         }
         total += put;
@@ -285,7 +282,7 @@ void File::Write(const void* buffer, std::size_t count) {
 
 // The lock sits far past any content, so that readers are not held up.
 int File::AppendWhole(const void* buffer, std::size_t count) {
-    HANDLE handle = IntToHandle(m_fd);
+    HANDLE handle = m_fd;
     OVERLAPPED range{};
     range.OffsetHigh = 0x40000000;
     ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range);
@@ -312,9 +309,9 @@ int File::AppendWhole(const void* buffer, std::size_t count) {
 }
 
 void File::Close() {
-    if (m_fd >= 0) {
-        ::CloseHandle(IntToHandle(m_fd));
-        m_fd = -1;
+    if (m_fd != kNoHandle) {
+        ::CloseHandle(m_fd);
+        m_fd = kNoHandle;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace quillon {
 
 // A folder held open from Open to Close. What is made in it goes into this
@@ -16,7 +18,7 @@ public:
 
     // false: LastOpenError() is the system's error (ENOTDIR for what is no folder).
     bool Open(const std::string& path);
-    bool IsOpen() const { return m_handle >= 0; }
+    bool IsOpen() const { return m_handle != kNoHandle; }
     int LastOpenError() const { return m_openError; }
     const std::string& Path() const { return m_path; }
     // The path of a name in the folder, for people to read.
@@ -31,7 +33,7 @@ public:
 private:
     friend class File;  // File::CreateIn makes its file through the handle
 
-    int m_handle = -1;
+    NativeHandle m_handle = kNoHandle;
     int m_openError = 0;
     std::string m_path;
     // Where names are made: on Windows, the folder's own path with every

@@ -9,8 +9,6 @@ namespace quillon {
 namespace {
 
 using detail::ErrnoFromWin32;
-using detail::HandleToInt;
-using detail::IntToHandle;
 
 // The folder's path with every link resolved, as the system has it open.
 std::string FinalPath(HANDLE folder) {
@@ -51,7 +49,7 @@ bool Folder::Open(const std::string& path) {
     // A system that cannot say (Wine, for a path past MAX_PATH) keeps the
     // path as given: the folder itself is still held in place.
     std::string within = FinalPath(folder);
-    m_handle = HandleToInt(folder);
+    m_handle = detail::OwnHandle(folder);
     m_openError = 0;
     m_path = path;
     m_within = within.empty() ? path : within;
@@ -82,9 +80,9 @@ int Folder::Remove(const std::string& name) const {
 }
 
 void Folder::Close() {
-    if (m_handle >= 0) {
-        ::CloseHandle(IntToHandle(m_handle));
-        m_handle = -1;
+    if (m_handle != kNoHandle) {
+        ::CloseHandle(m_handle);
+        m_handle = kNoHandle;
     }
 }
 

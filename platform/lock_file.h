@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace quillon {
 
 // A file held with an exclusive lock for as long as this object holds it,
@@ -20,7 +22,7 @@ public:
     // Never waits. HeldByOther: FoundContent() is the holder's content;
     // Failed: LastError() is the system's error number.
     Take TryTake(const std::string& path);
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_fd != kNoHandle; }
     // After Taken: what a former holder left in the file (empty for a new file).
     const std::string& FoundContent() const { return m_found; }
     // After Taken: whether a file was there already, free: its holder died
@@ -32,7 +34,7 @@ public:
     void Release();
 
 private:
-    int m_fd = -1;
+    NativeHandle m_fd = kNoHandle;
     int m_error = 0;
     bool m_tookOver = false;
     std::string m_path;

@@ -11,8 +11,6 @@ namespace quillon {
 namespace {
 
 using detail::ErrnoFromWin32;
-using detail::HandleToInt;
-using detail::IntToHandle;
 
 // A holder may remove the file between our open and our lock (then it is
 // pending deletion, and our lock would be on a file nobody else will find),
@@ -110,7 +108,7 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
             ::CloseHandle(file);
             continue;
         }
-        m_fd = HandleToInt(file);
+        m_fd = detail::OwnHandle(file);
         m_path = path;
         m_found = ReadAll(file);
         m_tookOver = existed;
@@ -122,9 +120,9 @@ LockFile::Take LockFile::TryTake(const std::string& path) {
 }
 
 bool LockFile::SetContent(const std::string& content) {
-    HANDLE file = IntToHandle(m_fd);
+    HANDLE file = m_fd;
     LARGE_INTEGER start{};
-    if (m_fd < 0 || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+    if (m_fd == kNoHandle || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
         !::SetEndOfFile(file)) {
         return false;
     }
@@ -136,16 +134,16 @@ bool LockFile::SetContent(const std::string& content) {
 // Marked for removal while still locked, so that no one can take the old
 // file and hold a lock that a newcomer's new file would not see.
 void LockFile::Release() {
-    if (m_fd < 0) {
+    if (m_fd == kNoHandle) {
         return;
     }
-    HANDLE file = IntToHandle(m_fd);
+    HANDLE file = m_fd;
     DWORD removal = detail::RemoveOpenFile(file);
     ::CloseHandle(file);
     if (removal != 0) {
         detail::RemoveFileNamed(m_path);
     }
-    m_fd = -1;
+    m_fd = kNoHandle;
 }
 
 }  // namespace quillon

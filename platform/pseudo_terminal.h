@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace quillon {
 
 // A new pseudo-terminal, whose master end we hold, for the box emulator:
@@ -37,12 +39,12 @@ public:
     void WaitWritable(std::chrono::milliseconds timeout);
 
 private:
-    explicit PseudoTerminal(int master, std::string path);
+    explicit PseudoTerminal(NativeHandle master, std::string path);
     // Takes in what the other end's holders did since the last look; true
     // when its last holder let it go meanwhile.
     bool HungUpSince();
 
-    int m_master;
+    NativeHandle m_master;
     std::string m_path;
     int m_watch = -1;  // the other end's opens and closes, where the system tells them
     int m_holders = 0;

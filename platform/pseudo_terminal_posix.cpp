@@ -49,7 +49,7 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
 
 // Made after MakeRaw's own open and close, so that only others' are counted.
 // Without a watch (the system's limit reached) a close is seen by poll alone.
-PseudoTerminal::PseudoTerminal(int master, std::string path)
+PseudoTerminal::PseudoTerminal(NativeHandle master, std::string path)
     : m_master(master), m_path(std::move(path)) {
     m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_watch >= 0 && ::inotify_add_watch(m_watch, m_path.c_str(), IN_OPEN | IN_CLOSE) < 0) {

@@ -15,7 +15,7 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
     return nullptr;
 }
 
-PseudoTerminal::PseudoTerminal(int master, std::string path)
+PseudoTerminal::PseudoTerminal(NativeHandle master, std::string path)
     : m_master(master), m_path(std::move(path)) {}
 
 PseudoTerminal::~PseudoTerminal() = default;

@@ -14,7 +14,7 @@ std::string BaudRateProblem(int baud) {
 void SerialLine::SetStopToken(std::stop_token token) {
     m_stopCallback.reset();
     m_stop = std::move(token);
-    if (m_wakeFd >= 0) {
+    if (m_wakeFd != kNoHandle) {
         m_stopCallback.emplace(m_stop, Waker{m_wakeFd});
     }
 }

@@ -7,6 +7,8 @@
 #include <stop_token>
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace quillon {
 
 // The rates that serial hardware offers; a line is never opened at another.
@@ -37,7 +39,7 @@ public:
     // system's words where it is the system's reason.
     bool Open(const std::string& device, int baud);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd != kNoHandle; }
     const std::string& LastError() const { return m_error; }
     // The system's code of the last failure (errno; on Windows its own
     // error), 0 when the failure was not the system's.
@@ -64,7 +66,7 @@ public:
 private:
     struct Saved;
     struct Waker {
-        int fd;
+        NativeHandle fd;
         void operator()() const noexcept;
     };
 
@@ -74,8 +76,8 @@ private:
     bool Stopped() const { return m_stop.stop_requested(); }
     void NoteError(int error);
 
-    int m_fd = -1;
-    int m_wakeFd = -1;  // signalled for good once a stop is requested
+    NativeHandle m_fd = kNoHandle;
+    NativeHandle m_wakeFd = kNoHandle;  // signalled for good once a stop is requested
     int m_baud = 0;
     bool m_gone = false;
     std::string m_error;

@@ -15,8 +15,6 @@ namespace quillon {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using detail::HandleToInt;
-using detail::IntToHandle;
 using detail::Win32Message;
 
 // Waits are made of slices this long, each ending with a look at the input
@@ -89,7 +87,7 @@ struct BlockedCalls {
         std::uint64_t number;  // tells this call from a later one on the line
     };
     std::mutex mutex;
-    std::map<int, Call> calls;
+    std::map<NativeHandle, Call> calls;
     std::uint64_t made = 0;
 };
 
@@ -100,7 +98,7 @@ BlockedCalls& Blocked() {
 
 // Cancels the line's call that is under way, when number is 0 or that
 // call's own (numbers start at 1): the call's number, 0 when none is.
-std::uint64_t CancelBlocked(int wake, std::uint64_t number) {
+std::uint64_t CancelBlocked(NativeHandle wake, std::uint64_t number) {
     BlockedCalls& blocked = Blocked();
     std::lock_guard lock(blocked.mutex);
     auto found = blocked.calls.find(wake);
@@ -113,12 +111,12 @@ std::uint64_t CancelBlocked(int wake, std::uint64_t number) {
 
 class BlockingCall {
 public:
-    explicit BlockingCall(int wake) : m_wake(wake) {
+    explicit BlockingCall(NativeHandle wake) : m_wake(wake) {
         HANDLE thread = nullptr;
-        if (m_wake < 0 ||
+        if (m_wake == kNoHandle ||
             !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
                                &thread, THREAD_TERMINATE, FALSE, 0)) {
-            m_wake = -1;
+            m_wake = kNoHandle;
             return;
         }
         BlockedCalls& blocked = Blocked();
@@ -128,7 +126,7 @@ public:
     BlockingCall(const BlockingCall&) = delete;
     BlockingCall& operator=(const BlockingCall&) = delete;
     ~BlockingCall() {
-        if (m_wake < 0) {
+        if (m_wake == kNoHandle) {
             return;
         }
         BlockedCalls& blocked = Blocked();
@@ -142,7 +140,7 @@ public:
     // call finds nothing to cancel yet: cancelling is tried again, on a
     // thread of its own so that the stop itself never waits, until the call
     // has returned.
-    static void Cancel(int wake) noexcept {
+    static void Cancel(NativeHandle wake) noexcept {
         std::uint64_t number = CancelBlocked(wake, 0);
         if (number == 0) {
             return;  // none under way: the next one looks at the stop first
@@ -159,7 +157,7 @@ public:
     }
 
 private:
-    int m_wake;
+    NativeHandle m_wake;
 };
 
 }  // namespace
@@ -183,26 +181,27 @@ struct SerialLine::Saved {
 };
 
 void SerialLine::Waker::operator()() const noexcept {
-    ::SetEvent(IntToHandle(fd));
+    ::SetEvent(fd);
     BlockingCall::Cancel(fd);
 }
 
-SerialLine::SerialLine() : m_wakeFd(HandleToInt(::CreateEventW(nullptr, TRUE, FALSE, nullptr))) {}
+SerialLine::SerialLine()
+    : m_wakeFd(detail::OwnHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))) {}
 
 SerialLine::~SerialLine() {
     Close();
     m_stopCallback.reset();
-    if (m_wakeFd >= 0) {
-        ::CloseHandle(IntToHandle(m_wakeFd));
+    if (m_wakeFd != kNoHandle) {
+        ::CloseHandle(m_wakeFd);
     }
 }
 
 bool SerialLine::Fail(const std::string& reason, int systemError) {
     m_errorCode = systemError;
     m_error = reason;
-    if (m_fd >= 0) {
-        ::CloseHandle(IntToHandle(m_fd));
-        m_fd = -1;
+    if (m_fd != kNoHandle) {
+        ::CloseHandle(m_fd);
+        m_fd = kNoHandle;
     }
     m_saved.reset();
     return false;
@@ -232,12 +231,12 @@ bool SerialLine::Open(const std::string& device, int baud) {
         m_gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return Fail(Win32Message(error), static_cast<int>(error));
     }
-    m_fd = HandleToInt(handle);
+    m_fd = detail::OwnHandle(handle);
     auto saved = std::make_unique<Saved>();
     saved->state.DCBlength = sizeof(DCB);
     if (!::GetCommState(handle, &saved->state) || !::GetCommTimeouts(handle, &saved->timeouts)) {
-        DWORD error = ::GetLastError();  // a file or a device that is no port
-        return Fail(Win32Message(error), static_cast<int>(error));
+        DWORD refused = ::GetLastError();  // a file or a device that is no port
+        return Fail(Win32Message(refused), static_cast<int>(refused));
     }
     m_saved = std::move(saved);
     m_baud = baud;
@@ -252,7 +251,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
 // replies, and one that runs the line at another rate garbles every byte.
 // A port that does not open as asked is left as it was found.
 std::string SerialLine::Configure() {
-    HANDLE handle = IntToHandle(m_fd);
+    HANDLE handle = m_fd;
     auto rate = static_cast<DWORD>(m_baud);
     auto restored = [this, handle](const std::string& reason) {
         ::SetCommState(handle, &m_saved->state);
@@ -286,16 +285,16 @@ std::string SerialLine::Configure() {
 }
 
 void SerialLine::Close() {
-    if (m_fd < 0) {
+    if (m_fd == kNoHandle) {
         return;
     }
-    HANDLE handle = IntToHandle(m_fd);
+    HANDLE handle = m_fd;
     if (m_saved && !m_gone) {
         ::SetCommState(handle, &m_saved->state);
         ::SetCommTimeouts(handle, &m_saved->timeouts);
     }
     ::CloseHandle(handle);
-    m_fd = -1;
+    m_fd = kNoHandle;
     m_saved.reset();
 }
 
@@ -309,12 +308,12 @@ void SerialLine::NoteError(int error) {
 }
 
 std::size_t SerialLine::Read(void* buffer, std::size_t count) {
-    if (m_fd < 0 || m_gone || count == 0) {
+    if (m_fd == kNoHandle || m_gone || count == 0) {
         return 0;
     }
     DWORD got = 0;
     DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, MAXDWORD));
-    if (!::ReadFile(IntToHandle(m_fd), buffer, ask, &got, nullptr)) {
+    if (!::ReadFile(m_fd, buffer, ask, &got, nullptr)) {
         NoteError(static_cast<int>(::GetLastError()));
         return 0;
     }
@@ -328,7 +327,7 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
     auto deadline = Clock::now() + timeout;
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;
-    while (m_fd >= 0 && !m_gone && done < count) {
+    while (m_fd != kNoHandle && !m_gone && done < count) {
         DWORD put = 0;
         DWORD give = static_cast<DWORD>(std::min(count - done, m_saved->writeSlice));
         DWORD error = ERROR_OPERATION_ABORTED;
@@ -337,7 +336,7 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
             if (Stopped()) {
                 break;
             }
-            if (::WriteFile(IntToHandle(m_fd), bytes + done, give, &put, nullptr)) {
+            if (::WriteFile(m_fd, bytes + done, give, &put, nullptr)) {
                 error = 0;
             } else {
                 error = ::GetLastError();
@@ -356,7 +355,7 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
 }
 
 SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
-    if (m_fd < 0 || m_gone) {
+    if (m_fd == kNoHandle || m_gone) {
         return Wait::Gone;
     }
     auto deadline = Clock::now() + timeout;
@@ -366,7 +365,7 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
         }
         DWORD errors = 0;
         COMSTAT status{};
-        if (!::ClearCommError(IntToHandle(m_fd), &errors, &status)) {
+        if (!::ClearCommError(m_fd, &errors, &status)) {
             if (++m_saved->statusFailures >= kStatusFailuresGone) {
                 m_gone = true;
                 return Wait::Gone;
@@ -381,7 +380,7 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
         if (left.count() <= 0) {
             return Wait::TimedOut;
         }
-        Pause(m_saved->timer, IntToHandle(m_wakeFd),
+        Pause(m_saved->timer, m_wakeFd,
               std::min<DWORD>(kSliceMs, static_cast<DWORD>(left.count())));
     }
 }
@@ -389,7 +388,7 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
 int SerialLine::OutputQueued() const {
     DWORD errors = 0;
     COMSTAT status{};
-    if (m_fd < 0 || !::ClearCommError(IntToHandle(m_fd), &errors, &status)) {
+    if (m_fd == kNoHandle || !::ClearCommError(m_fd, &errors, &status)) {
         return 0;
     }
     return static_cast<int>(std::min<DWORD>(status.cbOutQue, 0x7FFFFFFF));
@@ -398,7 +397,7 @@ int SerialLine::OutputQueued() const {
 std::size_t SerialLine::InputQueued() const {
     DWORD errors = 0;
     COMSTAT status{};
-    if (m_fd < 0 || !::ClearCommError(IntToHandle(m_fd), &errors, &status)) {
+    if (m_fd == kNoHandle || !::ClearCommError(m_fd, &errors, &status)) {
         return 0;
     }
     return status.cbInQue;

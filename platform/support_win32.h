@@ -10,17 +10,14 @@
 #include <map>
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace quillon::detail {
 
-// Kernel handles have 32 significant bits, so that 32- and 64-bit
-// processes can share them; an int member holds one, -1 for none.
-inline int HandleToInt(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE || handle == nullptr
-               ? -1
-               : static_cast<int>(HandleToLong(handle));
-}
-inline HANDLE IntToHandle(int value) {
-    return value < 0 ? INVALID_HANDLE_VALUE : LongToHandle(value);
+// A handle as a member keeps it: the calls that make one fail with
+// INVALID_HANDLE_VALUE or with none, and either is kNoHandle here.
+inline NativeHandle OwnHandle(HANDLE handle) {
+    return handle == nullptr ? kNoHandle : handle;
 }
 
 // Our text is UTF-8 on every system; the W calls take UTF-16. What is not
