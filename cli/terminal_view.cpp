@@ -181,7 +181,9 @@ void TerminalView::JournalStart(UpdatePhase phase) {
 }
 
 // "bay 3: box SN-0042 failed, record_rejected: the box rejected record 0003
-// ..., 2 tries, 3.2 s": the verdict, its cause and reason, in one line.
+// ..., 2 tries, 3.2 s": the verdict, its cause and reason, in one line; a
+// box that did not succeed says so on the error stream, as every face's
+// failures do (a journal takes both, at their own priorities).
 void TerminalView::JournalEnding(const BoxRecord& record) {
     m_boxOpen = false;
     if (!record.hadBox && record.verdict == "cancelled") {
@@ -199,7 +201,7 @@ void TerminalView::JournalEnding(const BoxRecord& record) {
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, ", %.1f s\n", record.seconds);
-    m_out.Write(ConsoleStream::Out, line + seconds);
+    m_out.Write(record.verdict == "ok" ? ConsoleStream::Out : ConsoleStream::Err, line + seconds);
 }
 
 void TerminalView::Position(int position) {
