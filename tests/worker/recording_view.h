@@ -22,6 +22,7 @@ public:
     int baudRate = 115200;
     int comPort = 1;
     std::string device;
+    LineMaker makeLine;
     std::string projectPath;
     std::string imagePath;
 
@@ -33,6 +34,7 @@ public:
         request.baudRate = baudRate;
         request.comPort = comPort;
         request.device = device;
+        request.makeLine = makeLine;
         request.projectPath = projectPath;
         request.imagePath = imagePath;
         request.lock = &m_mutex;

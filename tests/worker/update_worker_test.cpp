@@ -11,7 +11,7 @@
 #include "platform/program_path.h"
 #include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
-#include "tests/worker/pty_peer.h"
+#include "tests/worker/line_peer.h"
 #include "tests/worker/recording_view.h"
 
 namespace quillon {
@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using testing::PtyPeer;
+using testing::LinePeer;
 using testing::RecordingView;
 using testing::TempDir;
 
@@ -42,7 +42,8 @@ protected:
         m_dir.Write("b.bin", "b");
         m_dir.Write("c.bin", "");
         m_view.bootFolder = m_dir.Folder();
-        m_view.device = m_peer.SlavePath();
+        m_view.device = m_peer.Device();
+        m_view.makeLine = sim::InProcessToolEnd;
     }
 
     void TearDown() override {
@@ -82,10 +83,10 @@ protected:
 
     bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
 
-    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
+    bool PortReleased() const { return m_peer.Released(); }
 
     TempDir m_dir;
-    PtyPeer m_peer;
+    LinePeer m_peer;
     RecordingView m_view;
     std::jthread m_worker;
     std::atomic<bool> m_done{false};

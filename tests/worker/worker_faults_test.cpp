@@ -1,6 +1,6 @@
 // Faults of the box once it erases and burns, played by a scripted box on a
-// pseudo-terminal against the real worker: the emulator has no option to
-// fall silent or to be unplugged half way through its reports.
+// line in this process against the real worker: the emulator has no option
+// to fall silent or to be unplugged half way through its reports.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "engine/update_worker.h"
 #include "tests/cleanup_checks.h"
 #include "tests/temp_dir.h"
-#include "tests/worker/pty_peer.h"
+#include "tests/worker/line_peer.h"
 #include "tests/worker/recording_view.h"
 
 namespace quillon {
@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using testing::PtyPeer;
+using testing::LinePeer;
 using testing::RecordingView;
 using testing::TempDir;
 
@@ -31,7 +31,8 @@ protected:
         m_dir.Write("init_uploads.txt", "80000000\nload.bin\n");
         m_dir.Write("load.bin", std::string(500, 'l'));
         m_view.bootFolder = m_dir.Folder();
-        m_view.device = m_peer.SlavePath();
+        m_view.device = m_peer.Device();
+        m_view.makeLine = sim::InProcessToolEnd;
         m_worker = std::jthread([this](std::stop_token stop) {
             m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, m_view.Request(), stop));
         });
@@ -62,10 +63,10 @@ protected:
 
     bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
 
-    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
+    bool PortReleased() const { return m_peer.Released(); }
 
     TempDir m_dir;
-    PtyPeer m_peer;
+    LinePeer m_peer;
     RecordingView m_view;
     std::jthread m_worker;
     unsigned m_outcome = 99;
