@@ -236,7 +236,7 @@ bool SerialLine::Open(const std::string& device, int baud) {
     auto saved = std::make_unique<Saved>();
     saved->state.DCBlength = sizeof(DCB);
     if (!::GetCommState(handle, &saved->state) || !::GetCommTimeouts(handle, &saved->timeouts)) {
-        DWORD error = ::GetLastError();  // a file or a device that is no port
+        error = ::GetLastError();  // a file or a device that is no port
         return Fail(Win32Message(error), static_cast<int>(error));
     }
     m_saved = std::move(saved);
