@@ -209,7 +209,8 @@ void BoxEmulator::DropStaleInput() {
 }
 
 // A pty, as a line in this process, tells every time the tool closes, even
-// when it opens again at once; a real port only falls quiet. So a quiet line also starts the next session.
+// when it opens again at once; a real port only falls quiet. So a quiet
+// line also starts the next session.
 bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
     BoxLink link(*m_channel, 0, stop);
     return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;
