@@ -35,21 +35,19 @@ BoxOptions Quick() {
     return options;
 }
 
-enum class Link { Pty, InProcess };
-
 class BoxEmulatorTest : public ::testing::Test {
 protected:
-    void Serve(BoxOptions options, Link link = Link::Pty) {
+    void Serve(BoxOptions options, bool inProcess = false) {
         m_box = std::make_unique<BoxEmulator>(std::move(options));
         std::string error;
-        if (link == Link::Pty) {
-            ASSERT_TRUE(m_box->OpenPty(&error)) << error;
-        } else {
+        if (inProcess) {
             m_box->OpenInProcess();
+        } else {
+            ASSERT_TRUE(m_box->OpenPty(&error)) << error;
         }
         m_box->Start();
         m_client = std::make_unique<BoxClient>(m_box->DevicePath());
-        m_client->Port().UseLines(link == Link::Pty ? LineMaker() : sim::InProcessToolEnd);
+        m_client->Port().UseLines(inProcess ? sim::InProcessToolEnd : LineMaker());
         ASSERT_TRUE(m_client->Connect());
     }
 
@@ -68,11 +66,9 @@ protected:
 
 // What the box sees of the line (the tool closing and opening it again, a
 // hang-up, a stop), on a pty and on a line inside this process alike.
-class BoxLineTest : public BoxEmulatorTest, public ::testing::WithParamInterface<Link> {};
-INSTANTIATE_TEST_SUITE_P(Lines, BoxLineTest, ::testing::Values(Link::Pty, Link::InProcess),
-                         [](const auto& line) {
-                             return line.param == Link::Pty ? "Pty" : "InProcess";
-                         });
+class BoxLineTest : public BoxEmulatorTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Lines, BoxLineTest, ::testing::Bool(),
+                         [](const auto& line) { return line.param ? "InProcess" : "Pty"; });
 
 std::vector<std::uint8_t> Codes(const std::vector<ProgressReport>& reports) {
     std::vector<std::uint8_t> codes;

@@ -34,11 +34,7 @@ public:
         return false;
     }
 
-    void Send(const Bytes& bytes) {
-        if (m_line && !bytes.empty()) {
-            m_line->Send(bytes.data(), bytes.size(), {});
-        }
-    }
+    void Send(const Bytes& bytes) { m_line->Send(bytes.data(), bytes.size(), {}); }
 
     // One whole record (header, payload, checksum); empty when none came in time.
     Bytes ReadRecord(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
@@ -65,8 +61,7 @@ private:
                      std::chrono::steady_clock::time_point deadline) {
         std::size_t wanted = into.size() + count;
         while (into.size() < wanted && std::chrono::steady_clock::now() < deadline) {
-            auto wait = m_line->WaitInput(std::chrono::milliseconds(10));
-            if (wait == sim::BoxChannel::Wait::Closed) {
+            if (m_line->WaitInput(std::chrono::milliseconds(10)) == sim::BoxChannel::Wait::Closed) {
                 return false;
             }
             std::uint8_t buffer[4096];
