@@ -40,14 +40,11 @@ public:
     Bytes ReadRecord(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         auto deadline = std::chrono::steady_clock::now() + limit;
         Bytes record;
-        if (!ReadExactly(record, 4, deadline)) {
-            return {};
-        }
-        std::size_t length = (static_cast<std::size_t>(record[2]) << 8) | record[3];
-        if (length < 4 || !ReadExactly(record, length - 4 + 4, deadline)) {
-            return {};
-        }
-        return record;
+        // The rest is as long as the header says, which counts the header
+        // but not the checksum.
+        bool whole = ReadExactly(record, 4, deadline) &&
+                     ReadExactly(record, std::size_t{record[2]} << 8 | record[3], deadline);
+        return whole ? record : Bytes{};
     }
 
     // Hangs the line up, as an unplugged adapter would.
