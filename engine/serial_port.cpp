@@ -9,7 +9,6 @@
 #include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/serial_devices.h"
-#include "platform/serial_line.h"
 
 namespace quillon {
 
@@ -49,7 +48,7 @@ int SerialPort::Open(int port, int baud) {
 int SerialPort::Open(const std::string& device, int baud) {
     Close();
     m_device = device;
-    auto line = std::make_unique<SerialLine>();
+    std::unique_ptr<Line> line = m_makeLine ? m_makeLine() : MakeSerialLine();
     line->SetStopToken(m_stop);
     if (!line->Open(device, baud)) {
         m_openError = line->LastError();

@@ -7,10 +7,11 @@
 #include <stop_token>
 #include <string>
 
+#include "engine/line.h"
+
 namespace quillon {
 
 class File;
-class SerialLine;
 class LineTrace;
 
 // The system's only access to the serial line to the box.
@@ -26,6 +27,8 @@ public:
     // the settings may name another, which their caller opens by path.
     int Open(int port, int baud);
     int Open(const std::string& device, int baud);
+    // The kind of line the next Open makes; empty: the serial line.
+    void UseLines(LineMaker maker) { m_makeLine = std::move(maker); }
     void Close();
     int Read(void* buffer, int count);
     // The rest of a frame whose first byte has come: up to count bytes,
@@ -88,8 +91,9 @@ private:
     bool WaitEnded() const;
     Clock::duration LineTime(std::size_t bytes) const;
 
-    std::unique_ptr<SerialLine> m_line;  // the port handle
-    std::int32_t m_offset = 0;           // running offset within the file in transit
+    LineMaker m_makeLine;
+    std::unique_ptr<Line> m_line;  // the port handle
+    std::int32_t m_offset = 0;     // running offset within the file in transit
     std::stop_token m_stop;
     std::string m_openError;
     int m_openErrorCode = 0;

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/line.h"
+
 namespace quillon {
 
 class LineTrace;
@@ -22,6 +24,10 @@ struct UpdateRequest {
     int comPort = 1;
     // The device to open; empty: the one that comPort names by default.
     std::string device;
+    // The kind of line the device is opened on; empty: the serial line.
+    // Boxes of the emulator in this process are reached by its in-process
+    // line, with no pseudo-terminal, on every system.
+    LineMaker makeLine;
     // The full build's inputs, used when the boot folder is empty.
     std::string projectPath;
     std::string imagePath;

@@ -129,6 +129,7 @@ private:
         Phase(UpdatePhase::Starting);
         m_own.SetInputs(m_request.bootFolder, m_request.projectPath, m_request.imagePath);
         m_port.SetStopToken(m_stop);
+        m_port.UseLines(m_request.makeLine);
         m_port.SetTrace(m_request.trace);
         m_port.OnPieceSent([this](const std::uint8_t* bytes, std::size_t count) {
             if (m_digesting) {

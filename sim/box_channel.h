@@ -13,8 +13,9 @@ class SerialLine;
 
 namespace quillon::sim {
 
-// What the box reads and writes: the master of a pseudo-terminal, or a
-// serial device. Reads never block.
+// What the box reads and writes: the master of a pseudo-terminal, a serial
+// device, or a line inside this process (sim/in_process_line.h). Reads
+// never block.
 class BoxChannel {
 public:
     enum class Wait { Data, Quiet, Closed };

@@ -8,6 +8,7 @@
 #include "platform/serial_line.h"
 #include "sim/box_link.h"
 #include "sim/box_session.h"
+#include "sim/in_process_line.h"
 
 namespace quillon::sim {
 
@@ -68,6 +69,11 @@ bool BoxEmulator::OpenDevice(const std::string& path, std::string* error) {
     m_channel = BoxChannel::Over(*m_device);
     m_path = path;
     return true;
+}
+
+void BoxEmulator::OpenInProcess() {
+    CloseLink();
+    m_channel = NewInProcessLine(m_path);
 }
 
 void BoxEmulator::CloseLink() {
@@ -140,13 +146,14 @@ void BoxEmulator::Serve(std::stop_token stop) {
     }
 }
 
-// A pty's master reads as closed while no one holds the other end.
+// A pty's master, as a line in this process, reads as closed while no one
+// holds the other end; a real port only falls quiet.
 bool BoxEmulator::WaitForTool(std::stop_token stop) {
-    if (!m_pty) {
+    if (m_device) {
         return true;
     }
     while (!stop.stop_requested()) {
-        if (m_pty->WaitInput(10ms) == PseudoTerminal::Wait::Closed) {
+        if (m_channel->WaitInput(10ms) == BoxChannel::Wait::Closed) {
             std::this_thread::sleep_for(5ms);
             continue;
         }
@@ -201,8 +208,9 @@ void BoxEmulator::DropStaleInput() {
     }
 }
 
-// A pty tells every time the tool closes, even when it opens again at once;
-// a real port only falls quiet. So a quiet line also starts the next session.
+// A pty, as a line in this process, tells every time the tool closes, even
+// when it opens again at once; a real port only falls quiet. So a quiet
+// line also starts the next session.
 bool BoxEmulator::WaitUntilToolLeaves(std::stop_token stop) {
     BoxLink link(*m_channel, 0, stop);
     return link.DrainUntilQuiet(kRestQuiet) == BoxLink::Wait::Closed;

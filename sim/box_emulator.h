@@ -51,8 +51,9 @@ struct BoxSummary {
     std::string lastError;    // a dump file that could not be written, ...
 };
 
-// A scripted boot loader on a pseudo-terminal or a real port, serving one
-// update session after another on a thread of its own.
+// A scripted boot loader on a pseudo-terminal, a real port or a line inside
+// this process, serving one update session after another on a thread of its
+// own.
 class BoxEmulator {
 public:
     explicit BoxEmulator(BoxOptions options);
@@ -64,6 +65,9 @@ public:
     bool OpenPty(std::string* error);
     // Serve a real port.
     bool OpenDevice(const std::string& path, std::string* error);
+    // A new line inside this process (sim/in_process_line.h); DevicePath()
+    // is its name, which the tool opens with an in-process line.
+    void OpenInProcess();
     std::string DevicePath() const { return m_path; }
 
     void Start();

@@ -1,8 +1,10 @@
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <regex>
@@ -22,6 +24,7 @@ inline bool PacketFilesIn(const std::string& folder) {
     return false;
 }
 
+#ifndef _WIN32
 // Whether nobody holds a serial device any more: an exclusive lock can be had.
 inline bool PortReleased(const std::string& device) {
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -31,5 +34,6 @@ inline bool PortReleased(const std::string& device) {
     }
     return free;
 }
+#endif
 
 }  // namespace quillon::testing

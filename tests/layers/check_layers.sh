@@ -8,7 +8,7 @@ set -uo pipefail
 cd "$1"
 
 # The order of layers: each may include its own and those of a lower rank.
-declare -A rank=([platform]=0 [initfiles]=1 [engine]=2 [sim]=2 [settings]=3 [station]=4
+declare -A rank=([platform]=0 [initfiles]=1 [engine]=2 [sim]=3 [settings]=3 [station]=4
                  [app]=5 [cli]=5 [station_window]=5)
 # The faces that stand side by side and never include each other.
 declare -A face=([app]=1 [cli]=1 [station_window]=1)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "sim/in_process_line.h"
 #include "tests/sim/box_client.h"
 
 namespace quillon {
@@ -36,12 +37,17 @@ BoxOptions Quick() {
 
 class BoxEmulatorTest : public ::testing::Test {
 protected:
-    void Serve(BoxOptions options) {
+    void Serve(BoxOptions options, bool inProcess = false) {
         m_box = std::make_unique<BoxEmulator>(std::move(options));
         std::string error;
-        ASSERT_TRUE(m_box->OpenPty(&error)) << error;
+        if (inProcess) {
+            m_box->OpenInProcess();
+        } else {
+            ASSERT_TRUE(m_box->OpenPty(&error)) << error;
+        }
         m_box->Start();
         m_client = std::make_unique<BoxClient>(m_box->DevicePath());
+        m_client->Port().UseLines(inProcess ? sim::InProcessToolEnd : LineMaker());
         ASSERT_TRUE(m_client->Connect());
     }
 
@@ -57,6 +63,12 @@ protected:
     std::unique_ptr<BoxEmulator> m_box;
     std::unique_ptr<BoxClient> m_client;
 };
+
+// What the box sees of the line (the tool closing and opening it again, a
+// hang-up, a stop), on a pty and on a line inside this process alike.
+class BoxLineTest : public BoxEmulatorTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Lines, BoxLineTest, ::testing::Bool(),
+                         [](const auto& line) { return line.param ? "InProcess" : "Pty"; });
 
 std::vector<std::uint8_t> Codes(const std::vector<ProgressReport>& reports) {
     std::vector<std::uint8_t> codes;
@@ -112,8 +124,8 @@ TEST_F(BoxEmulatorTest, BadRecordsAreRejectedAndTheNextOneIsRead) {
     EXPECT_FALSE(m_box->Summary().finished);
 }
 
-TEST_F(BoxEmulatorTest, ServesOneSessionAfterAnother) {
-    Serve(Quick());
+TEST_P(BoxLineTest, ServesOneSessionAfterAnother) {
+    Serve(Quick(), GetParam());
     EXPECT_EQ(Codes(Update()).back(), 0x0D);
     m_client->Disconnect();
     ASSERT_TRUE(m_box->WaitFinished(kEnough));
@@ -127,10 +139,10 @@ TEST_F(BoxEmulatorTest, ServesOneSessionAfterAnother) {
 
 // A tool that fails a box and opens the line again at once, as a station
 // does, finds the box ready every time: the close is never missed.
-TEST_F(BoxEmulatorTest, EveryReopeningIsServed) {
+TEST_P(BoxLineTest, EveryReopeningIsServed) {
     BoxOptions options = Quick();
     options.rejectRecord = 2;
-    Serve(options);
+    Serve(options, GetParam());
     for (int round = 0; round < 10; ++round) {
         EXPECT_EQ(m_client->SendAndWait(kHandshake), 0x06);
         EXPECT_EQ(m_client->SendAndWait(kUpload), 0x11);
@@ -151,8 +163,8 @@ TEST_F(BoxEmulatorTest, RecordsAreDumped) {
     EXPECT_TRUE(std::filesystem::exists(dumps / "record-0004"));
 }
 
-TEST_F(BoxEmulatorTest, StopsPromptlyMidSession) {
-    Serve(Quick());
+TEST_P(BoxLineTest, StopsPromptlyMidSession) {
+    Serve(Quick(), GetParam());
     EXPECT_EQ(m_client->SendAndWait(kHandshake), 0x06);
     m_box->Stop();
     EXPECT_EQ(m_client->Port().WaitStatus(), 0xFF);
@@ -207,10 +219,10 @@ TEST_F(BoxEmulatorTest, SilentAfterTheExecuteCommand) {
     EXPECT_TRUE(Update().empty());
 }
 
-TEST_F(BoxEmulatorTest, HangsUpAfterTheRecordAskedFor) {
+TEST_P(BoxLineTest, HangsUpAfterTheRecordAskedFor) {
     BoxOptions options = Quick();
     options.hangUpAfterRecord = 2;
-    Serve(options);
+    Serve(options, GetParam());
     EXPECT_EQ(m_client->SendAndWait(kHandshake), 0x06);
     EXPECT_EQ(m_client->SendAndWait(kUpload), 0xFF);
     EXPECT_TRUE(m_client->Port().IsLineGone());

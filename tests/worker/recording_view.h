@@ -22,6 +22,7 @@ public:
     int baudRate = 115200;
     int comPort = 1;
     std::string device;
+    LineMaker makeLine;
     std::string projectPath;
     std::string imagePath;
 
@@ -33,6 +34,7 @@ public:
         request.baudRate = baudRate;
         request.comPort = comPort;
         request.device = device;
+        request.makeLine = makeLine;
         request.projectPath = projectPath;
         request.imagePath = imagePath;
         request.lock = &m_mutex;
@@ -40,6 +42,9 @@ public:
     }
 
     std::timed_mutex& UpdateMutex() { return m_mutex; }
+    // Updates that overlap (one takes the lock as the other tells its end)
+    // reach the window one event at a time, as its queue hands them over.
+    UpdateListener& Queue() { return m_queue; }
     // The last update's end.
     UpdateResult Result() const {
         std::lock_guard<std::mutex> guard(m_eventsMutex);
@@ -120,6 +125,15 @@ private:
         m_events.push_back(std::move(event));
     }
 
+    struct OneAtATime : UpdateListener {
+        explicit OneAtATime(WindowSteps& steps) : window(steps) {}
+        void On(const UpdateEvent& event) override {
+            std::scoped_lock guard(mutex);
+            window.On(event);
+        }
+        WindowSteps& window;
+        std::mutex mutex;
+    } m_queue{*this};
     mutable std::timed_mutex m_mutex;
     mutable std::mutex m_eventsMutex;
     std::vector<std::string> m_events;

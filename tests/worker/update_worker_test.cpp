@@ -1,26 +1,17 @@
 #include "engine/update_worker.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "engine/packet_series.h"
 #include "platform/program_path.h"
-#include "tests/cleanup_checks.h"
-#include "tests/temp_dir.h"
-#include "tests/worker/pty_peer.h"
-#include "tests/worker/recording_view.h"
+#include "tests/worker/worker_test.h"
 
 namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using testing::PtyPeer;
-using testing::RecordingView;
 using testing::TempDir;
 
 const Bytes kAccepted{0xAA, 0x06};
@@ -31,7 +22,7 @@ unsigned Outcome(UpdateOutcome outcome) {
     return static_cast<unsigned>(outcome);
 }
 
-class UpdateWorkerTest : public ::testing::Test {
+class UpdateWorkerTest : public testing::WorkerTest {
 protected:
     void SetUp() override {
         // One bus group and three uploads: files 0001 (direct bus), 0002 (bus
@@ -41,32 +32,6 @@ protected:
         m_dir.Write("a.bin", std::string(3000, 'a'));
         m_dir.Write("b.bin", "b");
         m_dir.Write("c.bin", "");
-        m_view.bootFolder = m_dir.Folder();
-        m_view.device = m_peer.SlavePath();
-    }
-
-    void TearDown() override {
-        m_worker.request_stop();
-        if (m_worker.joinable()) {
-            m_worker.join();
-        }
-    }
-
-    void StartWorker() {
-        m_worker = std::jthread([this](std::stop_token stop) {
-            m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, m_view.Request(), stop));
-            m_done = true;
-        });
-    }
-
-    unsigned Finish() {
-        m_worker.join();
-        return m_outcome;
-    }
-
-    void Handshake() {
-        ASSERT_TRUE(m_peer.WaitOpened());
-        m_peer.Send({0xAA, 0x01});
     }
 
     // Answers the handshake file and the download series; returns the execute record.
@@ -79,17 +44,6 @@ protected:
         }
         return readExec ? m_peer.ReadRecord() : Bytes{};
     }
-
-    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
-
-    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
-
-    TempDir m_dir;
-    PtyPeer m_peer;
-    RecordingView m_view;
-    std::jthread m_worker;
-    std::atomic<bool> m_done{false};
-    unsigned m_outcome = 99;
 };
 
 TEST_F(UpdateWorkerTest, WholeUpdateShowsEveryStepAndCleansUp) {
@@ -386,7 +340,7 @@ TEST_F(UpdateWorkerTest, SecondWorkerWaitsForTheFirst) {
     ASSERT_TRUE(m_view.WaitFor("blink:1"));
     std::atomic<bool> secondDone{false};
     std::jthread second([&](std::stop_token stop) {
-        UpdateWorker::Run(m_view, m_view.Request(), stop);
+        UpdateWorker::Run(m_view.Queue(), m_view.Request(), stop);
         secondDone = true;
     });
     std::this_thread::sleep_for(200ms);

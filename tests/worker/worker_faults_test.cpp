@@ -1,43 +1,26 @@
 // Faults of the box once it erases and burns, played by a scripted box on a
-// pseudo-terminal against the real worker: the emulator has no option to
-// fall silent or to be unplugged half way through its reports.
+// line in this process against the real worker: the emulator has no option
+// to fall silent or to be unplugged half way through its reports.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <thread>
-
-#include "engine/update_worker.h"
-#include "tests/cleanup_checks.h"
-#include "tests/temp_dir.h"
-#include "tests/worker/pty_peer.h"
-#include "tests/worker/recording_view.h"
+#include "tests/worker/worker_test.h"
 
 namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using testing::PtyPeer;
-using testing::RecordingView;
-using testing::TempDir;
 
 const std::string kCheck = "Please check your serial connection";
 
-class BurnFaults : public ::testing::Test {
+class BurnFaults : public testing::WorkerTest {
 protected:
     void SetUp() override {
         m_dir.Write("c_bus.txt", "1234\n");
         m_dir.Write("init_uploads.txt", "80000000\nload.bin\n");
         m_dir.Write("load.bin", std::string(500, 'l'));
-        m_view.bootFolder = m_dir.Folder();
-        m_view.device = m_peer.SlavePath();
-        m_worker = std::jthread([this](std::stop_token stop) {
-            m_outcome = static_cast<unsigned>(UpdateWorker::Run(m_view, m_view.Request(), stop));
-        });
+        StartWorker();
         // Handshake file, then 0002-0004, then the execute command.
-        ASSERT_TRUE(m_peer.WaitOpened());
-        m_peer.Send({0xAA, 0x01});
+        Handshake();
         for (int record = 1; record <= 4; ++record) {
             ASSERT_FALSE(m_peer.ReadRecord().empty()) << record;
             m_peer.Send({0xAA, 0x06});
@@ -47,28 +30,6 @@ protected:
         m_peer.Send({0x0F, 0x01, 0x0F, 0x0A, 0x00, 0x01, 0x00, 0x02});
         ASSERT_TRUE(m_view.WaitFor("status:(step 2/3) Erasing : 1/2sectors completed"));
     }
-
-    void TearDown() override {
-        m_worker.request_stop();
-        if (m_worker.joinable()) {
-            m_worker.join();
-        }
-    }
-
-    unsigned Finish() {
-        m_worker.join();
-        return m_outcome;
-    }
-
-    bool PacketFilesLeft() const { return testing::PacketFilesIn(m_dir.Folder()); }
-
-    bool PortReleased() const { return testing::PortReleased(m_peer.SlavePath()); }
-
-    TempDir m_dir;
-    PtyPeer m_peer;
-    RecordingView m_view;
-    std::jthread m_worker;
-    unsigned m_outcome = 99;
 };
 
 TEST_F(BurnFaults, BoxFallsSilentHalfWayThrough) {
