@@ -476,15 +476,18 @@ void UpdaterDialog::FinishWorker() {
     m_closing = true;
     m_station->Stop();
     // The update may be waiting for this thread to carry out one of its
-    // steps; those are served here, and so is the end it posts.
-    while (!m_station->Done()) {
+    // steps; those are served here, and so is the end it posts, which may
+    // itself let go of the station meanwhile.
+    while (m_station && !m_station->Done()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         TakeEvents();
         std::this_thread::sleep_for(2ms);
     }
-    m_station->Join();
-    TakeEvents();
-    m_station.reset();
+    if (m_station) {
+        m_station->Join();
+        TakeEvents();
+        m_station.reset();
+    }
     m_updateRunning = false;
     m_closing = false;
 }
