@@ -98,8 +98,7 @@ int ListPorts(const std::string& settingsFile) {
         const std::string& byId = found.at(device).byId;
         std::cout << "hint: to use " << Printable(device) << " as COM" << number
                   << " in the window, add under [PORTS] in " << Printable(settings.SettingsPath())
-                  << ":\n  COM" << number << "=" << Printable(byId.empty() ? device : byId)
-                  << '\n';
+                  << ":\n  COM" << number << "=" << Printable(byId.empty() ? device : byId) << '\n';
     }
     return 0;
 }
