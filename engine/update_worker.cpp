@@ -14,8 +14,6 @@
 #include "engine/packet_series.h"
 #include "engine/serial_port.h"
 #include "engine/series_steps.h"
-#include "initfiles/init_file_builder.h"
-#include "initfiles/series_lock.h"
 #include "initfiles/wire.h"
 #include "platform/file.h"
 #include "platform/port_hint.h"
