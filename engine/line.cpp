@@ -32,8 +32,7 @@ public:
     int OutputQueued() const override { return m_line.OutputQueued(); }
     bool IsGone() const override { return m_line.IsGone(); }
     void SetStopToken(std::stop_token token) override { m_line.SetStopToken(std::move(token)); }
-    const std::string& LastError() const override { return m_line.LastError(); }
-    int LastErrorCode() const override { return m_line.LastErrorCode(); }
+    const Fault& LastFault() const override { return m_line.LastFault(); }
     int Baud() const override { return m_line.Baud(); }
 
 private:

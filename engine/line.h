@@ -7,6 +7,8 @@
 #include <stop_token>
 #include <string>
 
+#include "platform/fault.h"
+
 namespace quillon {
 
 // The byte line to a box, as SerialPort uses it: the serial line to a
@@ -19,7 +21,7 @@ public:
 
     virtual ~Line() = default;
 
-    // false when the device cannot be opened: LastError() says why, and
+    // false when the device cannot be opened: LastFault() says why, and
     // IsGone() whether there is no device at that name.
     virtual bool Open(const std::string& device, int baud) = 0;
     // Whatever has arrived, up to count bytes; 0 when nothing has.
@@ -34,10 +36,8 @@ public:
     virtual bool IsGone() const = 0;
     // Ends the waits early once a stop is requested.
     virtual void SetStopToken(std::stop_token token) = 0;
-    // Why the last open or transfer failed; the system's code behind it,
-    // 0 when it was not the system's.
-    virtual const std::string& LastError() const = 0;
-    virtual int LastErrorCode() const = 0;
+    // Why the last open or transfer failed, with the system's code behind it.
+    virtual const Fault& LastFault() const = 0;
     // The rate the line runs at.
     virtual int Baud() const = 0;
 };

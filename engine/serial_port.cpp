@@ -51,13 +51,11 @@ int SerialPort::Open(const std::string& device, int baud) {
     std::unique_ptr<Line> line = m_makeLine ? m_makeLine() : MakeSerialLine();
     line->SetStopToken(m_stop);
     if (!line->Open(device, baud)) {
-        m_openError = line->LastError();
-        m_openErrorCode = line->LastErrorCode();
+        m_openFault = line->LastFault();
         m_deviceMissing = line->IsGone();
         return 0;
     }
-    m_openError.clear();
-    m_openErrorCode = 0;
+    m_openFault.Clear();
     m_deviceMissing = false;
     m_line = std::move(line);
     m_lineIdle = Clock::now();
@@ -81,12 +79,8 @@ bool SerialPort::IsLineGone() const {
     return m_line && m_line->IsGone();
 }
 
-const std::string& SerialPort::OpenError() const {
-    return m_openError;
-}
-
-std::string SerialPort::LineError() const {
-    return m_line ? m_line->LastError() : std::string();
+Fault SerialPort::LineFault() const {
+    return m_line ? m_line->LastFault() : Fault();
 }
 
 // Whatever has arrived, as one read of the line would give it; the line is

@@ -61,13 +61,11 @@ public:
     bool IsLineGone() const;
     // true when the last Open found no device at its name.
     bool DeviceMissing() const { return m_deviceMissing; }
-    // Why the last Open failed, in the system's words.
-    const std::string& OpenError() const;
-    // The system's code behind it, 0 when it was not the system's.
-    int OpenErrorCode() const { return m_openErrorCode; }
-    // Why the open line failed or went, in the system's words; empty when
-    // the system gave no reason.
-    std::string LineError() const;
+    // Why the last Open failed, with the system's code behind it.
+    const Fault& OpenFault() const { return m_openFault; }
+    // Why the open line failed or went; no words when the system gave no
+    // reason.
+    Fault LineFault() const;
     int Offset() const { return m_offset; }
     // Bytes written that cannot have crossed the line yet: what the driver
     // still holds, or what the line's time says is still under way.
@@ -95,8 +93,7 @@ private:
     std::unique_ptr<Line> m_line;  // the port handle
     std::int32_t m_offset = 0;     // running offset within the file in transit
     std::stop_token m_stop;
-    std::string m_openError;
-    int m_openErrorCode = 0;
+    Fault m_openFault;
     bool m_deviceMissing = false;
     std::string m_device;
     LineTrace* m_trace = nullptr;

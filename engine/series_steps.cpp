@@ -25,7 +25,7 @@ std::optional<StepFailure> RunSeriesStep(InitFileBuilder& builder, SeriesStep st
         if (done) {
             return std::nullopt;
         }
-        return StepFailure{step, StepMessage(step), builder.LastError(), false};
+        return StepFailure{step, StepMessage(step), builder.LastFault().words, false};
     } catch (const FileError& error) {
         return StepFailure{step, StepMessage(step), error.what(), true};
     }

@@ -166,9 +166,9 @@ private:
         if (!opened) {
             // With the hint on how to get at the port: the window shows it
             // as the command line does.
-            std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenError();
+            std::string reason = "cannot open " + m_port.Device() + ": " + m_port.OpenFault().words;
             m_result.lineGone = m_port.DeviceMissing();
-            std::string hint = DiagnoseOpenFailure(m_port.Device(), m_port.OpenErrorCode());
+            std::string hint = DiagnoseOpenFailure(m_port.Device(), m_port.OpenFault().code);
             FailApp(UpdateOutcome::PortOpenFailed, failed,
                     {Cause::PortOpenFailed, hint.empty() ? reason : reason + "\n" + hint});
         }
@@ -517,16 +517,16 @@ private:
         File probe;
         if (file == nullptr && !probe.Open(name, File::Mode::ReadExisting)) {
             return {Cause::PacketFileLost, what + " could not be read: cannot open " + name + ": " +
-                                               std::strerror(probe.LastOpenError())};
+                                               probe.OpenFault().words};
         }
-        if (!m_port.IsLineGone() && m_port.LineError().empty()) {
+        if (!m_port.IsLineGone() && !m_port.LineFault().Failed()) {
             return {Cause::PacketFileLost, what + " could not be read: " + name};
         }
         return LineLost("while sending " + what);
     }
 
     Failure LineLost(const std::string& when) const {
-        std::string error = m_port.LineError();
+        std::string error = m_port.LineFault().words;
         return {Cause::LineLost,
                 "the line was lost " + when + ": " + m_port.Device() +
                     (m_port.IsLineGone() ? " went away" : " took only part of it") +

@@ -24,8 +24,8 @@ constexpr int kAddressWidth = 8;
 // Flash that the image does not cover stays erased.
 constexpr std::uint8_t kErasedByte = 0xFF;
 
-std::string OpenFailure(const std::string& verb, const std::string& path, int error) {
-    return verb + " " + path + ": " + OpenErrorText(error);
+Fault OpenFailure(const std::string& verb, const std::string& path, const Fault& fault) {
+    return {verb + " " + path + ": " + fault.words, fault.code};
 }
 
 // Whether a name, put after the folder, leads out of it ("../x").
@@ -97,7 +97,7 @@ bool InitFileBuilder::LineTooLong(const TextFile& text, const std::string& path,
 }
 
 bool InitFileBuilder::Build() {
-    m_lastError.clear();
+    m_fault.Clear();
     if (m_folder.empty() && !CheckImageFits()) {
         return false;
     }
@@ -109,14 +109,14 @@ bool InitFileBuilder::Build() {
 }
 
 bool InitFileBuilder::WriteBusConfig() {
-    m_lastError.clear();
+    m_fault.Clear();
     if (m_folder.empty() && !CheckImageFits()) {
         return false;
     }
     std::string path = InputFolder() + "c_bus.txt";
     TextFile text;
     if (!text.Open(path, File::Mode::ReadExisting)) {
-        return Fail(OpenFailure("cannot open", path, text.LastOpenError()));
+        return Fail(OpenFailure("cannot open", path, text.OpenFault()));
     }
     // A group is gathered first so that one too long for a record is
     // refused before its file exists.
@@ -167,12 +167,12 @@ bool InitFileBuilder::WriteBusGroup(const std::vector<std::uint16_t>& values,
 }
 
 bool InitFileBuilder::WriteUploads() {
-    m_lastError.clear();
+    m_fault.Clear();
     std::string folder = InputFolder();
     std::string path = folder + "init_uploads.txt";
     TextFile text;
     if (!text.Open(path, File::Mode::ReadExisting)) {
-        return Fail(OpenFailure("cannot open", path, text.LastOpenError()));
+        return Fail(OpenFailure("cannot open", path, text.OpenFault()));
     }
     std::string line;
     if (!text.ReadLine(line)) {
@@ -210,7 +210,7 @@ bool InitFileBuilder::WriteUpload(const std::string& folder, const std::string& 
         probe.Close();
         why = size == 0 ? "is empty" : nullptr;
     } else {
-        why = probe.LastOpenError() == ENOENT ? "is missing" : "is not a regular file";
+        why = probe.OpenFault().code == ENOENT ? "is missing" : "is not a regular file";
     }
     std::string where =
         "warning: " + list + " line " + std::to_string(line) + ": \"" + name + "\" ";
@@ -232,7 +232,7 @@ bool InitFileBuilder::WriteUpload(const std::string& folder, const std::string& 
 }
 
 bool InitFileBuilder::WriteExecCommand() {
-    m_lastError.clear();
+    m_fault.Clear();
     if (!m_execAddress) {
         if (!m_folder.empty()) {
             return true;
@@ -355,14 +355,18 @@ std::string InitFileBuilder::FileName(std::uint32_t number) const {
 }
 
 bool InitFileBuilder::Fail(std::string reason) {
-    m_lastError = std::move(reason);
+    return Fail(Fault::Said(std::move(reason)));
+}
+
+bool InitFileBuilder::Fail(Fault fault) {
+    m_fault = std::move(fault);
     return false;
 }
 
 bool InitFileBuilder::BeginPacket(int code) {
     std::string name = NextFileName();
     if (!m_packet.Open(name, m_packetMode)) {
-        return Fail(OpenFailure("cannot create", name, m_packet.LastOpenError()));
+        return Fail(OpenFailure("cannot create", name, m_packet.OpenFault()));
     }
     m_packet.WriteHeader(code);
     m_code = code;
@@ -401,7 +405,7 @@ bool InitFileBuilder::EndPacket() {
 }
 
 bool InitFileBuilder::RequireFullBuild(const char* what) {
-    m_lastError.clear();
+    m_fault.Clear();
     if (m_folder.empty()) {
         return true;
     }

@@ -47,8 +47,9 @@ public:
     void DeleteFiles();
 
     // Why the latest step failed ("cannot create /x/0003: Permission denied"),
-    // empty after a success.
-    const std::string& LastError() const { return m_lastError; }
+    // with the system's code where it was the system's; no words after a
+    // success.
+    const Fault& LastFault() const { return m_fault; }
 
     // Leaves the packet files on disk when the builder is destroyed, for a
     // caller that hands them on (`quillon-cli pack`); they are then made
@@ -91,6 +92,7 @@ public:
 private:
     std::string InputFolder() const;
     bool Fail(std::string reason);
+    bool Fail(Fault fault);
     // The common frame of every packet: name, create, header ... length, checksum, close.
     bool BeginPacket(int code);
     bool EndPacket();
@@ -113,7 +115,7 @@ private:
     std::string m_lastName;
     std::uint32_t m_fileCount = 0;
     std::optional<std::uint32_t> m_execAddress;
-    std::string m_lastError;
+    Fault m_fault;
     bool m_keepFiles = false;
     bool m_holdFiles = false;
     std::vector<std::unique_ptr<File>> m_held;  // by number, from 1

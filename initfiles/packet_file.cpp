@@ -24,7 +24,7 @@ bool PacketFile::Open(const std::string& path, File::Mode mode) {
     }
     m_file = std::make_unique<File>();
     bool opened = m_file->Open(path, mode);
-    m_openError = m_file->LastOpenError();
+    m_openError = m_file->OpenFault().code;
     return opened;
 }
 

@@ -32,7 +32,7 @@ public:
     // From now on records are put together and measured, but no file is
     // created or written: what a series would be, before it is written.
     void MeasureOnly() { m_measureOnly = true; }
-    int LastOpenError() const { return m_openError; }
+    Fault OpenFault() const { return FaultOfOpen(m_openError); }
 
     void WriteHeader(int code);
     void WriteWordBE(std::uint16_t value);

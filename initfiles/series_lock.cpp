@@ -49,7 +49,7 @@ bool SeriesLock::Take(const std::string& folder) {
         case LockFile::Take::Failed:
             break;
     }
-    if (m_file.LastError() == ENAMETOOLONG) {
+    if (m_file.LastFault().code == ENAMETOOLONG) {
         m_problem = "the path is too long for the system: " + path + " (" +
                     std::strerror(ENAMETOOLONG) + ")";
         return false;
@@ -60,8 +60,8 @@ bool SeriesLock::Take(const std::string& folder) {
     if (File::FolderWriteError(folder.empty() ? "." : folder) != 0) {
         return true;
     }
-    m_problem = "cannot lock the boot folder " + folder + ": " + path + ": " +
-                OpenErrorText(m_file.LastError());
+    m_problem =
+        "cannot lock the boot folder " + folder + ": " + path + ": " + m_file.LastFault().words;
     return false;
 }
 

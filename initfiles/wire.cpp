@@ -92,7 +92,7 @@ std::string Hex(std::uint32_t value, int digits) {
 bool LoadRecordFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& openError) {
     File file;
     if (!file.Open(path, File::Mode::ReadExisting)) {
-        openError = file.LastOpenError();
+        openError = file.OpenFault().code;
         return false;
     }
     // No record is larger; a file that claims more is not read into memory.

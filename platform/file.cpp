@@ -29,6 +29,14 @@ std::string OpenErrorText(int error) {
     }
 }
 
+Fault FaultOfOpen(int error) {
+    return error == 0 ? Fault() : Fault{OpenErrorText(error), error};
+}
+
+Fault File::OpenFault() const {
+    return FaultOfOpen(m_openError);
+}
+
 File::~File() {
     Close();
 }

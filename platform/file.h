@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault.h"
 #include "platform/native_handle.h"
 
 namespace quillon {
@@ -58,8 +59,7 @@ public:
     File& operator=(const File&) = delete;
     virtual ~File();
 
-    // false when the file cannot be opened; the reason is then in LastOpenError(),
-    // in words in OpenErrorText(LastOpenError()).
+    // false when the file cannot be opened; OpenFault() then says why.
     bool Open(const std::string& path, Mode mode);
     // A new file of that name made in a folder held open, read and write:
     // never one that was there (EEXIST), never through a link, readable by
@@ -68,7 +68,7 @@ public:
     bool CreateIn(const Folder& folder, const std::string& name);
     bool IsOpen() const { return m_fd != kNoHandle; }
     const std::string& Path() const { return m_path; }
-    int LastOpenError() const { return m_openError; }
+    Fault OpenFault() const;
 
     virtual std::uint64_t Seek(std::int64_t offset, From from);
     virtual std::uint64_t GetLength();
@@ -143,6 +143,8 @@ int MakeFolderFor(const std::string& path);
 // The words for an error of Open, where ours say more than the system's:
 // "is a symbolic link, which is not followed".
 std::string OpenErrorText(int error);
+// An error of Open with those words; none for 0.
+Fault FaultOfOpen(int error);
 // Errors of Open for what it refuses by itself.
 constexpr int kErrorHardLink = EMLINK;    // the file has other names
 constexpr int kErrorNotRegular = EINVAL;  // a FIFO, a device, a socket

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/native_handle.h"
 
 namespace quillon {
@@ -16,10 +17,10 @@ public:
     Folder& operator=(const Folder&) = delete;
     ~Folder();
 
-    // false: LastOpenError() is the system's error (ENOTDIR for what is no folder).
+    // false: OpenFault() says why (ENOTDIR for what is no folder).
     bool Open(const std::string& path);
     bool IsOpen() const { return m_handle != kNoHandle; }
-    int LastOpenError() const { return m_openError; }
+    Fault OpenFault() const { return m_openError == 0 ? Fault() : Fault::OfErrno(m_openError); }
     const std::string& Path() const { return m_path; }
     // The path of a name in the folder, for people to read.
     std::string PathOf(const std::string& name) const;

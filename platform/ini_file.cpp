@@ -289,7 +289,7 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     {
         File out;
         if (!out.Open(temporary, File::Mode::CreateFreshShared)) {
-            throw FileError(temporary, out.LastOpenError(), "cannot create");
+            throw FileError(temporary, out.OpenFault().code, "cannot create");
         }
         try {
             out.Write(text.data(), text.size());

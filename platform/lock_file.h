@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/file.h"
 #include "platform/native_handle.h"
 
 namespace quillon {
@@ -20,7 +21,7 @@ public:
     ~LockFile();
 
     // Never waits. HeldByOther: FoundContent() is the holder's content;
-    // Failed: LastError() is the system's error number.
+    // Failed: LastFault() says why.
     Take TryTake(const std::string& path);
     bool IsHeld() const { return m_fd != kNoHandle; }
     // After Taken: what a former holder left in the file (empty for a new file).
@@ -28,7 +29,7 @@ public:
     // After Taken: whether a file was there already, free: its holder died
     // (before it wrote a word, perhaps), or someone else put it there.
     bool TookOver() const { return m_tookOver; }
-    int LastError() const { return m_error; }
+    Fault LastFault() const { return FaultOfOpen(m_error); }
     // Replaces the file's content; false when it cannot be written.
     bool SetContent(const std::string& content);
     void Release();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/native_handle.h"
 
 namespace quillon {
@@ -17,8 +18,8 @@ class PseudoTerminal {
 public:
     enum class Wait { Data, Quiet, Closed };
 
-    // nullptr when the system gives none; error then says why.
-    static std::unique_ptr<PseudoTerminal> Open(std::string& error);
+    // nullptr when the system gives none; fault then says why.
+    static std::unique_ptr<PseudoTerminal> Open(Fault& fault);
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;

@@ -32,12 +32,12 @@ void MakeRaw(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
+std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(Fault& fault) {
     int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     char name[128] = {};
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
         ::ptsname_r(master, name, sizeof name) != 0) {
-        error = std::strerror(errno);
+        fault = Fault::OfErrno(errno);
         if (master >= 0) {
             ::close(master);
         }

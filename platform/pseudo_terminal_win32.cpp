@@ -8,10 +8,10 @@ namespace quillon {
 
 // Windows has no pseudo-terminals that a serial line could be opened on:
 // the emulated box serves a real port there, or runs on another system.
-std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
-    error =
+std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(Fault& fault) {
+    fault = Fault::Said(
         "pseudo-terminals do not exist on Windows; serve a serial port with --device COMn, or "
-        "run the box on Linux";
+        "run the box on Linux");
     return nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <stop_token>
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/native_handle.h"
 
 namespace quillon {
@@ -35,15 +36,13 @@ public:
     ~SerialLine();
 
     // false when the device cannot be opened, the rate is refused, or another
-    // program holds or uses the device; LastError() then says why, in the
-    // system's words where it is the system's reason.
+    // program holds or uses the device; LastFault() then says why, with the
+    // system's code where it is the system's reason.
     bool Open(const std::string& device, int baud);
     void Close();
     bool IsOpen() const { return m_fd != kNoHandle; }
-    const std::string& LastError() const { return m_error; }
-    // The system's code of the last failure (errno; on Windows its own
-    // error), 0 when the failure was not the system's.
-    int LastErrorCode() const { return m_errorCode; }
+    // Why the last open or transfer failed (errno; on Windows its own error).
+    const Fault& LastFault() const { return m_fault; }
     // The rate the driver reports after setting it; the asked rate when it
     // reports none.
     int Baud() const { return m_baud; }
@@ -70,7 +69,7 @@ private:
         void operator()() const noexcept;
     };
 
-    bool Fail(const std::string& reason, int systemError = 0);
+    bool Fail(Fault fault);
     // Sets the line up; what the driver refused, empty when it took all.
     std::string Configure();
     bool Stopped() const { return m_stop.stop_requested(); }
@@ -80,8 +79,7 @@ private:
     NativeHandle m_wakeFd = kNoHandle;  // signalled for good once a stop is requested
     int m_baud = 0;
     bool m_gone = false;
-    std::string m_error;
-    int m_errorCode = 0;
+    Fault m_fault;
     std::string m_device;  // as it was opened
     std::unique_ptr<Saved> m_saved;
     std::unique_ptr<UucpLock> m_uucpLock;

@@ -66,9 +66,8 @@ SerialLine::~SerialLine() {
     }
 }
 
-bool SerialLine::Fail(const std::string& reason, int systemError) {
-    m_error = reason;
-    m_errorCode = systemError;
+bool SerialLine::Fail(Fault fault) {
+    m_fault = std::move(fault);
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -81,10 +80,9 @@ bool SerialLine::Fail(const std::string& reason, int systemError) {
 bool SerialLine::Open(const std::string& device, int baud) {
     Close();
     m_gone = false;
-    m_error.clear();
-    m_errorCode = 0;
+    m_fault.Clear();
     if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
-        return Fail(problem);
+        return Fail(Fault::Said(problem));
     }
     m_device = device;
     m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -92,26 +90,24 @@ bool SerialLine::Open(const std::string& device, int baud) {
         // EIO: a device node that is still there for an adapter just pulled.
         int error = errno;
         m_gone = error == ENOENT || error == ENODEV || error == ENXIO || error == EIO;
-        return Fail(strerror(error), error);
+        return Fail(Fault::OfErrno(error));
     }
     // TIOCEXCL does not stop root, so the lock is what keeps two of us apart.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        return Fail(strerror(error), error);
+        return Fail(Fault::OfErrno(errno == EWOULDBLOCK ? EBUSY : errno));
     }
     // A port is ours alone, as on systems where an open port cannot be
     // opened twice: a terminal program that has it open without a lock, or
     // whose lock file names it, would take the box's replies from us.
     m_uucpLock = std::make_unique<UucpLock>();
     if (!OtherProcessesUsing(device).empty() || !m_uucpLock->Take(device)) {
-        return Fail(strerror(EBUSY), EBUSY);
+        return Fail(Fault::OfErrno(EBUSY));
     }
     auto saved = std::make_unique<Saved>();
     if (::tcgetattr(m_fd, &saved->settings) != 0) {
         // An adapter pulled out between the open and its set-up.
-        int error = errno;
-        NoteError(error);
-        return Fail(strerror(error), error);
+        NoteError(errno);
+        return Fail(m_fault);
     }
     saved->rate = detail::ReadLineRate(m_fd);
     m_saved = std::move(saved);
@@ -119,7 +115,8 @@ bool SerialLine::Open(const std::string& device, int baud) {
     m_baud = baud;
     if (std::string problem = Configure(); !problem.empty()) {
         Close();  // what was changed goes back
-        m_error = problem;
+        // With the code of the call that was refused, when one was.
+        m_fault = {problem, m_fault.code};
         return false;
     }
     return true;
@@ -165,16 +162,16 @@ std::string SerialLine::Configure() {
         return std::string(
                    "the driver refuses the line settings (8 data bits, no parity, one "
                    "stop bit, no flow control): ") +
-               strerror(errno);
+               m_fault.words;
     }
     if (!detail::SetLineRate(m_fd, m_baud)) {
         NoteError(errno);
-        return "the driver refuses " + std::to_string(m_baud) + " baud: " + strerror(errno);
+        return "the driver refuses " + std::to_string(m_baud) + " baud: " + m_fault.words;
     }
     termios actual{};
     if (::tcgetattr(m_fd, &actual) != 0) {
         NoteError(errno);
-        return std::string("the driver does not report the line settings: ") + strerror(errno);
+        return std::string("the driver does not report the line settings: ") + m_fault.words;
     }
     if (std::string kept = SettingsKept(actual); !kept.empty()) {
         return "the driver keeps " + kept + " on the line";
@@ -227,7 +224,7 @@ void SerialLine::Close() {
 }
 
 void SerialLine::NoteError(int error) {
-    m_error = ::strerror(error);
+    m_fault = Fault::OfErrno(error);
     if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF) {
         m_gone = true;
     }
@@ -243,7 +240,7 @@ std::size_t SerialLine::Read(void* buffer, std::size_t count) {
     }
     if (got == 0) {
         m_gone = true;
-        m_error = "the device hung up";
+        m_fault = Fault::Said("the device hung up");
     } else if (errno != EAGAIN && errno != EINTR) {
         NoteError(errno);
     }
@@ -272,7 +269,7 @@ std::size_t SerialLine::Write(const void* buffer, std::size_t count,
         pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
         if (::poll(fds, 2, PollTimeout(deadline)) > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
             m_gone = true;
-            m_error = "the device hung up";
+            m_fault = Fault::Said("the device hung up");
         }
     }
     return done;
@@ -298,7 +295,7 @@ SerialLine::Wait SerialLine::WaitReadable(std::chrono::milliseconds timeout) {
     }
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         m_gone = true;
-        m_error = "the device hung up";
+        m_fault = Fault::Said("the device hung up");
         return Wait::Gone;
     }
     return Wait::TimedOut;

@@ -196,9 +196,8 @@ SerialLine::~SerialLine() {
     }
 }
 
-bool SerialLine::Fail(const std::string& reason, int systemError) {
-    m_errorCode = systemError;
-    m_error = reason;
+bool SerialLine::Fail(Fault fault) {
+    m_fault = std::move(fault);
     if (m_fd != kNoHandle) {
         ::CloseHandle(m_fd);
         m_fd = kNoHandle;
@@ -212,9 +211,9 @@ bool SerialLine::Fail(const std::string& reason, int systemError) {
 bool SerialLine::Open(const std::string& device, int baud) {
     Close();
     m_gone = false;
-    m_error.clear();
+    m_fault.Clear();
     if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
-        return Fail(problem);
+        return Fail(Fault::Said(problem));
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD error = ERROR_OPERATION_ABORTED;
@@ -229,19 +228,19 @@ bool SerialLine::Open(const std::string& device, int baud) {
     }
     if (handle == INVALID_HANDLE_VALUE) {
         m_gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return Fail(Win32Message(error), static_cast<int>(error));
+        return Fail(detail::Win32Fault(error));
     }
     m_fd = detail::OwnHandle(handle);
     auto saved = std::make_unique<Saved>();
     saved->state.DCBlength = sizeof(DCB);
     if (!::GetCommState(handle, &saved->state) || !::GetCommTimeouts(handle, &saved->timeouts)) {
         DWORD refused = ::GetLastError();  // a file or a device that is no port
-        return Fail(Win32Message(refused), static_cast<int>(refused));
+        return Fail(detail::Win32Fault(refused));
     }
     m_saved = std::move(saved);
     m_baud = baud;
     if (std::string problem = Configure(); !problem.empty()) {
-        return Fail(problem);
+        return Fail(Fault::Said(problem));
     }
     return true;
 }
@@ -304,6 +303,7 @@ void SerialLine::Close() {
 void SerialLine::NoteError(int error) {
     if (!(Stopped() && static_cast<DWORD>(error) == ERROR_OPERATION_ABORTED)) {
         m_gone = true;
+        m_fault = detail::Win32Fault(static_cast<DWORD>(error));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/native_handle.h"
 
 namespace quillon::detail {
@@ -39,6 +40,10 @@ int ErrnoFromWin32(DWORD error);
 
 // The system's own words for an error, in UTF-8, without the closing period.
 std::string Win32Message(DWORD error);
+// The same with its code, for a caller that decides on the code.
+inline Fault Win32Fault(DWORD error) {
+    return {Win32Message(error), static_cast<int>(error)};
+}
 
 // Whether the path names a symbolic link or a junction, which a file we
 // create is never written through.

@@ -49,10 +49,10 @@ BoxEmulator::~BoxEmulator() {
 
 bool BoxEmulator::OpenPty(std::string* error) {
     CloseLink();
-    std::string reason;
-    m_pty = PseudoTerminal::Open(reason);
+    Fault fault;
+    m_pty = PseudoTerminal::Open(fault);
     if (!m_pty) {
-        return SetError(error, reason);
+        return SetError(error, fault.words);
     }
     m_channel = BoxChannel::Over(*m_pty);
     m_path = m_pty->Path();
@@ -63,7 +63,7 @@ bool BoxEmulator::OpenDevice(const std::string& path, std::string* error) {
     CloseLink();
     auto device = std::make_unique<SerialLine>();
     if (!device->Open(path, m_options.baud > 0 ? m_options.baud : kDeviceBaud)) {
-        return SetError(error, path + ": " + device->LastError());
+        return SetError(error, path + ": " + device->LastFault().words);
     }
     m_device = std::move(device);
     m_channel = BoxChannel::Over(*m_device);

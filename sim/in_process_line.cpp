@@ -132,7 +132,7 @@ public:
     bool Open(const std::string& device, int baud) override {
         Close();
         m_gone = false;
-        m_error.clear();
+        m_fault.Clear();
         if (std::string problem = BaudRateProblem(baud); !problem.empty()) {
             return Fail(problem);
         }
@@ -230,19 +230,18 @@ public:
 
     bool IsGone() const override { return m_gone; }
     void SetStopToken(std::stop_token token) override { m_stop = std::move(token); }
-    const std::string& LastError() const override { return m_error; }
-    int LastErrorCode() const override { return 0; }
+    const Fault& LastFault() const override { return m_fault; }
     int Baud() const override { return m_baud; }
 
 private:
     bool Fail(std::string reason) {
-        m_error = std::move(reason);
+        m_fault = Fault::Said(std::move(reason));
         return false;
     }
 
     void HungUp() {
         m_gone = true;
-        m_error = "the device hung up";
+        m_fault = Fault::Said("the device hung up");
     }
 
     void Close() {
@@ -260,7 +259,7 @@ private:
 
     std::shared_ptr<Wire> m_wire;
     std::stop_token m_stop;
-    std::string m_error;
+    Fault m_fault;
     bool m_gone = false;
     int m_baud = 0;
 };

@@ -218,7 +218,7 @@ ResultsLog::~ResultsLog() = default;
 bool ResultsLog::Open(const std::string& path) {
     auto file = std::make_unique<File>();
     if (!file->Open(path, File::Mode::Append)) {
-        m_openError = OpenErrorText(file->LastOpenError());
+        m_openError = file->OpenFault().words;
         return false;
     }
     std::lock_guard lock(m_mutex);

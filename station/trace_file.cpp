@@ -64,7 +64,7 @@ bool TraceWriter::Open(const std::string& path) {
     m_path = path;
     auto file = std::make_unique<File>();
     if (!file->Open(path, File::Mode::Overwrite)) {
-        m_openError = OpenErrorText(file->LastOpenError());
+        m_openError = file->OpenFault().words;
         return false;
     }
     Open(std::move(file));
@@ -99,7 +99,7 @@ TraceFolder::~TraceFolder() = default;
 
 bool TraceFolder::Open(const std::string& path) {
     if (!m_folder->Open(path)) {
-        m_openError = std::strerror(m_folder->LastOpenError());
+        m_openError = m_folder->OpenFault().words;
         return false;
     }
     if (int refused = m_folder->WriteError(); refused != 0) {
@@ -118,13 +118,12 @@ std::unique_ptr<TraceWriter> TraceFolder::Create(const std::string& start, const
     std::string name;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         name = TraceName(start, slot, ++m_made);
-        if (file->CreateIn(*m_folder, name) || file->LastOpenError() != EEXIST) {
+        if (file->CreateIn(*m_folder, name) || file->OpenFault().code != EEXIST) {
             break;
         }
     }
     if (!file->IsOpen()) {
-        error = "cannot write the trace " + m_folder->PathOf(name) + ": " +
-                OpenErrorText(file->LastOpenError());
+        error = "cannot write the trace " + m_folder->PathOf(name) + ": " + file->OpenFault().words;
         return nullptr;
     }
     auto trace = std::make_unique<TraceWriter>();

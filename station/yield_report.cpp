@@ -320,7 +320,7 @@ YieldReport Summarize(const std::vector<BoxRecord>& records) {
 bool TallyLog(const std::string& path, YieldTally& tally, std::string& error) {
     TextFile log;
     if (!log.Open(path, File::Mode::ReadExisting)) {
-        error = "cannot read " + path + ": " + OpenErrorText(log.LastOpenError());
+        error = "cannot read " + path + ": " + log.OpenFault().words;
         return false;
     }
     try {

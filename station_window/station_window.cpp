@@ -605,7 +605,7 @@ bool StationWindow::SaveCsv(const std::string& path, std::string& error) const {
     std::string csv = ResultsCsv(m_results->Records());
     File file;
     if (!file.Open(path, File::Mode::Overwrite)) {
-        error = OpenErrorText(file.LastOpenError());
+        error = file.OpenFault().words;
         return false;
     }
     try {

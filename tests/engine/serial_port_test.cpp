@@ -241,7 +241,7 @@ TEST(SerialPortOpen, MissingDeviceFailsAndClosesNothing) {
     {
         SerialPort port;
         EXPECT_EQ(port.Open("/dev/quillon-no-such-port", kBaud), 0);
-        EXPECT_EQ(port.OpenError(), "No such file or directory");
+        EXPECT_EQ(port.OpenFault().words, "No such file or directory");
         EXPECT_FALSE(port.IsLineGone());
         unsigned char byte = 0;
         EXPECT_EQ(port.Write(&byte, 1), 0);
@@ -258,7 +258,7 @@ TEST(SerialPortOpen, PortHeldByAnotherDoesNotOpen) {
     {
         SerialPort second;
         EXPECT_EQ(second.Open(box.SlavePath(), kBaud), 0);
-        EXPECT_EQ(second.OpenError(), "Device or resource busy");
+        EXPECT_EQ(second.OpenFault().words, "Device or resource busy");
     }
     unsigned char byte = 0x5A;
     EXPECT_EQ(holder.Write(&byte, 1), 1);

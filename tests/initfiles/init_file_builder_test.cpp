@@ -61,7 +61,7 @@ TEST_F(BuilderTest, BusFileWithoutValuesMakesNothing) {
 
 TEST_F(BuilderTest, MissingBusFileFailsWithItsName) {
     EXPECT_FALSE(m_builder.WriteBusConfig());
-    EXPECT_EQ(m_builder.LastError(),
+    EXPECT_EQ(m_builder.LastFault().words,
               "cannot open " + m_boot.Folder() + "c_bus.txt: No such file or directory");
     EXPECT_FALSE(m_builder.Build());
     EXPECT_EQ(m_builder.FileCount(), 0u);
@@ -77,7 +77,7 @@ TEST_F(BuilderTest, UploadsAndExecAddress) {
     EXPECT_EQ(m_boot.Read("0002"), Record(CMD_UPLOAD, ""));  // the folder itself
     EXPECT_EQ(m_boot.Read("0003"), Record(CMD_UPLOAD, ""));
     EXPECT_EQ(m_boot.Read("0004"), Record(CMD_EXEC_ADDRESS, Dword(0x80000000)));
-    EXPECT_TRUE(m_builder.LastError().empty());
+    EXPECT_TRUE(m_builder.LastFault().words.empty());
 }
 
 TEST_F(BuilderTest, AddressLineAlone) {
@@ -176,8 +176,9 @@ TEST_F(BuilderTest, UploadOverRecordLimitFails) {
     m_boot.Write("big.bin", std::string(70000, 'b'));
     m_boot.Write("init_uploads.txt", "1000\nfits.bin\nbig.bin\n");
     EXPECT_FALSE(m_builder.Build());
-    EXPECT_EQ(m_builder.LastError(), "upload file " + m_boot.Folder() +
-                                         "big.bin is 70000 bytes; a record holds at most 65531");
+    EXPECT_EQ(
+        m_builder.LastFault().words,
+        "upload file " + m_boot.Folder() + "big.bin is 70000 bytes; a record holds at most 65531");
     EXPECT_EQ(m_boot.Read("0001").substr(2, 2), "\xFF\xFF");
     EXPECT_FALSE(Exists("0002"));
 }
@@ -190,7 +191,7 @@ TEST_F(BuilderTest, BusGroupOverRecordLimitFails) {
     m_boot.Write("c_bus.txt", text);
     EXPECT_FALSE(m_builder.WriteBusConfig());
     EXPECT_FALSE(Exists("0001"));
-    EXPECT_NE(m_builder.LastError().find("c_bus.txt"), std::string::npos);
+    EXPECT_NE(m_builder.LastFault().words.find("c_bus.txt"), std::string::npos);
 }
 
 #ifndef _WIN32  // FIFOs and /dev/zero
@@ -269,7 +270,7 @@ TEST_F(BuilderTest, PlantedPacketNamesAreReplacedNeverWrittenThrough) {
     ASSERT_EQ(::symlink(target.c_str(), (m_boot / "0001").c_str()), 0);
     ASSERT_EQ(::link(target.c_str(), (m_boot / "0002").c_str()), 0);
     m_boot.Write("0003", "forged");
-    ASSERT_TRUE(m_builder.WriteBusConfig()) << m_builder.LastError();
+    ASSERT_TRUE(m_builder.WriteBusConfig()) << m_builder.LastFault().words;
     EXPECT_EQ(m_boot.Read("precious"), "keep");
     EXPECT_EQ(m_boot.Read("0003"), Record(CMD_CBUS, Words({3})));
     struct stat info {};
@@ -290,7 +291,7 @@ TEST_F(BuilderTest, PlantedPacketNamesAreReplacedNeverWrittenThrough) {
     std::filesystem::create_directory(m_boot / "0002");
     m_builder.SetFolder(m_boot.Folder());
     EXPECT_FALSE(m_builder.WriteBusConfig());
-    EXPECT_NE(m_builder.LastError().find("0002: Is a directory"), std::string::npos);
+    EXPECT_NE(m_builder.LastFault().words.find("0002: Is a directory"), std::string::npos);
 }
 #endif
 
@@ -301,13 +302,14 @@ TEST_F(BuilderTest, OverlongLinesAndNamesOutsideTheFolder) {
     std::string huge(TextFile::kMaxLine + 1, '1');
     m_boot.Write("c_bus.txt", "1\n" + huge + "\n");
     EXPECT_FALSE(m_builder.WriteBusConfig());
-    EXPECT_EQ(m_builder.LastError(), "line 2 of " + m_boot.Folder() + "c_bus.txt is longer than " +
-                                         std::to_string(TextFile::kMaxLine) + " bytes");
+    EXPECT_EQ(m_builder.LastFault().words, "line 2 of " + m_boot.Folder() +
+                                               "c_bus.txt is longer than " +
+                                               std::to_string(TextFile::kMaxLine) + " bytes");
     m_boot.Write("c_bus.txt", "");
     m_boot.Write("init_uploads.txt", "10\n" + huge + "\n");
     m_builder.SetFolder(m_boot.Folder());
     EXPECT_FALSE(m_builder.Build());
-    EXPECT_NE(m_builder.LastError().find("line 2 of"), std::string::npos);
+    EXPECT_NE(m_builder.LastFault().words.find("line 2 of"), std::string::npos);
 
     TempDir outside;
     std::string name = "../" +
@@ -316,7 +318,7 @@ TEST_F(BuilderTest, OverlongLinesAndNamesOutsideTheFolder) {
     outside.Write("x.bin", "xyz");
     m_boot.Write("init_uploads.txt", "10\n" + name + "\n");
     m_builder.SetFolder(m_boot.Folder());
-    ASSERT_TRUE(m_builder.Build()) << m_builder.LastError();
+    ASSERT_TRUE(m_builder.Build()) << m_builder.LastFault().words;
     EXPECT_EQ(m_boot.Read("0001"), Record(CMD_UPLOAD, "xyz"));
     ASSERT_EQ(m_builder.Warnings().size(), 1u);
     EXPECT_EQ(m_builder.Warnings()[0], "warning: " + m_boot.Folder() +
@@ -379,7 +381,7 @@ protected:
 
 TEST_F(FullBuildTest, WorkedOrder) {
     Project(std::to_string(kBlock));
-    ASSERT_TRUE(m_builder.Build()) << m_builder.LastError();
+    ASSERT_TRUE(m_builder.Build()) << m_builder.LastFault().words;
     ASSERT_EQ(m_builder.FileCount(), 13u);
     EXPECT_EQ(Packet(1), Record(CMD_CBUS, Words({0x1234, 0x000F})));
     EXPECT_EQ(Packet(2), Record(CMD_UPLOAD, "one"));
@@ -400,7 +402,7 @@ TEST_F(FullBuildTest, WorkedOrder) {
 // Mended: the part of a block that the image does not fill is erased flash.
 TEST_F(FullBuildTest, ShortImageFillsBlockWithErasedBytes) {
     Project("64");
-    ASSERT_TRUE(m_builder.Build()) << m_builder.LastError();
+    ASSERT_TRUE(m_builder.Build()) << m_builder.LastFault().words;
     EXPECT_EQ(m_builder.FileCount(), 9u);
     EXPECT_EQ(Packet(6), Record(CMD_BLOCK_COUNT, Words({0})));
     EXPECT_EQ(Packet(8),
@@ -442,7 +444,8 @@ TEST_F(FullBuildTest, WhatTheFieldsCannotHoldIsRefusedBeforeAnyFile) {
         EXPECT_EQ(measure.WriteBusConfig() && measure.Build(), c.named == nullptr) << c.blockSize;
         if (c.named != nullptr) {
             EXPECT_EQ(measure.FileCount(), 0u) << c.blockSize;
-            EXPECT_NE(measure.LastError().find(c.named), std::string::npos) << measure.LastError();
+            EXPECT_NE(measure.LastFault().words.find(c.named), std::string::npos)
+                << measure.LastFault().words;
         }
     }
 }

@@ -49,7 +49,7 @@ TEST(File, OpenRefusesWhatIsNoRegularFile) {
     TempDir dir;
     File file;
     EXPECT_FALSE(file.Open(dir / "missing", File::Mode::ReadExisting));
-    EXPECT_EQ(file.LastOpenError(), ENOENT);
+    EXPECT_EQ(file.OpenFault().code, ENOENT);
     EXPECT_FALSE(file.Open(dir.Folder(), File::Mode::ReadExisting));
 #ifdef _WIN32
     EXPECT_FALSE(file.Open("NUL", File::Mode::ReadExisting));  // a device
@@ -124,7 +124,7 @@ TEST(File, WhatWeWriteIsNeverReachedThroughAPlantedName) {
                 file.Close();
                 EXPECT_EQ(dir.Read("name"), "new") << plant.what;
             } else {
-                EXPECT_EQ(file.LastOpenError(), plant.refusal) << plant.what;
+                EXPECT_EQ(file.OpenFault().code, plant.refusal) << plant.what;
             }
             EXPECT_EQ(dir.Read("target"), "keep me") << plant.what;
         }

@@ -65,11 +65,11 @@ TEST(LockFile, OnlyALockFileIsTaken) {
     std::filesystem::create_symlink(target, path);
     LockFile lock;
     EXPECT_EQ(lock.TryTake(path), LockFile::Take::Failed);
-    EXPECT_EQ(lock.LastError(), ELOOP);
+    EXPECT_EQ(lock.LastFault().code, ELOOP);
     std::filesystem::remove(path);
     std::filesystem::create_hard_link(target, path);
     EXPECT_EQ(lock.TryTake(path), LockFile::Take::Failed);
-    EXPECT_EQ(lock.LastError(), kErrorHardLink);
+    EXPECT_EQ(lock.LastFault().code, kErrorHardLink);
     std::filesystem::remove(path);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(lock.TryTake(path), LockFile::Take::Failed);

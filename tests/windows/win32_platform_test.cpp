@@ -97,14 +97,14 @@ TEST(Win32Names, EveryFileStepInFoldersOfAnyName) {
         File::Remove(folder + "/0001");
         lock.Release();
         Folder traces;  // a trace made in a folder held open
-        ASSERT_TRUE(traces.Open(folder)) << traces.LastOpenError();
+        ASSERT_TRUE(traces.Open(folder)) << traces.OpenFault().words;
         File trace;
         ASSERT_TRUE(trace.CreateIn(traces, "t.trace"));
         trace.Write("x", 1);
         EXPECT_TRUE(trace.IsStillAt(folder + "/t.trace"));
         trace.Close();
         EXPECT_FALSE(trace.CreateIn(traces, "t.trace"));
-        EXPECT_EQ(trace.LastOpenError(), EEXIST);
+        EXPECT_EQ(trace.OpenFault().code, EEXIST);
         EXPECT_EQ(traces.Remove("t.trace"), 0);
         for (const char* name : {"/.quillon.lock", "/new", "/0001", "/t.trace"}) {
             EXPECT_FALSE(Exists(folder + name)) << name;
