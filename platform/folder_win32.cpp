@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/file.h"
 #include "platform/support_win32.h"
 
 namespace quillon {
@@ -56,20 +57,10 @@ bool Folder::Open(const std::string& path) {
     return true;
 }
 
-// Windows keeps no write permission on folders that a check could read: a
-// file is made there, and gone again when its handle closes.
+// Probed by the folder's own resolved path, which cannot change while the
+// handle is held.
 int Folder::WriteError() const {
-    std::string probe = m_within + "\\.quillon-probe-" + std::to_string(::GetCurrentProcessId());
-    HANDLE handle =
-        ::CreateFileW(detail::WidePath(probe).c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DWORD error = ::GetLastError();
-        return error == ERROR_FILE_EXISTS ? 0 : ErrnoFromWin32(error);
-    }
-    ::CloseHandle(handle);
-    return 0;
+    return File::FolderWriteError(m_within);
 }
 
 int Folder::Remove(const std::string& name) const {
