@@ -26,7 +26,7 @@ public:
     virtual std::optional<Failure> PrepareBox() = 0;
     // The boot loader has answered: whether to go on with this box. false
     // ends the update as cancelled before anything is sent to it (a station
-    // that has all the boxes it was asked for).
+    // that has all the boxes it was asked for, a slot paused meanwhile).
     virtual bool BoxAnswered() = 0;
 };
 

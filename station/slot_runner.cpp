@@ -60,10 +60,15 @@ void SlotRunner::SetPaused(bool paused) {
         std::lock_guard lock(m_sleepMutex);
         m_paused = paused;
     }
-    if (paused && !HasBox()) {
-        // Not a box yet: the wait ends now, unrecorded.
+    if (paused) {
+        // Not a box yet: the wait ends now, unrecorded. Looked at and
+        // stopped under one lock, so that a box answering meanwhile is
+        // either left alone or never taken (see BoxAnswered).
         std::lock_guard lock(m_mutex);
-        m_updateStop.request_stop();
+        if (!m_answered) {
+            m_updateStop.request_stop();
+            m_pausedDuring = true;  // even if resumed before the try has ended
+        }
     }
     m_wake.notify_all();
 }
@@ -95,7 +100,7 @@ std::optional<SlotRunner::Clock::time_point> SlotRunner::WaitingSince() const {
 
 bool SlotRunner::HasBox() const {
     std::lock_guard lock(m_mutex);
-    return m_phase > UpdatePhase::Waiting;
+    return m_answered;
 }
 
 void SlotRunner::NoteOnce(const std::string& text) {
@@ -234,6 +239,14 @@ std::optional<Failure> SlotRunner::PrepareBox() {
 
 // A box is one of the run's when it first answers; its later tries are it again.
 bool SlotRunner::BoxAnswered() {
+    {
+        // A pause asked for before the box answered wins: nothing is sent.
+        std::lock_guard lock(m_mutex);
+        if (m_updateStop.stop_requested()) {
+            return false;
+        }
+        m_answered = true;
+    }
     if (m_box == nullptr || m_box->claimed) {
         return true;
     }
@@ -353,7 +366,6 @@ TryEnd SlotRunner::RunTry(const std::stop_token& stop, BoxTries& box) {
     {
         std::lock_guard lock(m_mutex);
         end.phases = m_clock.Times(Clock::now());
-        m_pausedDuring = m_paused;
     }
     if (trace != nullptr && end.hadBox) {
         // A reader of the trace sees why it ends where it does.
@@ -522,8 +534,9 @@ void SlotRunner::SetState(SlotSnapshot::State state, std::string note) {
 std::stop_token SlotRunner::NewUpdateStop() {
     std::lock_guard lock(m_mutex);
     m_updateStop = std::stop_source();
-    m_pausedDuring = false;
-    if (m_paused) {
+    m_answered = false;
+    m_pausedDuring = m_paused.load();
+    if (m_pausedDuring) {
         m_updateStop.request_stop();
     }
     return m_updateStop.get_token();

@@ -86,6 +86,7 @@ private:
     SlotCommands m_commands;
     mutable std::mutex m_mutex;  // the state below, read by faces and the watch
     UpdatePhase m_phase = UpdatePhase::Starting;
+    bool m_answered = false;  // this try's box has answered: a pause lets it end
     TryClock m_clock;
     ProgressEstimate m_estimate;
     SlotSnapshot m_snapshot;
@@ -96,10 +97,10 @@ private:
     std::set<std::string> m_said;  // the slot's thread only
     BoxTries* m_box = nullptr;     // the slot's thread only
     bool m_faultSaid = false;      // the slot's thread only
-    bool m_pausedDuring = false;   // the last try ended by a pause (slot thread only)
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_quiet{false};  // stopped because the run has its boxes
     std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_pausedDuring{false};  // a pause stopped this try's wait
     std::atomic<bool> m_held{false};
     std::stop_source m_updateStop;
     std::mutex m_sleepMutex;

@@ -150,6 +150,7 @@ private Q_SLOTS:
     void oneRejectsAndTheOthersGoOn();
     void adapterThatGoesAndComesBack();
     void pauseAndResume();
+    void pauseNeverEndsTheSlot();
     void labelsTellSlotsApart();
     void heldSlotIsReleasedByItsButtonOrAScan();
     void closing_data();
@@ -284,6 +285,29 @@ void StationWindowTest::pauseAndResume() {
              QStringLiteral("&Resume this slot"));
     menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > alone, kLong);
+}
+
+// A pause that meets a box answering lets the box end or never takes it: it
+// never cancels the box, nor ends the slot.
+void StationWindowTest::pauseNeverEndsTheSlot() {
+    Bench bench(std::vector<BoxOptions>(1));
+    QVERIFY(bench.Open());
+    auto toggle = [&bench] {
+        std::unique_ptr<QMenu> menu(bench.window->SlotMenu(0));
+        menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    };
+    for (int i = 0; i < 200; ++i) {
+        toggle();  // paused
+        QTest::qWait(i % 7);
+        toggle();  // resumed
+        QTest::qWait(i % 5);
+        QVERIFY2(bench.Face(0).word != QStringLiteral("STOPPED"), qPrintable(QString::number(i)));
+    }
+    const int before = bench.Count(0, "ok");
+    QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > before, kLong);
+    for (const quillon::BoxRecord& record : bench.Results().Records()) {
+        QCOMPARE(record.verdict, std::string("ok"));
+    }
 }
 
 // Each slot reads as itself: its label given, else its name, else what its
