@@ -95,6 +95,11 @@ struct Bench {
         return pattern.match(Face(slot).counts).captured(1).toInt();
     }
     QString Label(const char* name) const { return window->findChild<QLabel*>(name)->text(); }
+    // As its tile's menu does: pauses the slot, or resumes it.
+    void TogglePause(int slot) {
+        std::unique_ptr<QMenu> menu(window->SlotMenu(slot));
+        menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    }
     QPushButton* StartStop() const {
         return window->findChild<QPushButton*>(QStringLiteral("startStopButton"));
     }
@@ -274,16 +279,15 @@ void StationWindowTest::pauseAndResume() {
     // Space again, then one slot paused alone from its menu.
     QTest::keyClick(&*bench.window, Qt::Key_Space);
     QCOMPARE(bench.StartStop()->text(), QStringLiteral("Stop (Space)"));
-    std::unique_ptr<QMenu> menu(bench.window->SlotMenu(0));
-    menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    bench.TogglePause(0);
     QTRY_COMPARE_WITH_TIMEOUT(bench.Face(0).word, QStringLiteral("PAUSED"), kLong);
     const int alone = bench.Count(0, "ok");
     QTRY_VERIFY_WITH_TIMEOUT(bench.Count(1, "ok") > paused[1] + 1, kLong);
     QCOMPARE(bench.Count(0, "ok"), alone);
-    menu.reset(bench.window->SlotMenu(0));
+    std::unique_ptr<QMenu> menu(bench.window->SlotMenu(0));
     QCOMPARE(menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->text(),
              QStringLiteral("&Resume this slot"));
-    menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
+    bench.TogglePause(0);
     QTRY_VERIFY_WITH_TIMEOUT(bench.Count(0, "ok") > alone, kLong);
 }
 
@@ -292,14 +296,10 @@ void StationWindowTest::pauseAndResume() {
 void StationWindowTest::pauseNeverEndsTheSlot() {
     Bench bench(std::vector<BoxOptions>(1));
     QVERIFY(bench.Open());
-    auto toggle = [&bench] {
-        std::unique_ptr<QMenu> menu(bench.window->SlotMenu(0));
-        menu->findChild<QAction*>(QStringLiteral("pauseSlot"))->trigger();
-    };
     for (int i = 0; i < 200; ++i) {
-        toggle();  // paused
+        bench.TogglePause(0);  // paused
         QTest::qWait(i % 7);
-        toggle();  // resumed
+        bench.TogglePause(0);  // resumed
         QTest::qWait(i % 5);
         QVERIFY2(bench.Face(0).word != QStringLiteral("STOPPED"), qPrintable(QString::number(i)));
     }
